@@ -1,0 +1,46 @@
+# make test   installs what is missing, builds everything and runs every test (also under sanitizers)
+# make run    installs what is missing, builds and starts the viewer
+# make bench  builds and runs the benchmarks
+JOBS ?= $(shell nproc)
+CMAKE_FLAGS ?=
+
+.PHONY: all deps build test test-plain test-asan test-tsan run bench clean
+
+all: build
+
+deps:
+	@scripts/install-deps
+
+build/CMakeCache.txt: | deps
+	cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS)
+
+build: deps build/CMakeCache.txt
+	cmake --build build -j $(JOBS)
+
+test-plain: build
+	cd build && ctest --output-on-failure -j $(JOBS)
+
+# ASan + UBSan over the library, its tests and the tools.
+test-asan: deps
+	@[ -f build-asan/CMakeCache.txt ] || cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DSANITIZE=address -DSPIRALIS_BENCH=OFF $(CMAKE_FLAGS)
+	cmake --build build-asan -j $(JOBS)
+	cd build-asan && ctest --output-on-failure -j $(JOBS) -LE nosan
+
+# TSan over the tests that run threads.
+test-tsan: deps
+	@[ -f build-tsan/CMakeCache.txt ] || cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSANITIZE=thread -DSPIRALIS_BENCH=OFF -DSPIRALIS_VIEWER=OFF $(CMAKE_FLAGS)
+	cmake --build build-tsan -j $(JOBS)
+	cd build-tsan && ctest --output-on-failure -j $(JOBS) -L threads
+
+test: test-plain test-asan test-tsan
+
+run: build
+	@tools/run-viewer build
+
+bench: deps
+	@[ -f build/CMakeCache.txt ] || cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS)
+	cmake --build build -j $(JOBS) --target benchmarks
+	@build/bench/run-benchmarks
+
+clean:
+	rm -rf build build-asan build-tsan

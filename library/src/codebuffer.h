@@ -1,0 +1,41 @@
+// TCodeBuffer: the machine code of one function while a back end emits it.
+#pragma once
+#include <cstdint>
+
+namespace quob {
+
+class TCodeBuffer {
+public:
+    static constexpr int32_t kCapacity = 1024;
+    static constexpr int32_t kMaxRelocations = 255;
+
+    // Each emit stores its bytes and returns 1 when they fit; otherwise it changes nothing,
+    // returns 0 and marks the buffer overflowed, so that the compilation fails rather than
+    // run truncated code.
+    int EmitByte(uint8_t value);
+    int EmitWord(uint16_t value);
+    int EmitDword(uint32_t value);
+    // Records the position of a 32-bit field holding an offset into the function's block.
+    int EmitRelocatable(uint32_t offset);
+
+    int32_t Length() const { return length_; }
+    int32_t RelocationCount() const { return relocationCount_; }
+    bool Overflowed() const { return overflowed_; }
+    const uint8_t *Code() const { return code_; }
+
+    // Adds base to every recorded address field.
+    void Relocate(uint32_t base);
+    // Copies the code to destination + offset.
+    void CopyOut(void *destination, int32_t offset) const;
+
+private:
+    bool Fits(int32_t bytes);
+
+    int32_t length_ = 0;
+    int32_t relocationCount_ = 0;
+    uint8_t code_[kCapacity] = {};
+    int32_t relocations_[kMaxRelocations + 1] = {};
+    bool overflowed_ = false;
+};
+
+}  // namespace quob

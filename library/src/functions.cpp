@@ -1,0 +1,323 @@
+// The function table, the compilation driver and the function-object exports.
+#include "functions.h"
+
+#include <signal.h>
+
+#include <cstring>
+#include <exception>
+#include <memory>
+
+#include "codebuffer.h"
+#include "errors.h"
+#include "floatgen.h"
+#include "intgen.h"
+#include "platform.h"
+#include "scanner.h"
+
+namespace quob {
+namespace {
+
+// One slot of the table: the exported record plus what the library keeps beside it.
+struct TFunctionSlot {
+    QUOB_FunctionRecord record;
+    FunctionKind kind;
+    void *copy;           // the execution copy of the code
+    void *variant;        // the filler's early-leaving variant, or nullptr
+    uint32_t codeLength;  // length of the execution copy
+    uint32_t variantLength;
+};
+
+TFunctionSlot slots[kFunctionSlots];  // zero-filled at load: every slot free
+
+TFunctionSlot *Slot(int32_t handle) {
+    if (handle < 1 || handle > kFunctionSlots) return nullptr;
+    TFunctionSlot *slot = &slots[handle - 1];
+    return slot->record.Block != 0 ? slot : nullptr;
+}
+
+void *Address(uint32_t address) { return reinterpret_cast<void *>(uintptr_t{address}); }
+
+void ReleaseSlotCode(TFunctionSlot &slot) {
+    platform::FreeExecutionCopy(slot.copy, slot.codeLength);
+    platform::FreeExecutionCopy(slot.variant, slot.variantLength);
+    slot.copy = slot.variant = nullptr;
+}
+
+// Runs the back end of the kind over the body; returns R (below 1 on failure).
+int32_t CompileBody(const char *definition, int32_t bodyPosition, TCodeBuffer &code,
+                    const QUOB_FunctionRecord &record, const CompileRequest &request,
+                    bool variant) {
+    TScanner scanner(definition);
+    // Re-reading the header is cheap and keeps TScanner's interface as small as the language.
+    for (int32_t i = 0; i < bodyPosition; ++i) scanner.NextToken();
+    const BackEndInput in{scanner, code, record};
+    switch (request.kind) {
+        case FunctionKind::Real:
+            return TFloatHardware(in, kHostTarget).CompileBody();
+        case FunctionKind::Recursive:
+            return TFloatHardware(in, kHostTarget).CompileRecursive(request.blockLength, variant);
+        case FunctionKind::Integer:
+            return CompileIntegerBody(in, kHostTarget);
+    }
+    return 0;
+}
+
+int32_t Compile(const char *definition, const CompileRequest &request) {
+    const KeywordSet keywords =
+        request.kind == FunctionKind::Integer ? kIntKeywords : kFloatKeywords;
+    const uint32_t recordingsBefore = ErrorRecordings();
+    auto fail = [](int32_t code) {
+        RecordError(code);
+        return 0;
+    };
+
+    // Header.
+    TScanner scanner(definition);
+    if (scanner.AtEnd()) return fail(QUOB_ERR_NO_EXPRESSION);
+    const char *name = scanner.NextToken();
+    if (!IsName(name)) return fail(QUOB_ERR_FUNCTION_NAME_EXPECTED);
+    if (KeywordIndex(keywords, name) >= 0) return fail(QUOB_ERR_RESERVED_FUNCTION_NAME);
+    for (const TFunctionSlot &s : slots)
+        if (s.record.Block != 0 && std::strcmp(s.record.Name, name) == 0)
+            return fail(QUOB_ERR_DUPLICATE_FUNCTION);
+    int32_t handle = 0;
+    for (int32_t h = 1; h <= kFunctionSlots && handle == 0; ++h)
+        if (slots[h - 1].record.Block == 0) handle = h;
+    if (handle == 0) return fail(QUOB_ERR_OUT_OF_RESOURCES);
+
+    TFunctionSlot &slot = slots[handle - 1];
+    QUOB_FunctionRecord &record = slot.record;
+    std::strcpy(record.Name, name);
+    for (QUOB_Descriptor &d : record.Params) d.Type = QUOB_VALUE_NONE;
+    for (QUOB_Descriptor &d : record.Results) d.Type = QUOB_VALUE_NONE;
+
+    const bool integer = request.kind == FunctionKind::Integer;
+    const int32_t width = integer ? kIntWidth : kRealWidth;
+    const int32_t type = integer ? QUOB_VALUE_INT32 : QUOB_VALUE_EXTENDED;
+    int32_t params = 0;
+    int32_t tokens = 1;
+    for (;;) {
+        if (scanner.AtEnd()) return fail(QUOB_ERR_NO_EXPRESSION);
+        const char *token = scanner.NextToken();
+        ++tokens;
+        if (std::strcmp(token, "=") == 0) break;
+        if (params == kMaxParams) return fail(QUOB_ERR_TOO_MANY_VARIABLES);
+        if (!IsName(token)) return fail(QUOB_ERR_VARIABLE_NAME_EXPECTED);
+        if (KeywordIndex(keywords, token) >= 0) return fail(QUOB_ERR_RESERVED_VARIABLE_NAME);
+        for (int32_t p = 0; p < params; ++p)
+            if (std::strcmp(record.Params[p].Name, token) == 0)
+                return fail(QUOB_ERR_DUPLICATE_VARIABLE);
+        QUOB_Descriptor &d = record.Params[params];
+        std::strcpy(d.Name, token);
+        d.Type = type;
+        d.Address = static_cast<uint32_t>(params * width);
+        ++params;
+    }
+    record.ParamCount = params;
+
+    // Body: the back end works on a private copy of the record.
+    auto code = std::make_unique<TCodeBuffer>();
+    const QUOB_FunctionRecord header = record;
+    const int32_t results = CompileBody(definition, tokens, *code, header, request, false);
+    code->EmitByte(0xC3);  // RET
+    if (results > kMaxResults) return fail(QUOB_ERR_TOO_MANY_RESULTS);
+    if (results < 1) {
+        if (ErrorRecordings() == recordingsBefore) RecordError(QUOB_ERR_INVALID_EXPRESSION);
+        return 0;
+    }
+    // Code that did not fit the buffer is never run.
+    if (code->Overflowed()) return fail(QUOB_ERR_OUT_OF_RESOURCES);
+
+    // The filler's variant: the same body with a loop that leaves at the first infinity. It
+    // addresses the same cells, so it runs on the same block. Without room for it, the filler
+    // runs the plain copy.
+    std::unique_ptr<TCodeBuffer> variant;
+    if (request.kind == FunctionKind::Recursive && request.fillerVariant) {
+        variant = std::make_unique<TCodeBuffer>();
+        if (CompileBody(definition, tokens, *variant, header, request, true) != results ||
+            !variant->EmitByte(0xC3) || variant->Overflowed())
+            variant.reset();
+    }
+
+    for (int32_t k = 0; k < results; ++k) {
+        record.Results[k].Name[0] = '\0';
+        record.Results[k].Type = type;
+        record.Results[k].Address = static_cast<uint32_t>((params + k) * width);
+    }
+    record.ResultCount = results;
+    const uint32_t dataSize = static_cast<uint32_t>((params + results) * width);
+    const uint32_t blockSize = dataSize + static_cast<uint32_t>(code->Length());
+
+    void *block = platform::AllocateLowBlock(blockSize);
+    if (!block) return fail(QUOB_ERR_OUT_OF_RESOURCES);
+    const auto base = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(block));
+    code->Relocate(base);
+    code->CopyOut(block, static_cast<int32_t>(dataSize));
+    slot.codeLength = static_cast<uint32_t>(code->Length());
+    slot.copy = platform::CreateExecutionCopy(code->Code(), slot.codeLength);
+    if (variant) {
+        variant->Relocate(base);
+        slot.variantLength = static_cast<uint32_t>(variant->Length());
+        slot.variant = platform::CreateExecutionCopy(variant->Code(), slot.variantLength);
+    }
+    if (!slot.copy || (variant && !slot.variant)) {
+        ReleaseSlotCode(slot);
+        platform::FreeLowBlock(block, blockSize);
+        return fail(QUOB_ERR_OUT_OF_RESOURCES);
+    }
+
+    for (int32_t p = 0; p < params; ++p) record.Params[p].Address += base;
+    for (int32_t k = 0; k < results; ++k) record.Results[k].Address += base;
+    record.Entry = base + dataSize;
+    record.BlockSize = blockSize;
+    record.Block = base;  // the slot is in use from here on
+    slot.kind = request.kind;
+    RecordError(QUOB_OK);
+    return handle;
+}
+
+}  // namespace
+
+int32_t CreateFunction(const char *definition, const CompileRequest &request) {
+    if (!definition) {
+        RecordError(QUOB_ERR_NO_EXPRESSION);
+        return 0;
+    }
+    try {
+        return Compile(definition, request);
+    } catch (const std::exception &) {
+        // A back end that cannot get a resource (a lookup table, memory) has recorded code 9.
+        if (QUOB_GetLastError() == QUOB_OK) RecordError(QUOB_ERR_OUT_OF_RESOURCES);
+        return 0;
+    }
+}
+
+void *ExecutionEntry(int32_t handle) {
+    const TFunctionSlot *slot = Slot(handle);
+    return slot ? slot->copy : nullptr;
+}
+
+void *FillerEntry(int32_t handle) {
+    const TFunctionSlot *slot = Slot(handle);
+    if (!slot) return nullptr;
+    return slot->variant ? slot->variant : slot->copy;
+}
+
+void ReleaseAllFunctions() {
+    for (TFunctionSlot &slot : slots) {
+        if (slot.record.Block == 0) continue;
+        ReleaseSlotCode(slot);
+        platform::FreeLowBlock(Address(slot.record.Block), slot.record.BlockSize);
+    }
+}
+
+}  // namespace quob
+
+using namespace quob;
+
+namespace {
+
+// Runs generated code under the library's own x87 environment: extended precision, rounding to
+// nearest, every exception masked, so that no floating-point fault can trap. The caller's
+// environment (control word, status flags, register tags) is restored afterwards.
+void RunGenerated(const TFunctionSlot &slot) {
+    struct X87Environment {
+        uint8_t bytes[28];
+    } saved;
+    constexpr uint16_t kControlWord = 0x037F;
+    __asm__ volatile("fnstenv %0" : "=m"(saved));
+    __asm__ volatile("fninit\n\tfldcw %0" : : "m"(kControlWord));
+    if (slot.kind == FunctionKind::Integer) {
+        // Integer code keeps scratch values below the stack pointer, where a signal handler's
+        // frame would land: no signal is delivered on this thread while it runs.
+        sigset_t all, old;
+        sigfillset(&all);
+        pthread_sigmask(SIG_SETMASK, &all, &old);
+        quob_call_generated(slot.copy);
+        pthread_sigmask(SIG_SETMASK, &old, nullptr);
+    } else {
+        quob_call_generated(slot.copy);
+    }
+    __asm__ volatile("fldenv %0" : : "m"(saved));
+}
+
+}  // namespace
+
+extern "C" {
+
+QUOB_API int32_t QUOB_CALL CreateRealFunction(const char *definition) {
+    return CreateFunction(definition, {FunctionKind::Real, 1, false});
+}
+
+QUOB_API int32_t QUOB_CALL CreateIntFunction(const char *definition) {
+    return CreateFunction(definition, {FunctionKind::Integer, 1, false});
+}
+
+QUOB_API int32_t QUOB_CALL CreateRecursiveFunction(const char *definition, int32_t blockLength) {
+    if (blockLength < 1) return 0;
+    return CreateFunction(definition, {FunctionKind::Recursive, blockLength, false});
+}
+
+QUOB_API int32_t QUOB_CALL DeleteFunction(int32_t handle) {
+    TFunctionSlot *slot = Slot(handle);
+    if (!slot) return 0;
+    if (!platform::FreeLowBlock(Address(slot->record.Block), slot->record.BlockSize)) return 0;
+    ReleaseSlotCode(*slot);
+    slot->record.Block = 0;
+    slot->record.BlockSize = 0;
+    return 1;
+}
+
+QUOB_API void *QUOB_CALL LaunchFunction(int32_t handle) {
+    const TFunctionSlot *slot = Slot(handle);
+    if (!slot) return nullptr;
+    RunGenerated(*slot);
+    return Address(slot->record.Results[0].Address);
+}
+
+QUOB_API void *QUOB_CALL AccessResult(int32_t handle, int32_t index) {
+    const TFunctionSlot *slot = Slot(handle);
+    if (!slot || index < 0 || index >= slot->record.ResultCount) return nullptr;
+    return Address(slot->record.Results[index].Address);
+}
+
+QUOB_API void *QUOB_CALL AccessParam(int32_t handle, int32_t index) {
+    const TFunctionSlot *slot = Slot(handle);
+    if (!slot || index < 0 || index >= slot->record.ParamCount) return nullptr;
+    return Address(slot->record.Params[index].Address);
+}
+
+QUOB_API void *QUOB_CALL AccessParamByName(int32_t handle, const char *name) {
+    const TFunctionSlot *slot = Slot(handle);
+    if (!slot || !name) return nullptr;
+    for (int32_t p = 0; p < slot->record.ParamCount; ++p)
+        if (std::strcmp(slot->record.Params[p].Name, name) == 0)
+            return Address(slot->record.Params[p].Address);
+    return nullptr;
+}
+
+QUOB_API int32_t QUOB_CALL GetFunction(int32_t handle, QUOB_FunctionRecord *out) {
+    const TFunctionSlot *slot = Slot(handle);
+    if (!slot || !out) return 0;
+    const QUOB_FunctionRecord &r = slot->record;
+    // Names up to and including their NUL; counts, addresses, types and cell addresses.
+    auto copyName = [](char *to, const char *from) { std::memcpy(to, from, std::strlen(from) + 1); };
+    auto copyDescriptor = [&](QUOB_Descriptor &to, const QUOB_Descriptor &from, bool live) {
+        copyName(to.Name, live ? from.Name : "");
+        to.Type = live ? from.Type : QUOB_VALUE_NONE;
+        to.Address = from.Address;
+    };
+    copyName(out->Name, r.Name);
+    out->ParamCount = r.ParamCount;
+    out->ResultCount = r.ResultCount;
+    out->Entry = r.Entry;
+    out->Block = r.Block;
+    out->BlockSize = r.BlockSize;
+    for (int32_t k = 0; k < kMaxResults; ++k)
+        copyDescriptor(out->Results[k], r.Results[k], k < r.ResultCount);
+    for (int32_t p = 0; p < kMaxParams; ++p)
+        copyDescriptor(out->Params[p], r.Params[p], p < r.ParamCount);
+    return 1;
+}
+
+}  // extern "C"

@@ -1,0 +1,41 @@
+# quob_call_generated(entry): calls generated code.
+# Generated code may change EAX, EBX, ECX, EDX, ESI and EDI and expects the direction flag clear;
+# integer functions use up to 4096 bytes below the stack pointer as scratch space. The trampoline
+# saves the callee-saved registers among them and touches the page below its frame, so that the
+# scratch area is mapped stack before the code writes it.
+        .text
+        .globl  quob_call_generated
+        .hidden quob_call_generated
+        .type   quob_call_generated, @function
+#if defined(__x86_64__)
+quob_call_generated:
+        push    %rbx
+        push    %rbp
+        sub     $8, %rsp                # keeps the stack 16-byte aligned at the call
+        orq     $0, -4096(%rsp)         # probe the scratch area
+        orq     $0, -4104(%rsp)
+        cld
+        call    *%rdi
+        add     $8, %rsp
+        pop     %rbp
+        pop     %rbx
+        ret
+#elif defined(__i386__)
+quob_call_generated:
+        push    %ebp
+        push    %ebx
+        push    %esi
+        push    %edi
+        mov     20(%esp), %eax
+        orl     $0, -4096(%esp)
+        orl     $0, -4104(%esp)
+        cld
+        call    *%eax
+        pop     %edi
+        pop     %esi
+        pop     %ebx
+        pop     %ebp
+        ret
+#endif
+        .size   quob_call_generated, .-quob_call_generated
+        .section .note.GNU-stack,"",@progbits
