@@ -1,9 +1,10 @@
 // TScanner and the lexical rules of the formula language.
 #include "scanner.h"
 
-#include <cerrno>
+#include <locale.h>
+#include <stdlib.h>
+
 #include <cmath>
-#include <cstdlib>
 #include <cstring>
 
 namespace quob {
@@ -99,13 +100,12 @@ bool ParseRealLiteral(const char *token, RealLiteral &out) {
     }
     if (*p != '\0' && *p != '!') return false;
 
-    char number[kTokenLength + 1];
-    const size_t length = static_cast<size_t>(p - token);
-    std::memcpy(number, token, length);
-    number[length] = '\0';
+    // The grammar above is checked, so the conversion stops exactly at the end or at "!". It runs
+    // in the "C" locale: a host that adopted the user's locale (the viewer does) may otherwise
+    // read "0.5" with a comma as its decimal point, that is as 0.
+    static const locale_t cLocale = newlocale(LC_ALL_MASK, "C", locale_t{});
     out.extended = *p == '!';
-    errno = 0;
-    const long double value = std::strtold(number, nullptr);
+    const long double value = strtold_l(token, nullptr, cLocale);
     // A value beyond the range of its format (such as 1e999) is no usable constant: the body
     // fails with "invalid right side expression" instead of loading an infinity.
     if (out.extended) {

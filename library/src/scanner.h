@@ -30,8 +30,9 @@ public:
 
     // Reads the next token, stores and returns it; the empty token marks the end of the text.
     const char *NextToken();
-    // The token last read (empty while nothing has been read).
-    const char *CurrentToken() const { return token_; }
+    // The token last read; empty while the position is at the start of the text, even after a
+    // look-ahead or a reset there.
+    const char *CurrentToken() const { return position_ == 0 ? "" : token_; }
     // True when the next token would be empty; the position is restored, the stored token is
     // the look-ahead's.
     bool AtEnd();
