@@ -13,7 +13,9 @@
 namespace quob {
 namespace {
 
-std::unique_ptr<TIB_Stack> gBuffers;
+// A plain pointer: the library's unload step runs after the static destructors, so the table
+// must not be an object with a destructor of its own.
+TIB_Stack *gBuffers = nullptr;
 
 // The filler's Width and Height, set to a buffer's size when it selects the filler.
 constexpr uint8_t kSizeChanged[QUOB_FP_FIELD_COUNT] = {0, 0, 0, 1, 1};
@@ -263,10 +265,11 @@ void StopAllFills() {
     if (gBuffers) gBuffers->StopAllWorkers();
 }
 
-void RenderingUnitInit() { gBuffers = std::make_unique<TIB_Stack>(); }
+void RenderingUnitInit() { gBuffers = new TIB_Stack(); }
 
 void RenderingUnitDone() {
-    gBuffers.reset();  // every buffer stops its worker as it goes
+    delete gBuffers;  // every buffer stops its worker as it goes
+    gBuffers = nullptr;
     FillerUnload();
 }
 

@@ -1,4 +1,6 @@
-// The rendering unit's load and unload steps.
+// The rendering unit's load and unload steps. They run from the library's constructor and
+// destructor functions, which the loader calls after the static destructors of the library: the
+// state they touch must live in plain (trivially destructible) variables.
 #pragma once
 
 namespace quob {
