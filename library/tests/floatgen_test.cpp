@@ -1,0 +1,375 @@
+// The floating-point back end: emitted bytes, keyword results, depth rules, the recursive loop,
+// and a randomised differential test against the reference evaluator.
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+
+#include "codebuffer.h"
+#include "floatgen.h"
+#include "quob32.h"
+#include "scanner.h"
+#include "x87_reference.h"
+
+namespace {
+
+using quob::Target;
+using ld = long double;
+
+// Compiles a body with parameters x (offset 0) and y (offset 10) for a target; returns the code
+// as hex, or "fail:<code>".
+std::string Emit(const std::string &body, Target target, int blockLength = 0,
+                 bool earlyExit = false) {
+    QUOB_FunctionRecord record{};
+    record.ParamCount = 2;
+    std::strcpy(record.Params[0].Name, "x");
+    std::strcpy(record.Params[1].Name, "y");
+    record.Params[1].Address = 10;
+    quob::TScanner scanner(body.c_str());
+    quob::TCodeBuffer code;
+    quob::TFloatHardware hw({scanner, code, record}, target);
+    QUOB_SetLastError(0);
+    const int32_t r = blockLength ? hw.CompileRecursive(blockLength, earlyExit) : hw.CompileBody();
+    if (r < 1) return "fail:" + std::to_string(QUOB_GetLastError());
+    std::string hex;
+    char b[4];
+    for (int i = 0; i < code.Length(); ++i) {
+        std::snprintf(b, sizeof b, "%02X", code.Code()[i]);
+        hex += b;
+    }
+    return hex;
+}
+
+struct BytesCase {
+    const char *body;
+    const char *ia32;  // IA-32 code, without the final RET of the driver
+};
+
+// x at [0], y at [10]; with one result it lies at [20] (14h).
+constexpr const char *kLdX = "DB2D00000000";
+constexpr const char *kLdY = "DB2D0A000000";
+constexpr const char *kRet0 = "DB3D14000000";
+
+class KeywordBytes : public testing::TestWithParam<BytesCase> {};
+
+TEST_P(KeywordBytes, MatchesTheInstructionSequence) {
+    std::string expected = GetParam().ia32;
+    for (auto [key, value] : {std::pair{"X", kLdX}, {"Y", kLdY}, {"R", kRet0}})
+        for (size_t at; (at = expected.find(key)) != std::string::npos;)
+            expected.replace(at, 1, value);
+    EXPECT_EQ(Emit(GetParam().body, Target::IA32), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    FloatKeywords, KeywordBytes,
+    testing::Values(
+        BytesCase{"x y + ret", "XYDEC1R"}, BytesCase{"x y - ret", "XYDEE1R"},
+        BytesCase{"x y swap - ret", "XYDEE9R"}, BytesCase{"x y * ret", "XYDEC9R"},
+        BytesCase{"x y / ret", "XYDEF1R"}, BytesCase{"x y swap / ret", "XYDEF9R"},
+        BytesCase{"x y swap + ret", "XYDEC1R"}, BytesCase{"x y \\ ret", "XYD9F8DDD9R"},
+        BytesCase{"x y swap \\ ret", "XYD9C9D9F8DDD9R"}, BytesCase{"x neg ret", "XD9E0R"},
+        BytesCase{"x abs ret", "XD9E1R"}, BytesCase{"x y scale del ret", "XYD9FDDDC0D9F7R"},
+        BytesCase{"x sqrt ret", "XD9FAR"}, BytesCase{"x sqr ret", "XD8C8R"},
+        BytesCase{"x sin ret", "XD9FER"}, BytesCase{"x cos ret", "XD9FFR"},
+        BytesCase{"x sincos + ret", "XD9FBDEC1R"}, BytesCase{"x tan ret", "XD9F2DDC0D9F7R"},
+        BytesCase{"x y patan ret", "XYD9F3R"}, BytesCase{"x copy * ret", "XD9C0DEC9R"},
+        BytesCase{"pi ret", "D9EBR"}, BytesCase{"0 ret", "D9EER"}, BytesCase{"1 ret", "D9E8R"},
+        BytesCase{"log2(10) ret", "D9E9R"}, BytesCase{"log2(e) ret", "D9EAR"},
+        BytesCase{"log10{2) ret", "D9ECR"}, BytesCase{"ln(2) ret", "D9EDR"},
+        BytesCase{"x 2px ret", "XD9F0R"}, BytesCase{"x int ret", "XD9FCR"},
+        BytesCase{"x y YxLog2X ret", "XYD9F1R"}, BytesCase{"x log2 ret", "XD9F4DDC0D9F7R"},
+        BytesCase{"x exp ret", "XD9EADEC9D9C0D9FCDCE9D9E8D9FDDDD9D9C9D9F0D9E8DEC1DEC9R"},
+        // swap then pi: the exchange is resolved before the constant is loaded
+        BytesCase{"x y swap pi + + ret", "XYD9C9D9EBDEC1DEC1R"},
+        // swap then ret: resolved first, so the stored value is the second one
+        BytesCase{"x y swap ret ret", "XYD9C9DB3D14000000DB3D1E000000"},
+        // a constant inline behind a short jump: 2.0 as a single at code offset 2, code at [30]
+        BytesCase{"2 ret", "EB0400000040D9052000000" "0DB3D14000000"},
+        // extended: 2.5 as 10 bytes at code offset 2
+        BytesCase{"2.5! ret", "EB0A00000000000000A00040DB2D20000000DB3D14000000"}));
+
+TEST(FloatBytes, X64UsesTheSibFormForAbsoluteOperands) {
+    EXPECT_EQ(Emit("x ret", Target::X64), "DB2C2500000000DB3C2514000000");
+    EXPECT_EQ(Emit("x ret", Target::IA32), "DB2D00000000DB3D14000000");
+}
+
+TEST(FloatBytes, RecursiveWrapperOfTheDefaultFractal) {
+    // Parameters tx, ty, x, y as in the default formula; P = 4, R = 2, K = 2.
+    QUOB_FunctionRecord record{};
+    record.ParamCount = 4;
+    const char *names[] = {"tx", "ty", "x", "y"};
+    for (int p = 0; p < 4; ++p) {
+        std::strcpy(record.Params[p].Name, names[p]);
+        record.Params[p].Address = 10 * p;
+    }
+    const char *body = "x ty sqr tx sqr -+ret y 2 tx ty **+ret";
+    quob::TScanner scanner(body);
+    quob::TCodeBuffer code;
+    ASSERT_EQ(quob::TFloatHardware({scanner, code, record}, Target::IA32).CompileRecursive(1000, false), 2);
+    const uint8_t expected[] = {
+        0xB8, 0xE8, 0x03, 0x00, 0x00,                    // MOV EAX,1000
+        0xDB, 0x2D, 20, 0, 0, 0,                         // FLD x
+        0xDB, 0x2D, 10, 0, 0, 0, 0xD8, 0xC8,             // FLD ty; FMUL ST,ST
+        0xDB, 0x2D, 0, 0, 0, 0, 0xD8, 0xC8,              // FLD tx; FMUL ST,ST
+        0xDE, 0xE1, 0xDE, 0xC1,                          // FSUBRP; FADDP
+        0xDB, 0x3D, 40, 0, 0, 0,                         // FSTP result 0
+        0xDB, 0x2D, 30, 0, 0, 0,                         // FLD y
+        0xEB, 0x04, 0x00, 0x00, 0x00, 0x40,              // JMP +4; 2.0f
+        0xD9, 0x05, 60 + 45, 0, 0, 0,                    // FLD DWORD [code start + 45]
+        0xDB, 0x2D, 0, 0, 0, 0, 0xDB, 0x2D, 10, 0, 0, 0, // FLD tx; FLD ty
+        0xDE, 0xC9, 0xDE, 0xC9, 0xDE, 0xC1,              // FMULP; FMULP; FADDP
+        0xDB, 0x3D, 50, 0, 0, 0,                         // FSTP result 1
+        0xBF, 0, 0, 0, 0,                                // MOV EDI,param 0
+        0xBE, 40, 0, 0, 0,                               // MOV ESI,result 0
+        0xB9, 10, 0, 0, 0,                               // MOV ECX,5*K
+        0x66, 0xF3, 0xA5,                                // REP MOVSW
+        0x48,                                            // DEC EAX
+        0x0F, 0x85};                                     // JNZ back to offset 5
+    ASSERT_EQ(code.Length(), int(sizeof expected) + 4);
+    EXPECT_EQ(0, std::memcmp(code.Code(), expected, sizeof expected));
+    int32_t disp;
+    std::memcpy(&disp, code.Code() + sizeof expected, 4);
+    EXPECT_EQ(disp, 1 - int32_t(sizeof expected));
+    EXPECT_EQ(int32_t(sizeof expected) + 4 + disp, 5);
+    // 6 address fields in the body... each FLD/FSTP and constant load, plus EDI and ESI.
+    EXPECT_EQ(code.RelocationCount(), 11);
+}
+
+TEST(FloatBytes, X64LoopTailDecrementsWithFF) {
+    const std::string code = Emit("x ret", Target::X64, 3);
+    EXPECT_NE(code.find("66F3A5FFC80F85"), std::string::npos) << code;
+}
+
+// ---- compiled behaviour --------------------------------------------------------------------
+
+struct Function {
+    int32_t handle;
+    explicit Function(int32_t h) : handle(h) {}
+    ~Function() {
+        if (handle) DeleteFunction(handle);
+    }
+    ld &Param(int i) const { return *static_cast<ld *>(AccessParam(handle, i)); }
+    ld Result(int i) const { return *static_cast<ld *>(AccessResult(handle, i)); }
+};
+
+struct ResultCase {
+    const char *definition;
+    ld a, b;
+    ld expected;
+};
+
+class KeywordResults : public testing::TestWithParam<ResultCase> {};
+
+TEST_P(KeywordResults, ComputeTheLanguagesOperandOrder) {
+    Function f(CreateRealFunction(GetParam().definition));
+    ASSERT_NE(f.handle, 0) << QUOB_GetLastErrorEx();
+    f.Param(0) = GetParam().a;
+    f.Param(1) = GetParam().b;
+    EXPECT_EQ(*static_cast<ld *>(LaunchFunction(f.handle)), GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Operands, KeywordResults,
+    testing::Values(ResultCase{"f a b = a b - ret", 1, 3, 2},
+                    ResultCase{"f a b = a b swap - ret", 1, 3, -2},
+                    ResultCase{"f a b = a b / ret", 2, 6, 3},
+                    ResultCase{"f a b = a b swap / ret", 2, 6, 1.0L / 3},
+                    ResultCase{"f a b = a 1 - ret", 5, 0, -4}, ResultCase{"f a b = 1 a - ret", 5, 0, 4},
+                    ResultCase{"f a b = a b swap pi + - ret", 1, 3, 1 + 3.14159265358979323851L - 3},
+                    ResultCase{"f a b = a b \\ ret", 3, 7, 1},
+                    ResultCase{"f a b = a b \\ ret", 3, -7, -1},
+                    ResultCase{"f a b = a b scale swap del ret", 3, 5, 40},
+                    ResultCase{"f a b = a sincos del del 1 ret", 0, 0, 1},
+                    ResultCase{"f a b = a 0.5 * ret", 3, 0, 1.5},
+                    ResultCase{"f a b = a 2 YxLog2X ret", 3, 0, 3},
+                    ResultCase{"f a b = a log2 ret", 10, 0, 3},
+                    ResultCase{"f a b = a int ret", 2.5, 0, 2},
+                    ResultCase{"f a b = a copy ret b del ret", 7, 8, 7},
+                    ResultCase{"f a b = 0 a - ret", 4, 0, 4}));
+
+TEST(FloatLiterals, SingleAndExtendedPrecision) {
+    Function f(CreateRealFunction("f x = x 0.1 * ret x 0.1! * ret"));
+    ASSERT_NE(f.handle, 0);
+    f.Param(0) = 1;
+    LaunchFunction(f.handle);
+    EXPECT_EQ(f.Result(0), static_cast<ld>(0.1f));
+    EXPECT_EQ(f.Result(1), 0.1L);
+}
+
+struct DepthCase {
+    const char *definition;
+    int32_t code;
+};
+
+class DepthRules : public testing::TestWithParam<DepthCase> {};
+
+TEST_P(DepthRules, FailWithTheirCode) {
+    QUOB_SetLastError(0);
+    const int32_t h = CreateRealFunction(GetParam().definition);
+    if (h) DeleteFunction(h);
+    EXPECT_EQ(h == 0 ? QUOB_GetLastError() : 0, GetParam().code) << GetParam().definition;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Limits, DepthRules,
+    testing::Values(DepthCase{"f x = x x x x x x x x + + + + + + + ret", 0},
+                    DepthCase{"f x = x x x x x x x x x + + + + + + + + ret", 11},
+                    DepthCase{"f x = x x x x x x x x copy", 11},
+                    DepthCase{"f x = x x x x x x x x tan", 11},
+                    DepthCase{"f x = x x x x x x x x log2", 11},
+                    DepthCase{"f x = x x x x x x x x sincos", 11},
+                    DepthCase{"f x = x x x x x x x exp", 11},
+                    DepthCase{"f x = x x x x x x exp + + + + + ret", 0},
+                    DepthCase{"f x = x x x x x x x tan + + + + + + ret", 0},
+                    DepthCase{"f x = x + ret", 12}, DepthCase{"f x = x swap ret", 12},
+                    DepthCase{"f x = ret", 12}, DepthCase{"f x = x del", 10},
+                    DepthCase{"f x = x x ret", 13}, DepthCase{"f x = x 1 -", 13},
+                    DepthCase{"f x = x ret 1", 13}, DepthCase{"f = ", 10},
+                    DepthCase{"f x = x 2x + ret", 10}, DepthCase{"f x = x 1e999 + ret", 10},
+                    DepthCase{"f x = x y + ret", 10}, DepthCase{"f x = x = ret", 10},
+                    DepthCase{"f x = x ret x ret x ret x ret x ret x ret x ret x ret", 0},
+                    DepthCase{"f x = x ret x ret x ret x ret x ret x ret x ret x ret x ret", 14},
+                    DepthCase{"f x = x x \\ ret", 0}));
+
+TEST(Recursive, FeedsBackTheFirstKResults) {
+    // P = 3, R = 2: the third parameter is never overwritten.
+    Function f(CreateRecursiveFunction("r a b c = a 1 + ret b c + ret", 3));
+    ASSERT_NE(f.handle, 0);
+    f.Param(0) = 0, f.Param(1) = 0, f.Param(2) = 5;
+    LaunchFunction(f.handle);
+    EXPECT_EQ(f.Param(0), 3);
+    EXPECT_EQ(f.Param(1), 15);
+    EXPECT_EQ(f.Param(2), 5);
+    // P = 2, R = 3: only the first two results are fed back.
+    Function g(CreateRecursiveFunction("s a b = a 1 + ret b 2 * ret a b + ret", 1));
+    ASSERT_NE(g.handle, 0);
+    g.Param(0) = 1, g.Param(1) = 3;
+    LaunchFunction(g.handle);
+    EXPECT_EQ(g.Param(0), 2);
+    EXPECT_EQ(g.Param(1), 6);
+    EXPECT_EQ(g.Result(2), 4);
+    LaunchFunction(g.handle);  // one iteration per call: it continues from the fed-back values
+    EXPECT_EQ(g.Param(0), 3);
+    EXPECT_EQ(g.Result(2), 8);
+}
+
+TEST(Recursive, MandelbrotIterationMatchesLongDouble) {
+    Function f(CreateRecursiveFunction("m tx ty x y = x ty sqr tx sqr -+ret y 2 tx ty **+ret", 7));
+    ASSERT_NE(f.handle, 0);
+    const ld cx = -0.75L, cy = 0.1L;
+    f.Param(0) = 0, f.Param(1) = 0, f.Param(2) = cx, f.Param(3) = cy;
+    LaunchFunction(f.handle);
+    ld tx = 0, ty = 0;
+    for (int i = 0; i < 7; ++i) {
+        const ld nx = cx + (tx * tx - ty * ty), ny = (2.0L * tx) * ty + cy;
+        tx = nx, ty = ny;
+    }
+    EXPECT_EQ(x87::Bits(f.Param(0)), x87::Bits(tx));
+    EXPECT_EQ(x87::Bits(f.Param(1)), x87::Bits(ty));
+}
+
+TEST(Recursive, Codes15And16) {
+    QUOB_SetLastError(0);
+    EXPECT_EQ(CreateRecursiveFunction("r a = a del", 4), 0);
+    EXPECT_EQ(QUOB_GetLastError(), 15);
+    EXPECT_EQ(CreateRecursiveFunction("r a = a a", 4), 0);
+    EXPECT_EQ(QUOB_GetLastError(), 15);
+    EXPECT_EQ(CreateRecursiveFunction("r = 1 ret", 4), 0);
+    EXPECT_EQ(QUOB_GetLastError(), 16);
+    QUOB_SetLastError(3);
+    EXPECT_EQ(CreateRecursiveFunction("r a = a ret", 0), 0);
+    EXPECT_EQ(CreateRecursiveFunction("r a = a ret", -2), 0);
+    EXPECT_EQ(QUOB_GetLastError(), 3);
+}
+
+TEST(Recursive, FillerVariantLeavesAtTheFirstInfinity) {
+    const char *text = "v a b = a a * ret b 1 + ret";
+    const int32_t h = quob::CreateFunction(text, {quob::FunctionKind::Recursive, 20, true});
+    ASSERT_NE(h, 0);
+    Function f(h);
+    ASSERT_NE(quob::FillerEntry(h), quob::ExecutionEntry(h));
+    // Squaring 1e300 overflows the extended range in the fifth iteration: the variant stops
+    // right after it (the counter b shows how far it got); the public loop runs all 20.
+    f.Param(0) = 1e300L, f.Param(1) = 0;
+    quob::quob_call_generated(quob::FillerEntry(h));
+    EXPECT_TRUE(std::isinf(f.Param(0)));
+    EXPECT_EQ(f.Param(1), 5);
+    f.Param(0) = 1e300L, f.Param(1) = 0;
+    LaunchFunction(h);
+    EXPECT_EQ(f.Param(1), 20);
+    // With finite values both run the whole block and agree bit for bit.
+    f.Param(0) = 1.0000001L, f.Param(1) = 0;
+    quob::quob_call_generated(quob::FillerEntry(h));
+    const std::string variant = x87::Bits(f.Param(0));
+    f.Param(0) = 1.0000001L, f.Param(1) = 0;
+    LaunchFunction(h);
+    EXPECT_EQ(variant, x87::Bits(f.Param(0)));
+    EXPECT_EQ(f.Param(1), 20);
+}
+
+// ---- randomised differential test ----------------------------------------------------------
+
+std::string RandomBody(std::mt19937 &rng) {
+    static const char *unary[] = {"neg", "abs", "sqrt", "sqr", "sin", "cos", "2px", "int",
+                                  "log2", "tan", "exp", "copy", "sincos", "del"};
+    static const char *binary[] = {"+", "-", "*", "/", "\\", "scale", "patan", "YxLog2X", "swap"};
+    static const char *leaves[] = {"x", "y", "z", "pi", "0", "1", "log2(e)", "ln(2)", "0.3",
+                                   "-2.5", "1.1!", "7e3", ".25"};
+    std::string body;
+    int depth = 0, rets = 0;
+    const int length = std::uniform_int_distribution<int>(1, 40)(rng);
+    auto add = [&](const char *w) { body += std::string(w) + " "; };
+    for (int i = 0; i < length; ++i) {
+        const int pick = std::uniform_int_distribution<int>(0, 9)(rng);
+        if (pick < 4 && depth < 8) {
+            add(leaves[std::uniform_int_distribution<int>(0, 12)(rng)]);
+            ++depth;
+        } else if (pick < 7 && depth >= 1) {
+            const char *w = unary[std::uniform_int_distribution<int>(0, 13)(rng)];
+            const std::string s = w;
+            if ((s == "tan" || s == "log2") && depth > 7) continue;
+            if (s == "exp" && depth > 6) continue;
+            if ((s == "copy" || s == "sincos") && depth > 7) continue;
+            if (s == "del" && depth == 1 && rets == 0) continue;
+            add(w);
+            depth += s == "copy" || s == "sincos" ? 1 : s == "del" ? -1 : 0;
+        } else if (pick < 9 && depth >= 2) {
+            const std::string s = binary[std::uniform_int_distribution<int>(0, 8)(rng)];
+            add(s.c_str());
+            depth -= s == "swap" || s == "scale" ? 0 : 1;
+        } else if (depth >= 1 && rets < 8) {
+            add("ret");
+            ++rets, --depth;
+        }
+    }
+    while (depth > 0 && rets < 8) add("ret"), ++rets, --depth;
+    while (depth > 0) add("del"), --depth;
+    if (rets == 0) add("x ret");
+    return body;
+}
+
+TEST(Differential, RandomBodiesMatchTheReferenceBitForBit) {
+    std::mt19937 rng(20261208);
+    std::uniform_real_distribution<double> value(-3.0, 3.0);
+    int compared = 0;
+    for (int round = 0; round < 3000; ++round) {
+        const std::string body = RandomBody(rng);
+        Function f(CreateRealFunction(("d x y z = " + body).c_str()));
+        ASSERT_NE(f.handle, 0) << body << ": " << QUOB_GetLastErrorEx();
+        const ld x = value(rng), y = value(rng), z = ld(value(rng)) / 3;
+        const auto expected = x87::Evaluate(body, {"x", "y", "z"}, {x, y, z});
+        if (!expected) continue;  // "tan" or "sincos" outside the x87 range
+        f.Param(0) = x, f.Param(1) = y, f.Param(2) = z;
+        LaunchFunction(f.handle);
+        QUOB_FunctionRecord record;
+        ASSERT_EQ(GetFunction(f.handle, &record), 1);
+        ASSERT_EQ(record.ResultCount, int32_t(expected->results.size())) << body;
+        for (size_t k = 0; k < expected->results.size(); ++k)
+            ASSERT_EQ(x87::Bits(f.Result(int(k))), x87::Bits(expected->results[k]))
+                << body << " result " << k << " x=" << double(x) << " y=" << double(y);
+        ++compared;
+    }
+    EXPECT_GT(compared, 2700);
+}
+
+}  // namespace

@@ -1,0 +1,181 @@
+// A small reference evaluator of the floating-point formula language for the tests: long double
+// arithmetic, with the x87 instruction itself (inline assembly) for every keyword that maps to
+// one, so that results can be compared bit for bit with compiled code.
+#pragma once
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace x87 {
+
+using ld = long double;
+
+inline ld Unary(ld a, const char *op) {
+    ld r = a;
+    if (!std::strcmp(op, "fsin")) __asm__("fsin" : "+t"(r));
+    else if (!std::strcmp(op, "fcos")) __asm__("fcos" : "+t"(r));
+    else if (!std::strcmp(op, "fsqrt")) __asm__("fsqrt" : "+t"(r));
+    else if (!std::strcmp(op, "frndint")) __asm__("frndint" : "+t"(r));
+    else if (!std::strcmp(op, "f2xm1")) __asm__("f2xm1" : "+t"(r));
+    else if (!std::strcmp(op, "fabs")) __asm__("fabs" : "+t"(r));
+    else if (!std::strcmp(op, "fchs")) __asm__("fchs" : "+t"(r));
+    return r;
+}
+inline ld Tan(ld a) {
+    ld one, tangent;
+    __asm__("fptan" : "=t"(one), "=u"(tangent) : "0"(a));  // pushes 1.0 above the tangent
+    return tangent;
+}
+inline ld Exponent(ld a) {  // FXTRACT's exponent part
+    ld sig, exp = a;
+    __asm__("fxtract" : "=t"(sig), "=u"(exp) : "0"(a));
+    return exp;
+}
+inline void SinCos(ld a, ld &s, ld &c) { __asm__("fsincos" : "=t"(c), "=u"(s) : "0"(a)); }
+// ST0 = top, ST1 = second.
+inline ld Rem(ld top, ld second) {
+    ld r;
+    __asm__("fprem" : "=t"(r) : "0"(top), "u"(second));
+    return r;
+}
+inline ld Scale(ld top, ld second) {
+    ld r;
+    __asm__("fscale" : "=t"(r) : "0"(top), "u"(second));
+    return r;
+}
+inline ld Patan(ld top, ld second) {  // arctan(second / top)
+    ld r;
+    __asm__("fpatan" : "=t"(r) : "0"(top), "u"(second) : "st(1)");
+    return r;
+}
+inline ld Yl2x(ld top, ld second) {  // second * log2(top)
+    ld r;
+    __asm__("fyl2x" : "=t"(r) : "0"(top), "u"(second) : "st(1)");
+    return r;
+}
+inline ld Constant(const char *which) {
+    ld r;
+    if (!std::strcmp(which, "pi")) __asm__("fldpi" : "=t"(r));
+    else if (!std::strcmp(which, "log2(10)")) __asm__("fldl2t" : "=t"(r));
+    else if (!std::strcmp(which, "log2(e)")) __asm__("fldl2e" : "=t"(r));
+    else if (!std::strcmp(which, "log10{2)")) __asm__("fldlg2" : "=t"(r));
+    else __asm__("fldln2" : "=t"(r));
+    return r;
+}
+// The thirteen-instruction sequence of "exp", step by step.
+inline ld Exp(ld x) {
+    const ld t = x * Constant("log2(e)");
+    const ld n = Unary(t, "frndint");
+    const ld f = t - n;
+    const ld p = Scale(1.0L, n);
+    const ld g = Unary(f, "f2xm1") + 1.0L;
+    return g * p;
+}
+
+// Evaluates a body over named parameter values; nullopt when the body is not well-formed, or
+// when "tan" or "sincos" meets an operand outside the x87 range (|a| >= 2^63, or not finite):
+// FPTAN and FSINCOS then leave the operand alone and push nothing, so the compiled code's stack
+// no longer matches the language's, and its results are not those of the language.
+struct Result {
+    std::vector<ld> results;
+};
+inline bool TrigRange(ld a) { return std::isfinite(a) && std::fabs(a) < 0x1p63L; }
+inline std::optional<Result> Evaluate(const std::string &body, const std::vector<std::string> &names,
+                                      const std::vector<ld> &values) {
+    std::vector<ld> s;
+    Result out;
+    std::istringstream words(body);
+    std::string w;
+    auto pop = [&] {
+        const ld v = s.back();
+        s.pop_back();
+        return v;
+    };
+    while (words >> w) {
+        const size_t need = (w == "+" || w == "-" || w == "*" || w == "/" || w == "\\" ||
+                             w == "scale" || w == "swap" || w == "patan" || w == "YxLog2X")
+                                ? 2
+                                : (w == "pi" || w == "0" || w == "1" || w == "log2(10)" ||
+                                   w == "log2(e)" || w == "log10{2)" || w == "ln(2)")
+                                      ? 0
+                                      : 1;
+        bool isParam = false;
+        for (size_t i = 0; i < names.size(); ++i)
+            if (names[i] == w) {
+                s.push_back(values[i]);
+                isParam = true;
+                break;
+            }
+        if (isParam) continue;
+        char *end = nullptr;
+        static const char *const kKeywords[] = {
+            "+", "-", "neg", "*", "/", "\\", "abs", "scale", "sqrt", "sqr", "sin", "cos", "sincos",
+            "tan", "patan", "copy", "swap", "pi", "0", "1", "ret", "log2(10)", "log2(e)",
+            "log10{2)", "ln(2)", "2px", "int", "YxLog2X", "del", "log2", "exp"};
+        bool keyword = false;
+        for (const char *k : kKeywords) keyword = keyword || w == k;
+        if (!keyword) {
+            const bool extended = w.find('!') != std::string::npos;
+            const std::string number = w.substr(0, w.find('!'));
+            const ld v = std::strtold(number.c_str(), &end);
+            s.push_back(extended ? v : static_cast<ld>(static_cast<float>(v)));
+            continue;
+        }
+        if (s.size() < need) return std::nullopt;
+        if (w == "+") { const ld a = pop(), b = pop(); s.push_back(b + a); }
+        else if (w == "-") { const ld a = pop(), b = pop(); s.push_back(a - b); }
+        else if (w == "*") { const ld a = pop(), b = pop(); s.push_back(b * a); }
+        else if (w == "/") { const ld a = pop(), b = pop(); s.push_back(a / b); }
+        else if (w == "\\") { const ld a = pop(), b = pop(); s.push_back(Rem(a, b)); }
+        else if (w == "scale") { const ld a = pop(); s.push_back(Scale(a, s.back())); }
+        else if (w == "patan") { const ld a = pop(), b = pop(); s.push_back(Patan(a, b)); }
+        else if (w == "YxLog2X") { const ld a = pop(), b = pop(); s.push_back(Yl2x(a, b)); }
+        else if (w == "swap") { const ld a = pop(), b = pop(); s.push_back(a); s.push_back(b); }
+        else if (w == "neg") s.back() = Unary(s.back(), "fchs");
+        else if (w == "abs") s.back() = Unary(s.back(), "fabs");
+        else if (w == "sqrt") s.back() = Unary(s.back(), "fsqrt");
+        else if (w == "sqr") s.back() = s.back() * s.back();
+        else if (w == "sin") s.back() = Unary(s.back(), "fsin");
+        else if (w == "cos") s.back() = Unary(s.back(), "fcos");
+        else if (w == "tan") {
+            if (!TrigRange(s.back())) return std::nullopt;
+            s.back() = Tan(s.back());
+        }
+        else if (w == "2px") s.back() = Unary(s.back(), "f2xm1");
+        else if (w == "int") s.back() = Unary(s.back(), "frndint");
+        else if (w == "log2") s.back() = Exponent(s.back());
+        else if (w == "exp") s.back() = Exp(s.back());
+        else if (w == "sincos") {
+            if (!TrigRange(s.back())) return std::nullopt;
+            ld sn, cs;
+            SinCos(pop(), sn, cs);
+            s.push_back(sn);
+            s.push_back(cs);
+        } else if (w == "copy") s.push_back(s.back());
+        else if (w == "del") pop();
+        else if (w == "ret") out.results.push_back(pop());
+        else if (w == "0") s.push_back(0.0L);
+        else if (w == "1") s.push_back(1.0L);
+        else if (need == 0) s.push_back(Constant(w.c_str()));
+        else return std::nullopt;
+    }
+    if (!s.empty() || out.results.empty()) return std::nullopt;
+    return out;
+}
+
+// The 10 significant bytes of an extended real.
+inline std::string Bits(ld v) {
+    unsigned char b[10];
+    std::memcpy(b, &v, 10);
+    char text[32];
+    for (int i = 0; i < 10; ++i) std::snprintf(text + 2 * i, 3, "%02x", b[9 - i]);
+    return text;
+}
+
+}  // namespace x87
