@@ -1,8 +1,8 @@
 # quob_call_generated(entry): calls generated code.
 # Generated code may change EAX, EBX, ECX, EDX, ESI and EDI and expects the direction flag clear;
-# integer functions use up to 4096 bytes below the stack pointer as scratch space. The trampoline
-# saves the callee-saved registers among them and touches the page below its frame, so that the
-# scratch area is mapped stack before the code writes it.
+# integer functions use up to 4096 bytes below the stack pointer as scratch space, which lies in
+# the unused part of this thread's stack. The trampoline saves the callee-saved registers among
+# them and clears the direction flag.
         .text
         .globl  quob_call_generated
         .hidden quob_call_generated
@@ -12,8 +12,6 @@ quob_call_generated:
         push    %rbx
         push    %rbp
         sub     $8, %rsp                # keeps the stack 16-byte aligned at the call
-        orq     $0, -4096(%rsp)         # probe the scratch area
-        orq     $0, -4104(%rsp)
         cld
         call    *%rdi
         add     $8, %rsp
@@ -27,8 +25,6 @@ quob_call_generated:
         push    %esi
         push    %edi
         mov     20(%esp), %eax
-        orl     $0, -4096(%esp)
-        orl     $0, -4104(%esp)
         cld
         call    *%eax
         pop     %edi

@@ -7,7 +7,7 @@
 int main() {
     for (int i = 0; i < 10000; ++i) {
         const int32_t f = CreateRecursiveFunction("f x y = x y * ret y 2 + ret", 10);
-        const int32_t g = CreateRealFunction("g x = x 1 + x 3 \\ x sin ret");
+        const int32_t g = CreateRealFunction("g x = x 1 + x 3 \\ + x sin + ret");
         const int32_t bad = CreateRealFunction("h x = x x");
         if (!f || !g || bad) return 1;
         LaunchFunction(f);
