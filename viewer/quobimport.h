@@ -1,0 +1,37 @@
+// Binding of the viewer to libquob32 by export ordinal (Part 4.4, platform mapping).
+//
+// ELF has no ordinals: the library is opened with dlopen once the QApplication exists, each of
+// the nine ordinals the viewer imports is looked up in QUOB_ORDINALS of the public header, and
+// the name found there is resolved with dlsym. A missing library or an ordinal that does not
+// resolve is fatal, as the platform loader would refuse to start the program.
+#ifndef SPIRALIS_QUOBIMPORT_H
+#define SPIRALIS_QUOBIMPORT_H
+
+#include <string>
+
+#include "quob32.h"
+
+// The nine imports of Part 4.4, named after their exports without the "QUOB_" prefix.
+struct TQuobImports {
+    decltype(&::QUOB_CreateIBufferEx) CreateIBufferEx = nullptr;  // 258
+    decltype(&::QUOB_DeleteIBuffer) DeleteIBuffer = nullptr;      // 259
+    decltype(&::QUOB_IBufferMessage) IBufferMessage = nullptr;    // 262
+    decltype(&::QUOB_IBufferDC) IBufferDC = nullptr;              // 263
+    decltype(&::QUOB_IBufferFilled) IBufferFilled = nullptr;      // 264
+    decltype(&::QUOB_CreateFiller) CreateFiller = nullptr;        // 769
+    decltype(&::QUOB_DeleteFiller) DeleteFiller = nullptr;        // 770
+    decltype(&::QUOB_UpdateFiller) UpdateFiller = nullptr;        // 771
+    decltype(&::QUOB_GetFiller) GetFiller = nullptr;              // 772
+};
+
+extern TQuobImports Quob;
+
+// Opens libquob32.so, from firstFolder first and then by the dynamic loader's search, and binds
+// the imports. The library's load actions (its banner) run inside this call. On failure the
+// imports stay unbound, the library is closed again and error holds a sentence for the user.
+bool LoadQuob32(const std::string &firstFolder, std::string &error);
+
+// Unbinds the imports and closes the library, which runs its unload actions.
+void UnloadQuob32();
+
+#endif  // SPIRALIS_QUOBIMPORT_H
