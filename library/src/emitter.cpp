@@ -67,6 +67,76 @@ void TEmitter::cmp_r_imm(Reg r, uint32_t imm) {
     code_.EmitDword(imm);
 }
 
+void TEmitter::RegRm(std::initializer_list<uint8_t> opcode, uint8_t regField, Reg rm) {
+    Bytes(opcode);
+    Byte(static_cast<uint8_t>(0xC0 | (regField & 7) << 3 | rm));
+}
+
+namespace {
+bool FitsInt8(int32_t v) { return v >= -128 && v <= 127; }
+}  // namespace
+
+void TEmitter::Immediate(int32_t imm, bool short8) {
+    if (short8)
+        Byte(static_cast<uint8_t>(static_cast<int8_t>(imm)));
+    else
+        code_.EmitDword(static_cast<uint32_t>(imm));
+}
+
+void TEmitter::Group1(uint8_t ext, Reg r, int32_t imm) {
+    const bool short8 = FitsInt8(imm);
+    RegRm({uint8_t(short8 ? 0x83 : 0x81)}, ext, r);
+    Immediate(imm, short8);
+}
+
+void TEmitter::Group1(uint8_t ext, const Mem &m, int32_t imm) {
+    const bool short8 = FitsInt8(imm);
+    Op({uint8_t(short8 ? 0x83 : 0x81)}, ext, m);
+    Immediate(imm, short8);
+}
+
+void TEmitter::mov_m_imm(const Mem &m, uint32_t imm) {
+    Op({0xC7}, 0, m);
+    code_.EmitDword(imm);
+}
+
+void TEmitter::add_eax_imm32(uint32_t imm) {
+    Byte(0x05);
+    code_.EmitDword(imm);
+}
+
+void TEmitter::imul_r_r_imm(Reg dst, Reg src, int32_t imm) {
+    const bool short8 = FitsInt8(imm);
+    RegRm({uint8_t(short8 ? 0x6B : 0x69)}, dst, src);
+    Immediate(imm, short8);
+}
+
+void TEmitter::imul_r_m_imm(Reg r, const Mem &m, int32_t imm) {
+    const bool short8 = FitsInt8(imm);
+    Op({uint8_t(short8 ? 0x6B : 0x69)}, r, m);
+    Immediate(imm, short8);
+}
+
+void TEmitter::cmp_r_imm8(Reg r, int8_t imm) {
+    RegRm({0x83}, 7, r);
+    Byte(static_cast<uint8_t>(imm));
+}
+
+void TEmitter::cmp_m_imm8(const Mem &m, int8_t imm) {
+    Op({0x83}, 7, m);
+    Byte(static_cast<uint8_t>(imm));
+}
+
+void TEmitter::and_eax_imm32(uint32_t imm) {
+    Byte(0x25);
+    code_.EmitDword(imm);
+}
+
+void TEmitter::test_eax_imm32(uint32_t imm) {
+    Byte(0xA9);
+    code_.EmitDword(imm);
+}
+
 void TEmitter::dec_r(Reg r) {
     if (target_ == Target::IA32)
         Byte(static_cast<uint8_t>(0x48 + r));

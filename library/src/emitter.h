@@ -106,8 +106,41 @@ public:
     void rep_movsw() { Bytes({0x66, 0xF3, 0xA5}); }
     void ret() { Byte(0xC3); }
 
+    // ---- 32-bit integer arithmetic (integer back end) ------------------------------------
+    // Forms with an immediate take the sign-extended 8-bit encoding (83, 6B) when the value
+    // lies in -128..127, else the 32-bit one (81, 69).
+    void mov_r_r(Reg dst, Reg src) { RegRm({0x8B}, dst, src); }  // 8B /r
+    void mov_r_m(Reg r, const Mem &m) { Op({0x8B}, r, m); }
+    void mov_m_r(const Mem &m, Reg r) { Op({0x89}, r, m); }
+    void mov_m_imm(const Mem &m, uint32_t imm);   // C7 /0 imm32
+    void mov_r16_m(Reg r, const Mem &m) { Op({0x66, 0x8B}, r, m); }  // 16-bit load into r's low half
+    void add_r_r(Reg dst, Reg src) { RegRm({0x01}, src, dst); }  // 01 /r
+    void add_r_m(Reg r, const Mem &m) { Op({0x03}, r, m); }
+    void add_r_imm(Reg r, int32_t imm) { Group1(0, r, imm); }
+    void add_m_imm(const Mem &m, int32_t imm) { Group1(0, m, imm); }
+    void add_eax_imm32(uint32_t imm);             // 05 imm32
+    void sub_r_r(Reg dst, Reg src) { RegRm({0x29}, src, dst); }  // 29 /r
+    void sub_r_m(Reg r, const Mem &m) { Op({0x2B}, r, m); }
+    void sub_r_imm(Reg r, int32_t imm) { Group1(5, r, imm); }
+    void sub_m_imm(const Mem &m, int32_t imm) { Group1(5, m, imm); }
+    void imul_r_r(Reg dst, Reg src) { RegRm({0x0F, 0xAF}, dst, src); }
+    void imul_r_m(Reg r, const Mem &m) { Op({0x0F, 0xAF}, r, m); }
+    void imul_r_r_imm(Reg dst, Reg src, int32_t imm);
+    void imul_r_m_imm(Reg r, const Mem &m, int32_t imm);
+    void neg_r(Reg r) { RegRm({0xF7}, 3, r); }
+    void neg_m(const Mem &m) { Op({0xF7}, 3, m); }
+    void cmp_r_imm8(Reg r, int8_t imm);           // 83 /7 ib
+    void cmp_m_imm8(const Mem &m, int8_t imm);
+    void and_eax_imm32(uint32_t imm);             // 25 imm32
+    void test_eax_imm32(uint32_t imm);            // A9 imm32
+    void cwde() { Byte(0x98); }
+    void fild_m32(const Mem &m) { Op({0xDB}, 0, m); }
+    void fistp_m32(const Mem &m) { Op({0xDB}, 3, m); }
+
     // ---- jumps: displacements computed from the current length ------------------------
     void jmp_short(int8_t disp) { Bytes({0xEB, uint8_t(disp)}); }
+    void jnz_short(int8_t disp) { Bytes({0x75, uint8_t(disp)}); }
+    void jns_short(int8_t disp) { Bytes({0x79, uint8_t(disp)}); }
     void jnz_rel32_to(int32_t target);  // 0F 85, to a code offset already emitted
     // A forward jump whose length is known: JE rel8 / JE rel32 by distance from the end of the
     // instruction.
@@ -115,6 +148,16 @@ public:
     void je_rel32(int32_t disp) {
         Bytes({0x0F, 0x84});
         code_.EmitDword(static_cast<uint32_t>(disp));
+    }
+
+    // The length of the code that emit(TEmitter &) produces for this target, measured in a
+    // scratch buffer: the displacement of a short forward jump over that code.
+    template <class Emit>
+    int8_t Measure(Emit &&emit) const {
+        TCodeBuffer scratch;
+        TEmitter e(scratch, target_);
+        emit(e);
+        return static_cast<int8_t>(scratch.Length());
     }
 
     // ---- raw data (inline constants) ---------------------------------------------------
@@ -127,6 +170,13 @@ public:
     void Bytes(std::initializer_list<uint8_t> bytes);
 
 private:
+    // Opcode and a register-direct ModRM (mod 11).
+    void RegRm(std::initializer_list<uint8_t> opcode, uint8_t regField, Reg rm);
+    // ADD/SUB (group 1, /ext) with an immediate on a register or a memory operand.
+    void Group1(uint8_t ext, Reg r, int32_t imm);
+    void Group1(uint8_t ext, const Mem &m, int32_t imm);
+    void Immediate(int32_t imm, bool short8);
+
     TCodeBuffer &code_;
     const Target target_;
 };

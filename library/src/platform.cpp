@@ -9,15 +9,25 @@
 
 namespace quob::platform {
 
-void *AllocateLowBlock(std::size_t size) {
+namespace {
+
+void *MapLow(std::size_t size, int protection) {
     if (size == 0) return nullptr;
     int flags = MAP_PRIVATE | MAP_ANONYMOUS;
 #if defined(__x86_64__)
     flags |= MAP_32BIT;  // the first 2 GiB: every address fits the record's 32-bit fields
 #endif
-    void *p = mmap(nullptr, size, PROT_READ | PROT_WRITE | PROT_EXEC, flags, -1, 0);
+    void *p = mmap(nullptr, size, protection, flags, -1, 0);
     return p == MAP_FAILED ? nullptr : p;
 }
+
+}  // namespace
+
+void *AllocateLowBlock(std::size_t size) {
+    return MapLow(size, PROT_READ | PROT_WRITE | PROT_EXEC);
+}
+
+void *AllocateLowData(std::size_t size) { return MapLow(size, PROT_READ | PROT_WRITE); }
 
 bool FreeLowBlock(void *block, std::size_t size) { return munmap(block, size) == 0; }
 

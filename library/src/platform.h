@@ -10,6 +10,10 @@ namespace quob::platform {
 void *AllocateLowBlock(std::size_t size);
 bool FreeLowBlock(void *block, std::size_t size);
 
+// Zero-filled readable and writable memory below 2^31 (the lookup tables, which generated code
+// reads by 32-bit absolute address). nullptr on failure; released with FreeLowBlock.
+void *AllocateLowData(std::size_t size);
+
 // A read-and-execute copy of code, in pages of its own: stores into a function's value cells
 // then never land near the instructions that run.
 void *CreateExecutionCopy(const void *code, std::size_t length);
