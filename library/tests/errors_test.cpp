@@ -1,14 +1,28 @@
 // The process-wide last error: its message table, what stores it and what must leave it alone.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <climits>
 #include <cstdint>
+#include <cstdlib>
 #include <functional>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "codebuffer.h"
 #include "quob32.h"
+
+// Allocations of one size can be made to fail, to reach the compiler's out-of-memory path.
+static std::atomic<size_t> failingAllocationSize{0};
+
+__attribute__((noinline)) void *operator new(size_t size) {
+    if (size == failingAllocationSize.load()) throw std::bad_alloc();
+    if (void *p = std::malloc(size ? size : 1)) return p;
+    throw std::bad_alloc();
+}
+__attribute__((noinline)) void operator delete(void *p) noexcept { std::free(p); }
+__attribute__((noinline)) void operator delete(void *p, size_t) noexcept { std::free(p); }
 
 namespace {
 
@@ -133,6 +147,18 @@ TEST(LastError, ASuccessfulCompilationResetsTheCode) {
     EXPECT_EQ(QUOB_GetLastError(), 0);
     DeleteFunction(f);
     DeleteFunction(g);
+}
+
+TEST(LastError, ACompilerObjectThatCannotBeCreatedRecordsCode9) {
+    QUOB_SetLastError(QUOB_ERR_DUPLICATE_FUNCTION);  // left by an earlier compilation
+    failingAllocationSize = sizeof(quob::TCodeBuffer);
+    const int32_t h = CreateRealFunction("f x = x ret");
+    failingAllocationSize = 0;
+    EXPECT_EQ(h, 0);
+    EXPECT_EQ(QUOB_GetLastError(), QUOB_ERR_OUT_OF_RESOURCES);
+    const int32_t again = CreateRealFunction("f x = x ret");
+    EXPECT_EQ(again, 1) << "the slot stayed free";
+    DeleteFunction(again);
 }
 
 }  // namespace
