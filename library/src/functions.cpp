@@ -183,11 +183,13 @@ int32_t CreateFunction(const char *definition, const CompileRequest &request) {
         RecordError(QUOB_ERR_NO_EXPRESSION);
         return 0;
     }
+    const uint32_t recordingsBefore = ErrorRecordings();
     try {
         return Compile(definition, request);
     } catch (const std::exception &) {
-        // A back end that cannot get a resource (a lookup table, memory) has recorded code 9.
-        if (QUOB_GetLastError() == QUOB_OK) RecordError(QUOB_ERR_OUT_OF_RESOURCES);
+        // An object of the compilation could not be created. A back end that failed to get a
+        // resource (a lookup table) has recorded code 9 itself.
+        if (ErrorRecordings() == recordingsBefore) RecordError(QUOB_ERR_OUT_OF_RESOURCES);
         return 0;
     }
 }
