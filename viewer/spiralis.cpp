@@ -46,6 +46,10 @@ int main(int argc, char **argv) {
         return 1;
     }
     CreateForms();
+    // The Part leaves the size to the windowing system, which on Windows opens a main window of a
+    // fair size; X11 window managers keep what the program asks, so the viewer asks for 640 x 480
+    // rather than the form's design size of 324 x 173.
+    MainWin->resize(640, 480);
     MainWin->show();
     const int result = application.exec();
     DestroyForms();

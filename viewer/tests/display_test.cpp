@@ -167,3 +167,25 @@ TEST_F(DisplayTest, PaintShowsThePictureAndTheMarkerTogether) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Shutdown, StopsARunningFillBeforeDeletingBufferAndFiller) {
+    SKIP_WITHOUT_RENDERING();
+    ResetViewer();
+    {
+        TMainWin win;
+        win.resize(1200, 900);
+        win.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&win));
+        win.Zoomin1Click();  // a fresh fill in a worker thread
+    }
+    ViewerDone();
+    EXPECT_EQ(BufferHandle, 0);
+    EXPECT_EQ(FillerHandle, 0);
+    EXPECT_FALSE(History);
+    // Start again for the tests that follow: one filler per process, so it can be made anew.
+    ASSERT_TRUE(ViewerInit());
+}
+
+}  // namespace

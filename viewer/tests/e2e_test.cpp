@@ -1,0 +1,209 @@
+// End to end under a real X server (ctest runs it in xvfb-run): start spiralis, dismiss the
+// library's banner, wait for the picture, zoom by a double click, save pictures through the
+// dialog and compare the files with the same views rendered by the library at the same size.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <thread>
+#include <vector>
+
+#include "main.h"
+#include "xdriver.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+constexpr const char *kBanner = "QUOB32 You're welcome!";
+constexpr const char *kMainWin = "Spiralis beta 3.0 (31.05.98)";
+
+template <typename Condition>
+bool WaitFor(Condition condition, std::chrono::milliseconds limit) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        std::this_thread::sleep_for(50ms);
+    }
+    return true;
+}
+
+struct Bitmap {
+    int32_t width = 0, height = 0;
+    std::vector<uint8_t> bytes;
+    int32_t Int32(size_t offset) const {
+        int32_t v;
+        std::memcpy(&v, bytes.data() + offset, 4);
+        return v;
+    }
+};
+
+Bitmap ReadBitmap(const fs::path &path) {
+    std::ifstream in(path, std::ios::binary);
+    Bitmap bmp;
+    bmp.bytes.assign(std::istreambuf_iterator<char>(in), {});
+    if (bmp.bytes.size() >= 54) {
+        bmp.width = bmp.Int32(18);
+        bmp.height = bmp.Int32(22);
+    }
+    return bmp;
+}
+
+// The view rendered by the library (smoothed fill, as the viewer's redraw ends with), bottom-up
+// 0x00RRGGBB rows of the given size.
+std::vector<uint32_t> ReferencePicture(double re, double im, double scale, int32_t width,
+                                       int32_t height) {
+    QUOB_FillerParams params = DefaultParams;
+    params.CenterRe = re;
+    params.CenterIm = im;
+    params.Scale = scale;
+    const int32_t filler = Quob.CreateFiller(&DefaultParams);
+    Quob.UpdateFiller(filler, &params, ViewChanged);
+    const int32_t buffer = Quob.CreateIBufferEx(width, height, filler);
+    Quob.IBufferMessage(buffer, QUOB_MSG_FILL_SMOOTH);  // in this thread, to the end
+    const auto *bits = static_cast<const uint32_t *>(Quob.IBufferDC(buffer));
+    std::vector<uint32_t> pixels;
+    if (bits) pixels.assign(bits, bits + size_t(width) * height);
+    Quob.DeleteIBuffer(buffer);
+    Quob.DeleteFiller(filler);
+    return pixels;
+}
+
+// Counts the pixels in which the 24-bit file differs from the reference.
+int Differences(const Bitmap &bmp, const std::vector<uint32_t> &reference) {
+    const int32_t rowSize = ((bmp.width * 24 + 31) / 32) * 4;
+    int differences = 0;
+    for (int32_t row = 0; row < bmp.height; ++row)
+        for (int32_t x = 0; x < bmp.width; ++x) {
+            const uint8_t *bgr = bmp.bytes.data() + 54 + row * rowSize + 3 * x;
+            const uint32_t pixel = bgr[0] | bgr[1] << 8 | bgr[2] << 16;
+            differences += pixel != reference[size_t(row) * bmp.width + x];
+        }
+    return differences;
+}
+
+class EndToEnd : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string error;
+        ASSERT_TRUE(xdriver::Open(error)) << error;
+        char folderName[] = "/tmp/spiralise2eXXXXXX";
+        ASSERT_NE(mkdtemp(folderName), nullptr);
+        folder = folderName;
+    }
+    void TearDown() override {
+        if (viewer > 0) {
+            kill(viewer, SIGKILL);
+            waitpid(viewer, nullptr, 0);
+        }
+        xdriver::Close();
+        fs::remove_all(folder);
+    }
+
+    void Start() {
+        viewer = fork();
+        if (viewer == 0) {
+            if (chdir(folder.c_str()) == 0) execl(SPIRALIS_PATH, SPIRALIS_PATH, nullptr);
+            _exit(127);
+        }
+    }
+
+    // Ctrl+S, then the file name typed over the dialog's proposal, then Return.
+    Bitmap SaveAs(const std::string &name) {
+        EXPECT_TRUE(xdriver::Focus(kMainWin));
+        std::this_thread::sleep_for(300ms);
+        xdriver::Key("s", true);
+        xdriver::Rect dialog;
+        EXPECT_TRUE(WaitFor([&] {
+            return xdriver::FindWindow("Save current image in bmp format (True color)", dialog);
+        }, 10s));
+        std::this_thread::sleep_for(500ms);
+        xdriver::Focus("Save current image in bmp format (True color)");
+        std::this_thread::sleep_for(300ms);
+        xdriver::Key("a", true);
+        xdriver::Type((folder / name).string());
+        xdriver::Key("Return");
+        const fs::path file = folder / (name + ".bmp");
+        EXPECT_TRUE(WaitFor([&] {
+            return fs::exists(file) && fs::file_size(file) >= 54 &&
+                   ReadBitmap(file).bytes.size() == 54 + size_t(ReadBitmap(file).Int32(34));
+        }, 10s)) << file;
+        return ReadBitmap(file);
+    }
+
+    fs::path folder;
+    pid_t viewer = 0;
+};
+
+TEST_F(EndToEnd, BannerPictureZoomAndSavedPictures) {
+    std::string error;
+    ASSERT_TRUE(LoadQuob32(SPIRALIS_FOLDER, error)) << error;
+    {
+        const int32_t probe = Quob.CreateFiller(&DefaultParams);
+        if (!probe) {
+            UnloadQuob32();
+            GTEST_SKIP() << "libquob32 reports the rendering engine unavailable";
+        }
+        Quob.DeleteFiller(probe);
+    }
+
+    Start();
+    xdriver::Rect banner, win;
+    ASSERT_TRUE(WaitFor([&] { return xdriver::FindWindow(kBanner, banner); }, 30s))
+        << "the banner did not appear";
+    EXPECT_FALSE(xdriver::FindWindow(kMainWin, win)) << "the main window came before the banner";
+    std::this_thread::sleep_for(500ms);
+    xdriver::MoveTo(banner.x + banner.width / 2, banner.y + banner.height / 4);
+    xdriver::Key("Return");
+    ASSERT_TRUE(WaitFor([&] { return !xdriver::FindWindow(kBanner, banner); }, 10s));
+    ASSERT_TRUE(WaitFor([&] { return xdriver::FindWindow(kMainWin, win); }, 30s));
+    xdriver::MoveTo(win.x + win.width / 2, win.y + win.height / 2);
+    std::this_thread::sleep_for(3s);  // preview at once, the smoothed fill well within this
+
+    const Bitmap home = SaveAs("home");
+    ASSERT_GT(home.width, 0);
+    ASSERT_GT(home.height, 0);
+    const int32_t W = home.width, H = home.height;
+    EXPECT_EQ(Differences(home, ReferencePicture(-0.5, 0, 2.0, W, H)), 0);
+
+    // The display fills the client area below the menu, inside a 1-pixel bevel.
+    const int displayLeft = win.x + 1, displayTop = win.y + win.height - 1 - H;
+    const int x = W / 2 + W / 5, y = H / 2 - H / 6;
+    xdriver::MoveTo(displayLeft + x, displayTop + y);
+    std::this_thread::sleep_for(200ms);
+    xdriver::Click();  // a hot spot, armed
+    std::this_thread::sleep_for(800ms);
+    xdriver::DoubleClick();
+    std::this_thread::sleep_for(3s);
+
+    const Bitmap zoomed = SaveAs("zoomed");
+    ASSERT_EQ(zoomed.width, W);
+    ASSERT_EQ(zoomed.height, H);
+    // ZoomToSpot's arithmetic for a spot of the default radius at (x, y).
+    double re = -0.5, im = 0, scale = 2.0;
+    re += scale / H * (x - W / 2);
+    im -= scale / H * (y - H / 2);
+    scale = 2 * scale * (std::min(W, H) / 10) / H;
+    EXPECT_EQ(Differences(zoomed, ReferencePicture(re, im, scale, W, H)), 0);
+
+    EXPECT_TRUE(xdriver::Focus(kMainWin));
+    std::this_thread::sleep_for(300ms);
+    xdriver::Key("F10");
+    int status = -1;
+    ASSERT_TRUE(WaitFor([&] { return waitpid(viewer, &status, WNOHANG) == viewer; }, 20s))
+        << "spiralis did not end on F10";
+    viewer = 0;
+    EXPECT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    UnloadQuob32();
+}
+
+}  // namespace
