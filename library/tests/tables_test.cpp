@@ -1,0 +1,141 @@
+// The square and sine tables: their entries, the folding lookup, creation on first use only, and
+// the failure that abandons a compilation.
+#include "tables.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+
+#include "int_support.h"
+#include "quob32.h"
+
+namespace {
+
+using quob::test::IntFunction;
+
+// Every test starts without tables; no compiled function that reads them outlives a test.
+class Tables : public testing::Test {
+  protected:
+    void SetUp() override { quob::FreeLookupTables(); }
+    void TearDown() override { quob::FreeLookupTables(); }
+};
+
+TEST_F(Tables, SquareEntries) {
+    const int32_t *zero = quob::SquareTable();
+    ASSERT_NE(zero, nullptr);
+    EXPECT_LT(reinterpret_cast<uintptr_t>(zero - 32768), uintptr_t{1} << 31);
+    EXPECT_EQ(zero[-32768], 1073741824);
+    EXPECT_EQ(zero[32767], 1073676289);
+    EXPECT_EQ(zero[0], 0);
+    EXPECT_EQ(zero[-1], 1);
+    EXPECT_EQ(zero[-25536], 652087296);
+}
+
+TEST_F(Tables, SineEntries) {
+    const int16_t *sine = quob::SineTable();
+    ASSERT_NE(sine, nullptr);
+    EXPECT_LT(reinterpret_cast<uintptr_t>(sine), uintptr_t{1} << 31);
+    EXPECT_EQ(sine[0], 0);
+    EXPECT_EQ(sine[16384], 23170);  // an eighth of a turn
+    EXPECT_EQ(sine[32768], 32767);
+    EXPECT_EQ(sine[65535], 2);
+    // The whole half turn against an independent computation; none is negative.
+    for (int32_t i = 0; i < quob::kTableEntries; ++i) {
+        ASSERT_GE(sine[i], 0) << i;
+        ASSERT_EQ(sine[i], quob::test::ReferenceSine(i)) << i;
+    }
+}
+
+struct Lookup {
+    int32_t angle;
+    int32_t sine;
+};
+
+class SineLookup : public Tables, public testing::WithParamInterface<Lookup> {};
+
+TEST_P(SineLookup, FoldsLikeCompiledCode) {
+    ASSERT_NE(quob::SineTable(), nullptr);
+    EXPECT_EQ(quob::SineLookup(GetParam().angle), GetParam().sine);
+    const IntFunction f("x = x sin ret");
+    ASSERT_TRUE(f.ok());
+    EXPECT_EQ(f.Run({GetParam().angle}), std::vector<int32_t>{GetParam().sine});
+}
+
+INSTANTIATE_TEST_SUITE_P(Angles, SineLookup,
+                         testing::Values(Lookup{0, 0}, Lookup{16384, 23170}, Lookup{32768, 32767},
+                                         Lookup{65536, 0}, Lookup{65536 + 16384, -23170},
+                                         Lookup{65536 + 32768, -32767}, Lookup{131072, 0},
+                                         Lookup{131072 + 32768, 32767}, Lookup{-32768, -32767},
+                                         Lookup{-1, -2}, Lookup{INT32_MIN + 32768, 32767}));
+
+struct Creation {
+    const char *body;
+    bool square;
+    bool sine;
+};
+
+class TableCreation : public Tables, public testing::WithParamInterface<Creation> {};
+
+TEST_P(TableCreation, OnlyTheKeywordsThatReadATable) {
+    const IntFunction f(std::string("x = ") + GetParam().body);
+    ASSERT_TRUE(f.ok()) << f.error();
+    EXPECT_EQ(quob::SquareTableBuilt(), GetParam().square);
+    EXPECT_EQ(quob::SineTableBuilt(), GetParam().sine);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Bodies, TableCreation,
+    testing::Values(Creation{"x sqrt x neg + 3 4 * - x abs * 7 copy swap - + ret", false, false},
+                    Creation{"40000 sqr ret", false, false},  // folded by multiplication
+                    Creation{"x sqr ret", true, false},
+                    Creation{"5 sin ret", false, true},  // folded through the table
+                    Creation{"0 cos ret", false, true}, Creation{"x cos ret", false, true},
+                    Creation{"x sin x sqr + ret", true, true}));
+
+TEST_F(Tables, BuiltOnceAndKeptWhileFunctionsAreDeleted) {
+    const int32_t *squares = nullptr;
+    const int16_t *sines = nullptr;
+    {
+        const IntFunction f("x = x sqr x sin + ret");
+        ASSERT_TRUE(f.ok());
+        squares = quob::SquareTable();
+        sines = quob::SineTable();
+    }
+    EXPECT_TRUE(quob::SquareTableBuilt());
+    EXPECT_TRUE(quob::SineTableBuilt());
+    const IntFunction g("x = x cos x sqr + ret");
+    ASSERT_TRUE(g.ok());
+    EXPECT_EQ(quob::SquareTable(), squares);
+    EXPECT_EQ(quob::SineTable(), sines);
+    EXPECT_EQ(g.Run({3}), std::vector<int32_t>{quob::test::ReferenceSine(3 + 32768) + 9});
+}
+
+void *NoMemory(std::size_t) { return nullptr; }
+
+// A table that cannot be created: code 9, the message shown, no function; the next compilation
+// tries again.
+TEST_F(Tables, CreationFailureAbandonsTheCompilation) {
+    const quob::TableAllocator normal = quob::SetTableAllocator(NoMemory);
+    for (const char *body : {"x = x sin ret", "x = x sqr ret", "x = 1 cos ret"}) {
+        QUOB_SetLastError(0);
+        testing::internal::CaptureStderr();
+        const IntFunction f(body);
+        const std::string shown = testing::internal::GetCapturedStderr();
+        EXPECT_FALSE(f.ok()) << body;
+        EXPECT_EQ(f.error(), QUOB_ERR_OUT_OF_RESOURCES) << body;
+        EXPECT_NE(shown.find("QUOB: Out of system resources (code 9)"), std::string::npos) << shown;
+        EXPECT_FALSE(quob::SquareTableBuilt());
+        EXPECT_FALSE(quob::SineTableBuilt());
+    }
+    // Bodies that read no table do not notice.
+    const IntFunction plain("x = x 2 * ret");
+    EXPECT_TRUE(plain.ok());
+
+    quob::SetTableAllocator(normal);
+    const IntFunction f("x = x sin ret");
+    ASSERT_TRUE(f.ok());
+    EXPECT_EQ(f.Run({32768}), std::vector<int32_t>{32767});
+}
+
+}  // namespace
