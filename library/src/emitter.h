@@ -104,6 +104,10 @@ public:
     void cmp_r_imm(Reg r, uint32_t imm);
     void dec_r(Reg r);                            // IA-32 48+r, x86-64 FF /1
     void rep_movsw() { Bytes({0x66, 0xF3, 0xA5}); }
+    // 64-bit and 16-bit moves between a register and memory, x86-64 only (REX.W 8B/89; 66 89).
+    void mov_r64_m(Reg r, const Mem &m) { Op({0x48, 0x8B}, r, m); }
+    void mov_m_r64(const Mem &m, Reg r) { Op({0x48, 0x89}, r, m); }
+    void mov_m_r16(const Mem &m, Reg r) { Op({0x66, 0x89}, r, m); }
     void ret() { Byte(0xC3); }
 
     // ---- 32-bit integer arithmetic (integer back end) ------------------------------------

@@ -237,22 +237,42 @@ int32_t TFloatHardware::CompileRecursive(int32_t blockLength, bool earlyExit) {
         return 0;
     }
     const int32_t fed = results < record_.ParamCount ? results : record_.ParamCount;
-    emit_.mov_r_cell(EDI, 0);
-    emit_.mov_r_cell(ESI, static_cast<uint32_t>(kRealWidth * record_.ParamCount));
-    emit_.mov_r_imm(ECX, static_cast<uint32_t>(5 * fed));
-    emit_.rep_movsw();
-    if (earlyExit) {
-        // Each test: MOVZX ECX,[exponent word] (8 or 9 bytes), AND ECX,7FFF (6), CMP ECX,7FFF
-        // (6), JE to the end of the loop. The jumps skip the remaining tests and the loop's
-        // DEC EAX and JNZ.
-        const int32_t movzx = emit_.target() == Target::X64 ? 8 : 7;
-        const int32_t test = movzx + 6 + 6 + 6;  // with a JE rel32
-        const int32_t decLength = emit_.target() == Target::X64 ? 2 : 1;
+    const uint32_t resultsAt = static_cast<uint32_t>(kRealWidth * record_.ParamCount);
+    // Each test of an exponent word: AND ECX,7FFF (6 bytes), CMP ECX,7FFF (6), JE rel32 (6) to
+    // the end of the loop, past the remaining copies and tests, DEC EAX and JNZ.
+    constexpr int32_t kTestLength = 18;
+    const int32_t loopEnd = (emit_.target() == Target::X64 ? 2 : 1) + 6;  // DEC EAX, JNZ rel32
+    auto exponentTest = [&](int32_t remainingBytes) {
+        emit_.and_r_imm(ECX, 0x7FFF);
+        emit_.cmp_r_imm(ECX, 0x7FFF);
+        emit_.je_rel32(remainingBytes + loopEnd);
+    };
+    if (emit_.target() == Target::IA32) {
+        // REP MOVSW copies results 0..K-1 over parameters 0..K-1, 10 bytes each.
+        emit_.mov_r_cell(EDI, 0);
+        emit_.mov_r_cell(ESI, resultsAt);
+        emit_.mov_r_imm(ECX, static_cast<uint32_t>(5 * fed));
+        emit_.rep_movsw();
+        if (earlyExit) {
+            constexpr int32_t kMovzx = 7;  // MOVZX ECX,WORD [disp32]
+            for (int32_t k = 0; k < fed; ++k) {
+                emit_.movzx_r_m16(ECX, Mem::Cell(static_cast<uint32_t>(kRealWidth * k + 8)));
+                exponentTest((fed - 1 - k) * (kMovzx + kTestLength));
+            }
+        }
+    } else {
+        // Each value moves as 8 + 2 bytes through RCX: the next iteration's 80-bit loads then
+        // take their data straight from these stores, which the 2-byte stores of REP MOVSW
+        // prevent. The exponent word ends up in CX, ready for the variant's test.
+        constexpr int32_t kCopyLength = 4 * 8;  // four moves with [disp32] in SIB form
         for (int32_t k = 0; k < fed; ++k) {
-            emit_.movzx_r_m16(ECX, Mem::Cell(static_cast<uint32_t>(kRealWidth * k + 8)));
-            emit_.and_r_imm(ECX, 0x7FFF);
-            emit_.cmp_r_imm(ECX, 0x7FFF);
-            emit_.je_rel32((fed - 1 - k) * test + decLength + 6);
+            const auto result = resultsAt + static_cast<uint32_t>(kRealWidth * k);
+            const auto param = static_cast<uint32_t>(kRealWidth * k);
+            emit_.mov_r64_m(ECX, Mem::Cell(result));
+            emit_.mov_m_r64(Mem::Cell(param), ECX);
+            emit_.movzx_r_m16(ECX, Mem::Cell(result + 8));
+            emit_.mov_m_r16(Mem::Cell(param + 8), ECX);
+            if (earlyExit) exponentTest((fed - 1 - k) * (kCopyLength + kTestLength));
         }
     }
     emit_.dec_r(EAX);

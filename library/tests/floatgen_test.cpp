@@ -135,9 +135,26 @@ TEST(FloatBytes, RecursiveWrapperOfTheDefaultFractal) {
     EXPECT_EQ(code.RelocationCount(), 11);
 }
 
-TEST(FloatBytes, X64LoopTailDecrementsWithFF) {
+TEST(FloatBytes, X64LoopTailCopiesEightPlusTwoBytes) {
+    // x at [0], y at [10], result 0 at [20]: K = 1.
     const std::string code = Emit("x ret", Target::X64, 3);
-    EXPECT_NE(code.find("66F3A5FFC80F85"), std::string::npos) << code;
+    const std::string tail = "488B0C2514000000"  // MOV RCX,[result 0]
+                             "48890C2500000000"  // MOV [x],RCX
+                             "0FB70C251C000000"  // MOVZX ECX,WORD [result 0 + 8]
+                             "66890C2508000000"  // MOV [x + 8],CX
+                             "FFC8"              // DEC EAX
+                             "0F85";             // JNZ
+    EXPECT_NE(code.find(tail), std::string::npos) << code;
+    EXPECT_EQ(code.find("F3A5"), std::string::npos) << code;
+}
+
+TEST(FloatBytes, IA32LoopTailWithExponentTests) {
+    const std::string code = Emit("x ret y ret", Target::IA32, 3, true);
+    const std::string tail = "BF00000000BE14000000B90A00000066F3A5"
+                             "0FB70D08000000" "81E1FF7F0000" "81F9FF7F0000" "0F8420000000"
+                             "0FB70D12000000" "81E1FF7F0000" "81F9FF7F0000" "0F8407000000"
+                             "48" "0F85";
+    EXPECT_NE(code.find(tail), std::string::npos) << code;
 }
 
 // ---- compiled behaviour --------------------------------------------------------------------
@@ -283,28 +300,29 @@ TEST(Recursive, Codes15And16) {
 }
 
 TEST(Recursive, FillerVariantLeavesAtTheFirstInfinity) {
-    const char *text = "v a b = a a * ret b 1 + ret";
+    const char *text = "v b a = b 1 + ret a a * ret";
     const int32_t h = quob::CreateFunction(text, {quob::FunctionKind::Recursive, 20, true});
     ASSERT_NE(h, 0);
     Function f(h);
     ASSERT_NE(quob::FillerEntry(h), quob::ExecutionEntry(h));
     // Squaring 1e300 overflows the extended range in the fifth iteration: the variant stops
     // right after it (the counter b shows how far it got); the public loop runs all 20.
-    f.Param(0) = 1e300L, f.Param(1) = 0;
+    f.Param(0) = 0, f.Param(1) = 1e300L;
     quob::quob_call_generated(quob::FillerEntry(h));
-    EXPECT_TRUE(std::isinf(f.Param(0)));
-    EXPECT_EQ(f.Param(1), 5);
-    f.Param(0) = 1e300L, f.Param(1) = 0;
+    EXPECT_TRUE(std::isinf(f.Param(1)));
+    EXPECT_EQ(f.Param(0), 5);
+    f.Param(0) = 0, f.Param(1) = 1e300L;
     LaunchFunction(h);
-    EXPECT_EQ(f.Param(1), 20);
+    EXPECT_EQ(f.Param(0), 20);
     // With finite values both run the whole block and agree bit for bit.
-    f.Param(0) = 1.0000001L, f.Param(1) = 0;
-    quob::quob_call_generated(quob::FillerEntry(h));
-    const std::string variant = x87::Bits(f.Param(0));
-    f.Param(0) = 1.0000001L, f.Param(1) = 0;
-    LaunchFunction(h);
-    EXPECT_EQ(variant, x87::Bits(f.Param(0)));
-    EXPECT_EQ(f.Param(1), 20);
+    volatile long double squared = 1.0000001L;
+    for (int i = 0; i < 20; ++i) squared = squared * squared;
+    for (const auto entry : {quob::FillerEntry(h), quob::ExecutionEntry(h)}) {
+        f.Param(0) = 0, f.Param(1) = 1.0000001L;
+        quob::quob_call_generated(entry);
+        EXPECT_EQ(f.Param(0), 20);
+        EXPECT_EQ(x87::Bits(f.Param(1)), x87::Bits(squared));
+    }
 }
 
 // ---- randomised differential test ----------------------------------------------------------
