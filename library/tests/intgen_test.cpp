@@ -291,6 +291,32 @@ INSTANTIATE_TEST_SUITE_P(
                                  {0x8B, 0x44, 0x24, 0xFC, 0x03, 0x44, 0x24, 0xFC},
                                  kRetEax1});
                  }},
+        // The slots of "+"'s operands are free again at the next token: the third root
+        // reuses slot 0.
+        BodyCode{"SlotsFreedAtTheNextToken", "x = x sqrt x sqrt + x sqrt + ret",
+                 [] {
+                     const Bytes root = {0xDB, 0x05, 0, 0, 0, 0, 0xD9, 0xFA, 0xDB, 0x5C, 0x24};
+                     return Cat({root,
+                                 {0xFC},
+                                 root,
+                                 {0xF8},
+                                 {0x8B, 0x44, 0x24, 0xF8, 0x03, 0x44, 0x24, 0xFC},
+                                 root,
+                                 {0xFC},
+                                 {0x03, 0x44, 0x24, 0xFC},
+                                 kRetEax1});
+                 }},
+        BodyCode{"RegistersFreedAtTheNextToken", "x = x 1 + x 2 + + x 3 + + ret",
+                 [] {
+                     const Bytes ebx = {0x03, 0x1D, 0,    0,
+                                        0,    0,    0x01, 0xD8};  // ADD EBX,[x]; ADD EAX,EBX
+                     return Cat({{0xB8, 1, 0, 0, 0, 0x03, 0x05, 0, 0, 0, 0},
+                                 {0xBB, 2, 0, 0, 0},
+                                 ebx,
+                                 {0xBB, 3, 0, 0, 0},
+                                 ebx,
+                                 kRetEax1});
+                 }},
         BodyCode{"SlotPlusConstantInPlace", "x = x sqrt 5 + ret",
                  [] {
                      return Cat({{0xDB, 0x05, 0, 0, 0, 0, 0xD9, 0xFA, 0xDB, 0x5C, 0x24, 0xFC},
