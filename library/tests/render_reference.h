@@ -63,12 +63,17 @@ public:
         return picture;
     }
 
+    // Each of the (W + 1) x (H + 1) corner samples computed once.
     std::vector<uint32_t> Smoothed() const {
+        const std::size_t across = static_cast<std::size_t>(v_.width) + 1;
+        std::vector<uint32_t> corners(across * (v_.height + 1));
+        for (int32_t y = 0; y <= v_.height; ++y)
+            for (int32_t x = 0; x <= v_.width; ++x) corners[y * across + x] = Sample(x, y);
         std::vector<uint32_t> picture(Size());
         for (int32_t y = 0; y < v_.height; ++y)
             for (int32_t x = 0; x < v_.width; ++x) {
-                const uint32_t s[4] = {Sample(x, y), Sample(x + 1, y), Sample(x, y + 1),
-                                       Sample(x + 1, y + 1)};
+                const uint32_t *upper = &corners[y * across + x];
+                const uint32_t s[4] = {upper[0], upper[1], upper[across], upper[across + 1]};
                 uint32_t pixel = 0;
                 for (int shift = 0; shift <= 16; shift += 8) {
                     uint32_t sum = 0;
@@ -80,11 +85,16 @@ public:
         return picture;
     }
 
+    // One sample per 10 x 10 block, at the block's centre.
     std::vector<uint32_t> Preview() const {
         std::vector<uint32_t> picture(Size());
-        for (int32_t y = 0; y < v_.height; ++y)
-            for (int32_t x = 0; x < v_.width; ++x)
-                picture[Index(x, y)] = Sample(x / 10 * 10 + 5, y / 10 * 10 + 5);
+        for (int32_t top = 0; top < v_.height; top += 10)
+            for (int32_t left = 0; left < v_.width; left += 10) {
+                const uint32_t colour = Sample(left + 5, top + 5);
+                for (int32_t y = top; y < std::min(top + 10, v_.height); ++y)
+                    for (int32_t x = left; x < std::min(left + 10, v_.width); ++x)
+                        picture[Index(x, y)] = colour;
+            }
         return picture;
     }
 
