@@ -65,8 +65,9 @@ TEST_F(FillerTest, CreationChecksVersionAndUniqueness) {
     std::memset(&got, 0xAB, sizeof got);
     EXPECT_EQ(QUOB_GetFiller(1, &got), 1);
     EXPECT_EQ(got.Version, 1);
-    EXPECT_EQ(got.PixelRoutine, &quob_pixel_routine);
-    EXPECT_EQ(got.Description, kDescription);
+    // Copies: the packed record's pointer fields are not aligned for a reference.
+    EXPECT_EQ(static_cast<QUOB_PixelRoutine>(got.PixelRoutine), &quob_pixel_routine);
+    EXPECT_EQ(static_cast<const void *>(got.Description), kDescription);
     EXPECT_EQ(got.Width, 0);
     EXPECT_EQ(got.Height, 0);
     EXPECT_EQ(reinterpret_cast<const uint8_t *>(&got)[offsetof(QUOB_FillerParams, Height) + 4],

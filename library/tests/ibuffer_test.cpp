@@ -232,17 +232,19 @@ TEST_F(IBufferTest, InfoDescribesTheBottomUpPixels) {
     EXPECT_EQ(info.Height, 17);
     EXPECT_EQ(info.BytesPerLine, 124);
     EXPECT_EQ(info.Filler, 1);
-    EXPECT_NE(info.Bits, nullptr);
-    EXPECT_EQ(info.DC, info.Bits);
-    EXPECT_EQ(info.Bitmap, info.Bits);
-    EXPECT_EQ(QUOB_IBufferDC(buffer), info.Bits);
+    // Copies: the packed record's pointer fields are not aligned for a reference.
+    void *const bits = info.Bits, *const dc = info.DC, *const bitmap = info.Bitmap;
+    EXPECT_NE(bits, nullptr);
+    EXPECT_EQ(dc, bits);
+    EXPECT_EQ(bitmap, bits);
+    EXPECT_EQ(QUOB_IBufferDC(buffer), bits);
     for (uint32_t pixel : Pixels(buffer)) ASSERT_EQ(pixel, 0u);  // a new picture is black
     ASSERT_EQ(QUOB_IBufferMessage(buffer, QUOB_MSG_FILL), 1);
     // The first stored row is the picture's bottom row, y = 16; each row starts at x = 0.
-    const auto *bits = static_cast<const uint32_t *>(info.Bits);
-    EXPECT_EQ(bits[0], 0x00001000u);
-    EXPECT_EQ(bits[3], 0x00031000u);
-    EXPECT_EQ(bits[16 * 31 + 30], 0x001E0000u);
+    const auto *stored = static_cast<const uint32_t *>(bits);
+    EXPECT_EQ(stored[0], 0x00001000u);
+    EXPECT_EQ(stored[3], 0x00031000u);
+    EXPECT_EQ(stored[16 * 31 + 30], 0x001E0000u);
 }
 
 TEST_F(IBufferTest, SelectingTheFillerGivesItTheBuffersSize) {
