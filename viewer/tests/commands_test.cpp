@@ -72,40 +72,40 @@ TEST_F(CommandsTest, MenuAsTheFormResourceDefinesIt) {
 
 TEST_F(CommandsTest, ZoomInTwiceBackTwiceForwardOnce) {
     Key(Qt::Key_I, Qt::ControlModifier);
-    EXPECT_EQ(CurrentParams.Scale, 1.0);
+    EXPECT_EQ(+CurrentParams.Scale, 1.0);
     EXPECT_TRUE(win->DisplayTimer->isActive());
     Key(Qt::Key_I, Qt::ControlModifier);
-    EXPECT_EQ(CurrentParams.Scale, 0.5);
-    EXPECT_EQ(CurrentParams.CenterRe, -0.5);
+    EXPECT_EQ(+CurrentParams.Scale, 0.5);
+    EXPECT_EQ(+CurrentParams.CenterRe, -0.5);
     EXPECT_EQ(History->Count, 3);
     Key(Qt::Key_Delete, Qt::ShiftModifier);
     Key(Qt::Key_Delete, Qt::ShiftModifier);
-    EXPECT_EQ(CurrentParams.Scale, 2.0);
+    EXPECT_EQ(+CurrentParams.Scale, 2.0);
     EXPECT_EQ(History->Count, 1);
     Key(Qt::Key_Delete, Qt::ShiftModifier);  // nothing further back
     EXPECT_EQ(History->Count, 1);
     Key(Qt::Key_Insert, Qt::ShiftModifier);
-    EXPECT_EQ(CurrentParams.Scale, 1.0);
+    EXPECT_EQ(+CurrentParams.Scale, 1.0);
     EXPECT_EQ(History->Count, 2);
 }
 
 TEST_F(CommandsTest, ZoomOutFromHomeDoublesTheScale) {
     Key(Qt::Key_O, Qt::ControlModifier);
-    EXPECT_EQ(CurrentParams.Scale, 4.0);
-    EXPECT_EQ(CurrentParams.CenterRe, -0.5);
-    EXPECT_EQ(CurrentParams.CenterIm, 0.0);
+    EXPECT_EQ(+CurrentParams.Scale, 4.0);
+    EXPECT_EQ(+CurrentParams.CenterRe, -0.5);
+    EXPECT_EQ(+CurrentParams.CenterIm, 0.0);
 }
 
 TEST_F(CommandsTest, HomeIsANewStepInTheHistory) {
     Key(Qt::Key_I, Qt::ControlModifier);
     Key(Qt::Key_Delete, Qt::ControlModifier);
-    EXPECT_EQ(CurrentParams.Scale, 2.0);
+    EXPECT_EQ(+CurrentParams.Scale, 2.0);
     EXPECT_EQ(History->Count, 3);
     Key(Qt::Key_Delete, Qt::ControlModifier);  // Home on the home view pushes a second copy
     EXPECT_EQ(History->Count, 4);
     Key(Qt::Key_Delete, Qt::ShiftModifier);
-    EXPECT_EQ(CurrentParams.Scale, 2.0);
-    EXPECT_EQ(CurrentParams.CenterRe, -0.5);
+    EXPECT_EQ(+CurrentParams.Scale, 2.0);
+    EXPECT_EQ(+CurrentParams.CenterRe, -0.5);
 }
 
 TEST_F(CommandsTest, HideHotSpotRemovesIt) {
@@ -233,7 +233,7 @@ TEST_F(SavePictureTest, WritesA24BitFileOfTheDisplaysSize) {
         ASSERT_EQ(file[54 + row * 944 + 943], '\0');
     }
     Key(Qt::Key_I, Qt::ControlModifier);
-    EXPECT_EQ(CurrentParams.Scale, 1.0);
+    EXPECT_EQ(+CurrentParams.Scale, 1.0);
 }
 
 TEST_F(SavePictureTest, PixelsAreTheBuffersWithoutTheHotSpot) {
@@ -273,7 +273,7 @@ TEST_F(SavePictureTest, AFailureGoesToTheGeneralErrorDisplay) {
     EXPECT_TRUE(RecordedBoxes[0].Text.endsWith("."));
     // The application goes on: the next command works.
     Key(Qt::Key_I, Qt::ControlModifier);
-    EXPECT_EQ(CurrentParams.Scale, 1.0);
+    EXPECT_EQ(+CurrentParams.Scale, 1.0);
 }
 
 TEST(StartUp, FillerFailureIsReportedAs2613) {
@@ -291,18 +291,18 @@ TEST(StartUp, FillerFailureIsReportedAs2613) {
 
 TEST(StartUp, CurrentParamsHoldTheFillersIdentityAndTheDefaults) {
     SKIP_WITHOUT_RENDERING();
-    EXPECT_EQ(CurrentParams.Version, 1);
-    EXPECT_NE(CurrentParams.PixelRoutine, nullptr);
-    ASSERT_NE(CurrentParams.Description, nullptr);
-    EXPECT_STREQ(static_cast<const char *>(CurrentParams.Description), "Classic Mandelbrot Set");
-    EXPECT_EQ(CurrentParams.Description, DefaultParams.Description);
-    EXPECT_EQ(CurrentParams.FractalFormula, nullptr);
-    EXPECT_EQ(CurrentParams.ColorFormula, nullptr);
-    EXPECT_EQ(CurrentParams.MaxModule, 2.0f);
-    EXPECT_EQ(CurrentParams.Differential, 0.001f);
-    EXPECT_EQ(CurrentParams.IterationsLimit, 20);
-    EXPECT_EQ(CurrentParams.BlockLength, 20);
-    EXPECT_EQ(CurrentParams.EscapeColor, 0x00FFFFFF);
+    EXPECT_EQ(+CurrentParams.Version, 1);
+    EXPECT_NE(+CurrentParams.PixelRoutine, nullptr);
+    ASSERT_NE(+CurrentParams.Description, nullptr);
+    EXPECT_STREQ(static_cast<const char *>(+CurrentParams.Description), "Classic Mandelbrot Set");
+    EXPECT_EQ(+CurrentParams.Description, +DefaultParams.Description);
+    EXPECT_EQ(+CurrentParams.FractalFormula, nullptr);
+    EXPECT_EQ(+CurrentParams.ColorFormula, nullptr);
+    EXPECT_EQ(+CurrentParams.MaxModule, 2.0f);
+    EXPECT_EQ(+CurrentParams.Differential, 0.001f);
+    EXPECT_EQ(+CurrentParams.IterationsLimit, 20);
+    EXPECT_EQ(+CurrentParams.BlockLength, 20);
+    EXPECT_EQ(+CurrentParams.EscapeColor, 0x00FFFFFF);
 }
 
 TEST(StartUp, ChangeSetsNameThePartsFields) {

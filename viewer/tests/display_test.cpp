@@ -82,7 +82,7 @@ TEST_F(DisplayTest, DoubleClickAfterReleaseOutsideDoesNothing) {
                       win->Display->mapToGlobal(QPointF(108, 60)), Qt::LeftButton,
                       Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(win->Display, &event);
-    EXPECT_EQ(CurrentParams.Scale, scale);
+    EXPECT_EQ(+CurrentParams.Scale, scale);
     EXPECT_EQ(History->Count, 1);
     ASSERT_TRUE(HotSpot);
     EXPECT_EQ(HotSpot->X, 100);  // the press that follows the double click leaves it in place
@@ -94,9 +94,9 @@ TEST_F(DisplayTest, DoubleClickZoomsAndLeavesAFreshArmedSpot) {
     ASSERT_EQ(HotSpot->DragMode, TViewSpot::Armed);
     DoubleClick(p);
     const double s0 = 2.0, H = 125, W = 314;
-    EXPECT_DOUBLE_EQ(CurrentParams.CenterRe, -0.5 + s0 / H * (p.x() - int(W) / 2));
-    EXPECT_DOUBLE_EQ(CurrentParams.CenterIm, 0 - s0 / H * (p.y() - int(H) / 2));
-    EXPECT_DOUBLE_EQ(CurrentParams.Scale, 2 * s0 * 12 / H);
+    EXPECT_DOUBLE_EQ(+CurrentParams.CenterRe, -0.5 + s0 / H * (p.x() - int(W) / 2));
+    EXPECT_DOUBLE_EQ(+CurrentParams.CenterIm, 0 - s0 / H * (p.y() - int(H) / 2));
+    EXPECT_DOUBLE_EQ(+CurrentParams.Scale, 2 * s0 * 12 / H);
     EXPECT_EQ(History->Count, 2);
     EXPECT_TRUE(win->DisplayTimer->isActive());
     ASSERT_TRUE(HotSpot);
@@ -108,7 +108,7 @@ TEST_F(DisplayTest, DoubleClickZoomsAndLeavesAFreshArmedSpot) {
 
     const double s1 = CurrentParams.Scale;
     DoubleClick(p);
-    EXPECT_DOUBLE_EQ(CurrentParams.Scale, s1 * 2 * 12 / H);
+    EXPECT_DOUBLE_EQ(+CurrentParams.Scale, s1 * 2 * 12 / H);
     EXPECT_EQ(History->Count, 3);
 }
 
@@ -136,13 +136,13 @@ TEST_F(DisplayTest, ResizeRecreatesTheBufferAtTheDisplaySize) {
     EXPECT_TRUE(win->DisplayTimer->isActive());
     QUOB_FillerParams filler{};
     ASSERT_TRUE(Quob.GetFiller(FillerHandle, &filler));
-    EXPECT_EQ(filler.Width, 200);
-    EXPECT_EQ(filler.Height, 100);
+    EXPECT_EQ(+filler.Width, 200);
+    EXPECT_EQ(+filler.Height, 100);
     const QImage picture = win->CopyPicture();
     EXPECT_EQ(picture.size(), QSize(200, 100));
     // The view keeps its centre and height: CurrentParams did not change.
-    EXPECT_EQ(CurrentParams.Scale, 2.0);
-    EXPECT_EQ(CurrentParams.CenterRe, -0.5);
+    EXPECT_EQ(+CurrentParams.Scale, 2.0);
+    EXPECT_EQ(+CurrentParams.CenterRe, -0.5);
 }
 
 TEST_F(DisplayTest, TimerStopsOnceATickFindsTheBufferFilled) {

@@ -16,9 +16,9 @@ protected:
     }
     void Push(const View &v) { stack->Push(v.re, v.im, v.scale); }
     void ExpectCurrent(const View &v) {
-        EXPECT_EQ(CurrentParams.CenterRe, static_cast<double>(v.re));
-        EXPECT_EQ(CurrentParams.CenterIm, static_cast<double>(v.im));
-        EXPECT_EQ(CurrentParams.Scale, static_cast<double>(v.scale));
+        EXPECT_EQ(+CurrentParams.CenterRe, static_cast<double>(v.re));
+        EXPECT_EQ(+CurrentParams.CenterIm, static_cast<double>(v.im));
+        EXPECT_EQ(+CurrentParams.Scale, static_cast<double>(v.scale));
     }
     std::unique_ptr<THotSpotStack> stack;
 };
@@ -61,7 +61,7 @@ TEST_F(HistoryTest, HoldsAtMost4094Views) {
     int steps = 0;
     while (stack->Back()) {
         ++steps;
-        ASSERT_EQ(CurrentParams.CenterRe, stack->Count - 1.0);
+        ASSERT_EQ(+CurrentParams.CenterRe, stack->Count - 1.0);
     }
     EXPECT_EQ(steps, 4093);
     ExpectCurrent({0, 0, 1});
@@ -72,7 +72,7 @@ TEST_F(HistoryTest, ForwardIncludesTheLastEntryOfAFullStack) {
     for (int i = 0; i < 4094; ++i) stack->Push(i, 0, 1);
     ASSERT_TRUE(stack->Back());
     ASSERT_TRUE(stack->Forward());
-    EXPECT_EQ(CurrentParams.CenterRe, 4093.0);
+    EXPECT_EQ(+CurrentParams.CenterRe, 4093.0);
     EXPECT_FALSE(stack->Forward());
 }
 
@@ -82,8 +82,8 @@ TEST_F(HistoryTest, BackRoundsExtendedToDouble) {
     stack->Push(third, -third, third);
     stack->Push(0, 0, 1);
     ASSERT_TRUE(stack->Back());
-    EXPECT_EQ(CurrentParams.CenterRe, static_cast<double>(third));
-    EXPECT_EQ(CurrentParams.CenterIm, static_cast<double>(-third));
+    EXPECT_EQ(+CurrentParams.CenterRe, static_cast<double>(third));
+    EXPECT_EQ(+CurrentParams.CenterIm, static_cast<double>(-third));
 }
 
 TEST_F(HistoryTest, StartUpSeedsTheHomeViewSoBackDoesNothing) {

@@ -9,6 +9,9 @@
 
 #include "main.h"
 
+// FillerParams is packed: its doubles may lie misaligned, so the tests compare copies of its
+// fields (+CurrentParams.Scale) rather than bind references to them (UBSan reports that).
+
 // True when QUOB_CreateFiller accepted DefaultParams at start: the rendering engine is there.
 extern bool RenderingAvailable;
 

@@ -153,9 +153,9 @@ TEST_F(ViewSpotTest, ZoomToSpotMakesTheCircleTheView) {
     TViewSpot spot(150, 50, &display);
     spot.Radius = 25;
     spot.ZoomToSpot();
-    EXPECT_DOUBLE_EQ(CurrentParams.CenterRe, 1.0);
-    EXPECT_DOUBLE_EQ(CurrentParams.CenterIm, 0.0);
-    EXPECT_DOUBLE_EQ(CurrentParams.Scale, 1.0);
+    EXPECT_DOUBLE_EQ(+CurrentParams.CenterRe, 1.0);
+    EXPECT_DOUBLE_EQ(+CurrentParams.CenterIm, 0.0);
+    EXPECT_DOUBLE_EQ(+CurrentParams.Scale, 1.0);
     ASSERT_EQ(History->Count, 2);
     EXPECT_EQ(History->Entries[1].Re, 1.0L);
     EXPECT_EQ(History->Entries[1].Scale, 1.0L);
@@ -168,8 +168,8 @@ TEST_F(ViewSpotTest, ZoomToSpotUpwardsMovesTheImaginaryPartUp) {
     CurrentParams.Scale = 2.0;
     TViewSpot spot(100, 25, &display);  // a quarter of the height above the centre
     spot.ZoomToSpot();
-    EXPECT_DOUBLE_EQ(CurrentParams.CenterIm, 0.5);
-    EXPECT_DOUBLE_EQ(CurrentParams.Scale, 2 * 2.0 * 10 / 100);
+    EXPECT_DOUBLE_EQ(+CurrentParams.CenterIm, 0.5);
+    EXPECT_DOUBLE_EQ(+CurrentParams.Scale, 2 * 2.0 * 10 / 100);
 }
 
 TEST_F(ViewSpotTest, RadiusZeroZoomsToScaleZero) {
@@ -178,7 +178,7 @@ TEST_F(ViewSpotTest, RadiusZeroZoomsToScaleZero) {
     TViewSpot spot(4, 25, &tiny);
     EXPECT_EQ(spot.Radius, 0);
     spot.ZoomToSpot();
-    EXPECT_EQ(CurrentParams.Scale, 0.0);
+    EXPECT_EQ(+CurrentParams.Scale, 0.0);
 }
 
 }  // namespace
