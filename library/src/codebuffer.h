@@ -20,6 +20,8 @@ public:
 
     int32_t Length() const { return length_; }
     int32_t RelocationCount() const { return relocationCount_; }
+    // The position in the code of the i-th recorded address field.
+    int32_t Relocation(int32_t i) const { return relocations_[i]; }
     bool Overflowed() const { return overflowed_; }
     const uint8_t *Code() const { return code_; }
 

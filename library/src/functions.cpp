@@ -25,7 +25,27 @@ struct TFunctionSlot {
     void *variant;        // the filler's early-leaving variant, or nullptr
     uint32_t codeLength;  // length of the execution copy
     uint32_t variantLength;
+    // Positions of the address fields in the code and in the variant, for cloning.
+    uint16_t relocations[TCodeBuffer::kMaxRelocations];
+    uint16_t variantRelocations[TCodeBuffer::kMaxRelocations];
+    int32_t relocationCount;
+    int32_t variantRelocationCount;
 };
+
+void KeepRelocations(const TCodeBuffer &code, uint16_t *positions, int32_t &count) {
+    count = code.RelocationCount();
+    for (int32_t i = 0; i < count; ++i) positions[i] = static_cast<uint16_t>(code.Relocation(i));
+}
+
+// Moves every address field of code that points into the block at from to the block at to.
+void Rebase(uint8_t *code, const uint16_t *positions, int32_t count, uint32_t from, uint32_t to) {
+    for (int32_t i = 0; i < count; ++i) {
+        uint32_t field;
+        std::memcpy(&field, code + positions[i], 4);
+        field = field - from + to;
+        std::memcpy(code + positions[i], &field, 4);
+    }
+}
 
 TFunctionSlot slots[kFunctionSlots];  // zero-filled at load: every slot free
 
@@ -155,7 +175,10 @@ int32_t Compile(const char *definition, const CompileRequest &request) {
     code->CopyOut(block, static_cast<int32_t>(dataSize));
     slot.codeLength = static_cast<uint32_t>(code->Length());
     slot.copy = platform::CreateExecutionCopy(code->Code(), slot.codeLength);
+    KeepRelocations(*code, slot.relocations, slot.relocationCount);
+    slot.variantRelocationCount = 0;
     if (variant) {
+        KeepRelocations(*variant, slot.variantRelocations, slot.variantRelocationCount);
         variant->Relocate(base);
         slot.variantLength = static_cast<uint32_t>(variant->Length());
         slot.variant = platform::CreateExecutionCopy(variant->Code(), slot.variantLength);
@@ -203,6 +226,46 @@ void *FillerEntry(int32_t handle) {
     const TFunctionSlot *slot = Slot(handle);
     if (!slot) return nullptr;
     return slot->variant ? slot->variant : slot->copy;
+}
+
+bool CloneFunction(int32_t handle, TFunctionClone &clone) {
+    const TFunctionSlot *slot = Slot(handle);
+    if (!slot) return false;
+    const QUOB_FunctionRecord &r = slot->record;
+    void *block = platform::AllocateLowBlock(r.BlockSize);
+    if (!block) return false;
+    TFunctionClone c;
+    c.base = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(block));
+    c.blockSize = r.BlockSize;
+    c.originalBase = r.Block;
+    std::memcpy(block, Address(r.Block), r.BlockSize);
+    uint8_t *code = static_cast<uint8_t *>(block) + (r.Entry - r.Block);
+    Rebase(code, slot->relocations, slot->relocationCount, c.originalBase, c.base);
+    c.codeLength = slot->codeLength;
+    c.copy = platform::CreateExecutionCopy(code, c.codeLength);
+    bool complete = c.copy != nullptr;
+    if (slot->variant) {
+        uint8_t variantCode[TCodeBuffer::kCapacity];
+        std::memcpy(variantCode, slot->variant, slot->variantLength);
+        Rebase(variantCode, slot->variantRelocations, slot->variantRelocationCount,
+               c.originalBase, c.base);
+        c.variantLength = slot->variantLength;
+        c.variant = platform::CreateExecutionCopy(variantCode, c.variantLength);
+        complete = complete && c.variant != nullptr;
+    }
+    if (!complete) {
+        ReleaseClone(c);
+        return false;
+    }
+    clone = c;
+    return true;
+}
+
+void ReleaseClone(TFunctionClone &clone) {
+    platform::FreeExecutionCopy(clone.copy, clone.codeLength);
+    platform::FreeExecutionCopy(clone.variant, clone.variantLength);
+    if (clone.base) platform::FreeLowBlock(Address(clone.base), clone.blockSize);
+    clone = TFunctionClone{};
 }
 
 void ReleaseAllFunctions() {

@@ -48,6 +48,31 @@ void *ExecutionEntry(int32_t handle);
 // copy when the function has no variant; nullptr for an invalid handle.
 void *FillerEntry(int32_t handle);
 
+// A private copy of a function object, for a worker thread that must not share the original's
+// value cells: a block of its own with the same layout, and execution copies of the code with
+// every address field moved to the new block (lookup-table addresses stay). It takes no slot of
+// the table; the function-object operations do not see it.
+struct TFunctionClone {
+    uint32_t base = 0;          // the clone's block
+    uint32_t blockSize = 0;
+    uint32_t originalBase = 0;  // the block it was copied from
+    void *copy = nullptr;       // execution copy
+    void *variant = nullptr;    // the filler's variant, or nullptr
+    uint32_t codeLength = 0;
+    uint32_t variantLength = 0;
+
+    // The clone's counterpart of an address inside the original's block (a value cell).
+    void *Translate(const void *original) const {
+        const auto offset = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(original)) - originalBase;
+        return reinterpret_cast<void *>(uintptr_t{base + offset});
+    }
+    void *FillerEntry() const { return variant ? variant : copy; }
+};
+
+// Clones a live function; false (and nothing held) for an invalid handle or without memory.
+bool CloneFunction(int32_t handle, TFunctionClone &clone);
+void ReleaseClone(TFunctionClone &clone);
+
 // Releases every live function block (the library's unload step).
 void ReleaseAllFunctions();
 

@@ -162,3 +162,50 @@ TEST(Launch, ExecutionCopyIsSeparateFromTheBlock) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Clone, RunsOnItsOwnCellsWithTheSameResults) {
+    const int32_t h = quob::CreateFunction("c a b x = a a * x + ret b 2 * ret",
+                                           {quob::FunctionKind::Recursive, 5, true});
+    ASSERT_NE(h, 0);
+    auto cell = [](void *p) { return static_cast<long double *>(p); };
+    *cell(AccessParam(h, 0)) = 0.5L, *cell(AccessParam(h, 1)) = 1, *cell(AccessParam(h, 2)) = 0.25L;
+    quob::TFunctionClone clone;
+    ASSERT_TRUE(quob::CloneFunction(h, clone));
+    EXPECT_NE(clone.base, clone.originalBase);
+    for (const void *entry : {clone.copy, clone.FillerEntry()}) {
+        *cell(clone.Translate(AccessParam(h, 0))) = 0.5L;
+        *cell(clone.Translate(AccessParam(h, 1))) = 1;
+        quob::quob_call_generated(entry);
+        EXPECT_EQ(*cell(clone.Translate(AccessParam(h, 1))), 32);
+    }
+    // The original's cells are untouched; run it and both agree.
+    EXPECT_EQ(*cell(AccessParam(h, 1)), 1);
+    LaunchFunction(h);
+    EXPECT_EQ(*cell(AccessParam(h, 0)), *cell(clone.Translate(AccessParam(h, 0))));
+    quob::ReleaseClone(clone);
+    EXPECT_EQ(clone.base, 0u);
+    EXPECT_FALSE(quob::CloneFunction(0, clone));
+    DeleteFunction(h);
+}
+
+TEST(Clone, IntegerTableReadsKeepTheirAddresses) {
+    const int32_t h = CreateIntFunction("s a = a sin ret a sqr ret");
+    ASSERT_NE(h, 0);
+    *static_cast<int32_t *>(AccessParam(h, 0)) = 16384;
+    LaunchFunction(h);
+    quob::TFunctionClone clone;
+    ASSERT_TRUE(quob::CloneFunction(h, clone));
+    *static_cast<int32_t *>(clone.Translate(AccessParam(h, 0))) = 16384;
+    *static_cast<int32_t *>(clone.Translate(AccessResult(h, 0))) = 0;
+    quob::quob_call_generated(clone.copy);
+    EXPECT_EQ(*static_cast<int32_t *>(clone.Translate(AccessResult(h, 0))),
+              *static_cast<int32_t *>(AccessResult(h, 0)));
+    EXPECT_EQ(*static_cast<int32_t *>(clone.Translate(AccessResult(h, 1))),
+              *static_cast<int32_t *>(AccessResult(h, 1)));
+    quob::ReleaseClone(clone);
+    DeleteFunction(h);
+}
+
+}  // namespace
