@@ -12,10 +12,10 @@
 // placement, set while the tool window exists (Part 5.5) and null otherwise.
 class TViewWindow : public QMainWindow {
     Q_OBJECT
-public:
+  public:
     explicit TViewWindow(QWidget *parent = nullptr);
 
-protected:
+  protected:
     void moveEvent(QMoveEvent *event) override;
 };
 
@@ -24,13 +24,13 @@ extern void (*ToolWindowPlacer)(TViewWindow *mainWindow);
 // A panel (lowered bevel) whose resize event runs a handler of the form: OnResize.
 class TPanel : public QFrame {
     Q_OBJECT
-public:
+  public:
     explicit TPanel(QWidget *parent = nullptr);
 
-signals:
+  signals:
     void OnResize();
 
-protected:
+  protected:
     void resizeEvent(QResizeEvent *event) override;
 };
 
@@ -39,17 +39,17 @@ protected:
 // delivers press, release, double click, release). Coordinates are in the box's pixels.
 class TPaintBox : public QWidget {
     Q_OBJECT
-public:
+  public:
     explicit TPaintBox(QWidget *parent = nullptr);
 
-signals:
+  signals:
     void OnPaint();  // connected handlers may open a QPainter on the box
     void OnMouseDown(int x, int y);
     void OnMouseMove(int x, int y);
     void OnMouseUp(int x, int y);
     void OnDblClick();
 
-protected:
+  protected:
     void paintEvent(QPaintEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
     void mouseMoveEvent(QMouseEvent *event) override;

@@ -353,7 +353,8 @@ QImage TMainWin::CopyPicture() const {
     const int width = std::min(picture.width(), bufferWidth);
     const int height = std::min(picture.height(), bufferHeight);
     for (int y = 0; y < height; ++y) {
-        const auto *from = reinterpret_cast<const uint32_t *>(buffer.constScanLine(bufferHeight - 1 - y));
+        const auto *from =
+            reinterpret_cast<const uint32_t *>(buffer.constScanLine(bufferHeight - 1 - y));
         auto *to = reinterpret_cast<uint32_t *>(picture.scanLine(y));
         for (int x = 0; x < width; ++x) to[x] = from[x] | 0xFF000000u;
     }
@@ -495,7 +496,8 @@ void SaveBitmapFile(const QString &fileName, const QImage &picture) {
     put32(34, imageSize);
     // Resolutions, colours used and important colours stay 0.
     for (int32_t row = 0; row < height; ++row) {
-        const auto *pixels = reinterpret_cast<const uint32_t *>(picture.constScanLine(height - 1 - row));
+        const auto *pixels =
+            reinterpret_cast<const uint32_t *>(picture.constScanLine(height - 1 - row));
         uchar *to = out + 54 + row * rowSize;
         for (int32_t x = 0; x < width; ++x) {
             *to++ = static_cast<uchar>(pixels[x]);        // blue
@@ -505,8 +507,9 @@ void SaveBitmapFile(const QString &fileName, const QImage &picture) {
     }
     QFile bmp(fileName);
     if (!bmp.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        throw std::runtime_error(
-            QString("Cannot create file \"%1\". %2").arg(fileName, bmp.errorString()).toStdString());
+        throw std::runtime_error(QString("Cannot create file \"%1\". %2")
+                                     .arg(fileName, bmp.errorString())
+                                     .toStdString());
     if (bmp.write(file) != file.size()) throw std::runtime_error("Stream write error");
 }
 

@@ -33,8 +33,7 @@ inline constexpr QUOB_ChangeSet ColoringChanged = {0, 0, 0, 0, 0, 0, 1, 0, 0,
                                                    0, 0, 0, 0, 0, 0, 1, 1};
 inline constexpr QUOB_ChangeSet ViewChanged = {0, 0, 0, 0, 0, 0, 0, 1, 1, 1};
 inline constexpr QUOB_ChangeSet PrecisionChanged = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1};
-inline constexpr QUOB_ChangeSet BlockLengthChanged = {0, 0, 0, 0, 0, 0, 0, 0,
-                                                      0, 0, 0, 0, 0, 0, 1};
+inline constexpr QUOB_ChangeSet BlockLengthChanged = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
 
 // A 10 x 10 block preview at once, then the smoothed picture in a worker thread.
 inline constexpr int32_t RedrawMessage = QUOB_MSG_PREVIEW + QUOB_MSG_FILL_SMOOTH + QUOB_MSG_THREAD;
@@ -58,7 +57,7 @@ void ShowGeneralError(const QString &message);
 // The application object: an error that escapes an event handler ends that handler and goes to
 // the general error display.
 class TApplication : public QApplication {
-public:
+  public:
     TApplication(int &argc, char **argv);
     bool notify(QObject *receiver, QEvent *event) override;
 };
@@ -66,7 +65,7 @@ public:
 // ---- Hot spot marker and view history (Part 4.1) -----------------------------------------------
 
 class TViewSpot {
-public:
+  public:
     enum : uint8_t { Moving = 0, Resizing = 1, ReleasedOutside = 2, Armed = 3 };
 
     TViewSpot(int32_t x, int32_t y, QWidget *display);
@@ -95,12 +94,12 @@ public:
     QWidget *const display;
     uint8_t DragMode = Moving;
 
-private:
+  private:
     int32_t Distance(int32_t x, int32_t y) const;
 };
 
 class THotSpotStack {
-public:
+  public:
     static constexpr int32_t Capacity = 4096;
     static constexpr int32_t MaxViews = 4094;
 
@@ -116,7 +115,7 @@ public:
     TEntry Entries[Capacity] = {};
     int32_t Count = 0;  // the entry after the current view
 
-private:
+  private:
     void Restore(int32_t index);
 };
 
@@ -140,7 +139,7 @@ void RedrawBuffer(const QUOB_ChangeSet &changes);
 
 class TMainWin : public TViewWindow, public Ui::TMainWin {
     Q_OBJECT
-public:
+  public:
     explicit TMainWin(QWidget *parent = nullptr);
     ~TMainWin() override;
 
@@ -156,7 +155,7 @@ public:
     QTimer *const DisplayTimer;
     QFileDialog *const SaveAsBmp;
 
-public slots:
+  public slots:
     void ScreenPanelResize();
     void DisplayPaint();
     void Displaying();
@@ -181,10 +180,10 @@ public slots:
     void About1Click();
     void FormShow();
 
-protected:
+  protected:
     void showEvent(QShowEvent *event) override;
 
-private:
+  private:
     void Navigate(long double re, long double im, long double scale);
     // The size of the buffer in BufferHandle, so that a copy never reads beyond its pixels.
     int32_t bufferWidth = 0, bufferHeight = 0;

@@ -126,9 +126,9 @@ TEST_F(CommandsTest, DisabledItemsDoNothingThroughTheirShortcuts) {
     EXPECT_EQ(History->Count, 1);
     EXPECT_TRUE(RecordedBoxes.empty());
     const QWidgetList windows = QApplication::topLevelWidgets();
-    EXPECT_EQ(std::count_if(windows.begin(), windows.end(),
-                            [](QWidget *w) { return w->isVisible(); }),
-              1);
+    EXPECT_EQ(
+        std::count_if(windows.begin(), windows.end(), [](QWidget *w) { return w->isVisible(); }),
+        1);
 }
 
 TEST_F(CommandsTest, ExitEndsTheEventLoop) {
@@ -155,7 +155,7 @@ TEST_F(CommandsTest, StopEndsTheFillAndTheTimerAfterOneMoreTick) {
 // ---- Save picture ------------------------------------------------------------------------------
 
 class SavePictureTest : public MainWinTest {
-protected:
+  protected:
     // Runs "Save picture" through its shortcut and answers the dialog with fileName
     // (or cancels it when fileName is empty). Returns what the dialog showed.
     struct Seen {
@@ -166,8 +166,7 @@ protected:
         QTimer::singleShot(0, win.get(), [&] {
             QFileDialog *dialog = win->SaveAsBmp;
             QTRY_VERIFY(dialog->isVisible());
-            seen = {dialog->windowTitle(), dialog->nameFilters().join(";"),
-                    dialog->defaultSuffix(),
+            seen = {dialog->windowTitle(), dialog->nameFilters().join(";"), dialog->defaultSuffix(),
                     dialog->findChild<QLineEdit *>("fileNameEdit")->text()};
             if (fileName.isEmpty()) {
                 dialog->reject();
@@ -252,8 +251,8 @@ TEST_F(SavePictureTest, PixelsAreTheBuffersWithoutTheHotSpot) {
     for (int row = 0; row < 125; ++row) {  // both bottom-up
         for (int x = 0; x < 314; ++x) {
             const uint32_t pixel = bits[row * 314 + x];
-            const auto *bgr = reinterpret_cast<const uint8_t *>(file.constData()) + 54 +
-                              row * 944 + 3 * x;
+            const auto *bgr =
+                reinterpret_cast<const uint8_t *>(file.constData()) + 54 + row * 944 + 3 * x;
             ASSERT_EQ(bgr[0], pixel & 0xFF) << x << "," << row;
             ASSERT_EQ(bgr[1], (pixel >> 8) & 0xFF) << x << "," << row;
             ASSERT_EQ(bgr[2], (pixel >> 16) & 0xFF) << x << "," << row;

@@ -79,8 +79,8 @@ TEST_F(DisplayTest, DoubleClickAfterReleaseOutsideDoesNothing) {
     // The double-click event alone, as the display's handler order would see it after a press
     // inside that leaves the mode.
     QMouseEvent event(QEvent::MouseButtonDblClick, QPointF(108, 60),
-                      win->Display->mapToGlobal(QPointF(108, 60)), Qt::LeftButton,
-                      Qt::LeftButton, Qt::NoModifier);
+                      win->Display->mapToGlobal(QPointF(108, 60)), Qt::LeftButton, Qt::LeftButton,
+                      Qt::NoModifier);
     QApplication::sendEvent(win->Display, &event);
     EXPECT_EQ(+CurrentParams.Scale, scale);
     EXPECT_EQ(History->Count, 1);

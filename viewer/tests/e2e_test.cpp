@@ -86,7 +86,7 @@ int Differences(const Bitmap &saved, const Bitmap &reference) {
 }
 
 class EndToEnd : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         std::string error;
         ASSERT_TRUE(xdriver::Open(error)) << error;
@@ -117,9 +117,11 @@ protected:
         std::this_thread::sleep_for(300ms);
         xdriver::Key("s", true);
         xdriver::Rect dialog;
-        EXPECT_TRUE(WaitFor([&] {
-            return xdriver::FindWindow("Save current image in bmp format (True color)", dialog);
-        }, 10s));
+        EXPECT_TRUE(WaitFor(
+            [&] {
+                return xdriver::FindWindow("Save current image in bmp format (True color)", dialog);
+            },
+            10s));
         std::this_thread::sleep_for(500ms);
         xdriver::Focus("Save current image in bmp format (True color)");
         std::this_thread::sleep_for(300ms);
@@ -127,10 +129,13 @@ protected:
         xdriver::Type((folder / name).string());
         xdriver::Key("Return");
         const fs::path file = folder / (name + ".bmp");
-        EXPECT_TRUE(WaitFor([&] {
-            return fs::exists(file) && fs::file_size(file) >= 54 &&
-                   ReadBitmap(file).bytes.size() == 54 + size_t(ReadBitmap(file).Int32(34));
-        }, 10s)) << file;
+        EXPECT_TRUE(WaitFor(
+            [&] {
+                return fs::exists(file) && fs::file_size(file) >= 54 &&
+                       ReadBitmap(file).bytes.size() == 54 + size_t(ReadBitmap(file).Int32(34));
+            },
+            10s))
+            << file;
         return ReadBitmap(file);
     }
 
@@ -186,7 +191,8 @@ TEST_F(EndToEnd, BannerPictureZoomAndSavedPictures) {
     const Bitmap rendered = QuobRender(folder / "zoomed-render.bmp", re, im, scale, W, H);
     EXPECT_EQ(Differences(zoomed, rendered), 0);
     // Headers too: both are the Part's 24-bit layout.
-    EXPECT_TRUE(std::equal(zoomed.bytes.begin(), zoomed.bytes.begin() + 54, rendered.bytes.begin()));
+    EXPECT_TRUE(
+        std::equal(zoomed.bytes.begin(), zoomed.bytes.begin() + 54, rendered.bytes.begin()));
 
     EXPECT_TRUE(xdriver::Focus(kMainWin));
     std::this_thread::sleep_for(300ms);

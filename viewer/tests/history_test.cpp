@@ -9,7 +9,7 @@ struct View {
 constexpr View A{1, 2, 3}, B{4, 5, 6}, V3{7, 8, 9}, V4{10, 11, 12};
 
 class HistoryTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ResetViewer();
         stack = std::make_unique<THotSpotStack>();

@@ -9,7 +9,7 @@
 #include "viewer_testing.h"
 
 class MainWinTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ResetViewer();
         win = std::make_unique<TMainWin>();
@@ -44,9 +44,7 @@ protected:
     }
 
     // Waits until the buffer's worker has ended, so that its pixels stay put.
-    void WaitFilled() {
-        QTRY_VERIFY_WITH_TIMEOUT(Quob.IBufferFilled(BufferHandle), 20000);
-    }
+    void WaitFilled() { QTRY_VERIFY_WITH_TIMEOUT(Quob.IBufferFilled(BufferHandle), 20000); }
 
     std::unique_ptr<TMainWin> win;
 };

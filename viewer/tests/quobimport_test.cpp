@@ -1,8 +1,8 @@
 // The ordinal loader: the real library binds all nine imports; a missing library and a library
 // without an export end with a sentence for the user, leaving nothing bound.
-#include <gtest/gtest.h>
-
 #include "quobimport.h"
+
+#include <gtest/gtest.h>
 
 namespace {
 
@@ -35,7 +35,8 @@ TEST(QuobImport, AMissingLibraryIsReported) {
 TEST(QuobImport, AnUnresolvedOrdinalIsReported) {
     std::string error;
     EXPECT_FALSE(LoadQuob32(FAKE_LIBRARY_DIR, error));
-    EXPECT_EQ(error, "The ordinal 258 could not be located in the dynamic link library libquob32.so");
+    EXPECT_EQ(error,
+              "The ordinal 258 could not be located in the dynamic link library libquob32.so");
     EXPECT_EQ(Quob.CreateFiller, nullptr);  // nothing stays bound
 }
 

@@ -15,9 +15,9 @@
 // True when QUOB_CreateFiller accepted DefaultParams at start: the rendering engine is there.
 extern bool RenderingAvailable;
 
-#define SKIP_WITHOUT_RENDERING()                                                       \
-    if (!RenderingAvailable)                                                           \
-    GTEST_SKIP() << "libquob32 reports the rendering engine unavailable "              \
+#define SKIP_WITHOUT_RENDERING()                                          \
+    if (!RenderingAvailable)                                              \
+    GTEST_SKIP() << "libquob32 reports the rendering engine unavailable " \
                     "(QUOB_CreateFiller returned 0 for DefaultParams)"
 
 struct TRecordedBox {

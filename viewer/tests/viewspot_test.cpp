@@ -6,7 +6,7 @@
 namespace {
 
 class ViewSpotTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ResetViewer();
         display.resize(314, 125);
@@ -47,7 +47,7 @@ TEST_F(ViewSpotTest, RimAndInsideUseTheRoundedDistance) {
     TViewSpot spot(100, 100, &display);
     spot.Radius = 30;
     EXPECT_TRUE(spot.IsOnRim(131, 101));
-    EXPECT_TRUE(spot.IsOnRim(121, 121));  // 29.7 rounds to 30
+    EXPECT_TRUE(spot.IsOnRim(121, 121));   // 29.7 rounds to 30
     EXPECT_TRUE(spot.IsInside(135, 100));  // 35 <= 35
     EXPECT_FALSE(spot.IsOnRim(135, 100));
     EXPECT_FALSE(spot.IsInside(136, 100));
@@ -71,10 +71,10 @@ TEST_P(CursorTable, ChoosesTheCursorOfThePart) {
 
 INSTANTIATE_TEST_SUITE_P(
     Part41, CursorTable,
-    ::testing::Values(CursorCase{103, 96, Qt::DragMoveCursor},     // near the centre
-                      CursorCase{131, 101, Qt::SizeHorCursor},    // rim, left or right
+    ::testing::Values(CursorCase{103, 96, Qt::DragMoveCursor},  // near the centre
+                      CursorCase{131, 101, Qt::SizeHorCursor},  // rim, left or right
                       CursorCase{69, 95, Qt::SizeHorCursor},
-                      CursorCase{101, 70, Qt::SizeVerCursor},     // rim, top or bottom
+                      CursorCase{101, 70, Qt::SizeVerCursor},  // rim, top or bottom
                       CursorCase{95, 130, Qt::SizeVerCursor},
                       CursorCase{121, 121, Qt::SizeFDiagCursor},  // lower right
                       CursorCase{79, 79, Qt::SizeFDiagCursor},    // upper left
@@ -121,8 +121,8 @@ TEST_F(ViewSpotTest, MarkerIsExclusiveOrInTheMarkerColour) {
     EXPECT_EQ(PixelAt(surface, 108, 60), black);
     EXPECT_EQ(PixelAt(surface, 100, 52), marker);
     EXPECT_EQ(PixelAt(surface, 100, 68), black);
-    EXPECT_EQ(PixelAt(surface, 100, 60), black);   // both lines of the cross: cancelled
-    EXPECT_EQ(PixelAt(surface, 98, 58), marker);   // corners of the small square
+    EXPECT_EQ(PixelAt(surface, 100, 60), black);  // both lines of the cross: cancelled
+    EXPECT_EQ(PixelAt(surface, 98, 58), marker);  // corners of the small square
     EXPECT_EQ(PixelAt(surface, 102, 62), marker);
     EXPECT_EQ(PixelAt(surface, 100, 58), black);   // square and cross meet
     EXPECT_EQ(PixelAt(surface, 100, 72), marker);  // circle, inside the bottom handle

@@ -45,8 +45,8 @@ bool Search(Window window, const std::string &title, Rect &where, Window *result
     if (XGetWindowAttributes(display, window, &attributes) && attributes.map_state == IsViewable &&
         Title(window) == title) {
         Window child;
-        XTranslateCoordinates(display, window, DefaultRootWindow(display), 0, 0, &where.x,
-                              &where.y, &child);
+        XTranslateCoordinates(display, window, DefaultRootWindow(display), 0, 0, &where.x, &where.y,
+                              &child);
         where.width = attributes.width;
         where.height = attributes.height;
         if (result) *result = window;
@@ -56,7 +56,8 @@ bool Search(Window window, const std::string &title, Rect &where, Window *result
     unsigned count = 0;
     if (!XQueryTree(display, window, &root, &parent, &children, &count)) return false;
     bool found = false;
-    for (unsigned i = 0; i < count && !found; ++i) found = Search(children[i], title, where, result);
+    for (unsigned i = 0; i < count && !found; ++i)
+        found = Search(children[i], title, where, result);
     if (children) XFree(children);
     return found;
 }
@@ -66,9 +67,7 @@ void Send(unsigned keycode, bool press) {
     XFlush(display);
 }
 
-unsigned Code(const char *keysym) {
-    return XKeysymToKeycode(display, XStringToKeysym(keysym));
-}
+unsigned Code(const char *keysym) { return XKeysymToKeycode(display, XStringToKeysym(keysym)); }
 
 }  // namespace
 
@@ -125,10 +124,18 @@ void Key(const std::string &keysym, bool control, bool shift) {
 void Type(const std::string &text) {
     for (const char c : text) {
         switch (c) {
-            case '/': Key("slash"); break;
-            case '.': Key("period"); break;
-            case '-': Key("minus"); break;
-            case '_': Key("underscore", false, true); break;
+            case '/':
+                Key("slash");
+                break;
+            case '.':
+                Key("period");
+                break;
+            case '-':
+                Key("minus");
+                break;
+            case '_':
+                Key("underscore", false, true);
+                break;
             default:
                 Key(std::string(1, static_cast<char>(std::tolower(static_cast<unsigned char>(c)))),
                     false, std::isupper(static_cast<unsigned char>(c)));
