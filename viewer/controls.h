@@ -7,9 +7,9 @@
 #include <QMainWindow>
 #include <QWidget>
 
-// The window class of the main window (Part 4.2): when it has moved, and the application is not
+// The window class of the main window: when it has moved, and the application is not
 // terminating, the tool window places itself against it. ToolWindowPlacer is that tool window's
-// placement, set while the tool window exists (Part 5.5) and null otherwise.
+// placement, set while the tool window exists and null otherwise.
 class TViewWindow : public QMainWindow {
     Q_OBJECT
   public:

@@ -1,4 +1,4 @@
-// The viewer's unit "main" (Parts 4.1 to 4.4): global state and settings, the redraw procedure,
+// The viewer's unit "main": global state and settings, the redraw procedure,
 // the hot spot marker, the view history, the main window and the start-up and shutdown steps.
 #ifndef SPIRALIS_MAIN_H
 #define SPIRALIS_MAIN_H
@@ -18,7 +18,7 @@ class QFileDialog;
 class QPainter;
 class QTimer;
 
-// ---- Settings (Part 4.4) -----------------------------------------------------------------------
+// ---- Settings ---------------------------------------------------------------------------------------
 
 extern const QUOB_FillerParams DefaultParams;
 
@@ -27,7 +27,7 @@ inline constexpr long double HomeRe = -0.5L;
 inline constexpr long double HomeIm = 0.0L;
 inline constexpr long double HomeScale = 2.0L;
 
-// The five change sets: the FillerParams field indices (Part 3.1) that each one takes.
+// The five change sets: the FillerParams field indices that each one takes.
 inline constexpr QUOB_ChangeSet FractalChanged = {0, 0, 0, 0, 0, 1};
 inline constexpr QUOB_ChangeSet ColoringChanged = {0, 0, 0, 0, 0, 0, 1, 0, 0,
                                                    0, 0, 0, 0, 0, 0, 1, 1};
@@ -62,7 +62,7 @@ class TApplication : public QApplication {
     bool notify(QObject *receiver, QEvent *event) override;
 };
 
-// ---- Hot spot marker and view history (Part 4.1) -----------------------------------------------
+// ---- Hot spot marker and view history ---------------------------------------------------------
 
 class TViewSpot {
   public:
@@ -75,7 +75,7 @@ class TViewSpot {
 
     // Toggles Shown and has the display repainted: the paint shows the marker exactly when
     // Shown is 1, so drawing twice leaves the display as it was. (Every paint draws the marker
-    // anew over the fresh picture, which makes the Part's MarkShown step unnecessary.)
+    // anew over the fresh picture, so no separate step marks the marker as shown.)
     void DrawMarker();
     // Draws the marker's shapes in exclusive-or mode: the display's paint handler calls this.
     void PaintMarker(QPainter &painter) const;
@@ -119,7 +119,7 @@ class THotSpotStack {
     void Restore(int32_t index);
 };
 
-// ---- Global state (Part 4.4) -------------------------------------------------------------------
+// ---- Global state -----------------------------------------------------------------------------------
 
 class TMainWin;
 
@@ -135,7 +135,7 @@ extern TMainWin *MainWin;  // the application's main window, while it exists
 void Redraw(const QUOB_ChangeSet &changes);
 void RedrawBuffer(const QUOB_ChangeSet &changes);
 
-// ---- Main window (Parts 4.2, 4.3) --------------------------------------------------------------
+// ---- Main window -----------------------------------------------------------------------------------
 
 class TMainWin : public TViewWindow, public Ui::TMainWin {
     Q_OBJECT
@@ -189,7 +189,7 @@ class TMainWin : public TViewWindow, public Ui::TMainWin {
     int32_t bufferWidth = 0, bufferHeight = 0;
 };
 
-// The forms that start-up creates after the main window (Part 4.4 step 4), built by the dialogs'
+// The forms that start-up creates after the main window, built by the dialogs'
 // work item (subsystem 5) and hooked up in exactly one place, CreateForms in main.cpp. While a
 // form is null, the menu item that shows it stays disabled.
 struct TDialogForms {
@@ -202,20 +202,21 @@ struct TDialogForms {
 };
 extern TDialogForms Forms;
 
-// ---- Start-up and shutdown (Part 4.4) ----------------------------------------------------------
+// ---- Start-up and shutdown --------------------------------------------------------------------------
 
 // The viewer's own initialisation: the filler, CurrentParams, no hot spot, the history with the
 // home view. False when the filler cannot be created (the caller reports it and ends).
 bool ViewerInit();
 // Shutdown: stop the fill, delete the buffer and the filler, free the history.
 void ViewerDone();
-// Creates the forms hidden, in the Part's order; MainWin becomes the main window.
+// Creates the forms hidden, in their fixed order; MainWin becomes the main window.
 void CreateForms();
 // Destroys the forms (the framework's part of the program's end).
 void DestroyForms();
 
-// Writes a 24-bit Windows bitmap file of the picture (Part 4.3's layout). Throws
-// std::runtime_error with the framework's message when the file cannot be written.
+// Writes a 24-bit Windows bitmap file of the picture: 54 header bytes, then bottom-up rows of
+// 3 bytes a pixel padded to 4. Throws std::runtime_error with the framework's message when the
+// file cannot be written.
 void SaveBitmapFile(const QString &fileName, const QImage &picture);
 
 #endif  // SPIRALIS_MAIN_H

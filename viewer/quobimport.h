@@ -1,4 +1,4 @@
-// Binding of the viewer to libquob32 by export ordinal (Part 4.4, platform mapping).
+// Binding of the viewer to libquob32 by export ordinal.
 //
 // ELF has no ordinals: the library is opened with dlopen once the QApplication exists, each of
 // the nine ordinals the viewer imports is looked up in QUOB_ORDINALS of the public header, and
@@ -11,7 +11,7 @@
 
 #include "quob32.h"
 
-// The nine imports of Part 4.4, named after their exports without the "QUOB_" prefix.
+// The nine imports, named after their exports without the "QUOB_" prefix.
 struct TQuobImports {
     decltype(&::QUOB_CreateIBufferEx) CreateIBufferEx = nullptr;  // 258
     decltype(&::QUOB_DeleteIBuffer) DeleteIBuffer = nullptr;      // 259

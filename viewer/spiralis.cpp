@@ -1,4 +1,4 @@
-// The program Spiralis: start-up and shutdown in the order of Part 4.4.
+// The program Spiralis: start-up and shutdown in their fixed order.
 #include <QMessageBox>
 #include <cstdio>
 
@@ -46,8 +46,7 @@ int main(int argc, char **argv) {
         return 1;
     }
     CreateForms();
-    // The Part leaves the size to the windowing system, which on Windows opens a main window of a
-    // fair size; X11 window managers keep what the program asks, so the viewer asks for 640 x 480
+    // X11 window managers keep the size a program asks for, so the viewer asks for 640 x 480
     // rather than the form's design size of 324 x 173.
     MainWin->resize(640, 480);
     MainWin->show();

@@ -1,4 +1,4 @@
-// Part 4.3: the menu, the commands through their shortcuts, and saving the picture.
+// The menu, the commands through their shortcuts, and saving the picture.
 #include <QAction>
 #include <QDir>
 #include <QFile>
@@ -18,7 +18,7 @@ struct MenuItem {
     bool enabled;
 };
 
-// The form resource of Part 4.3. The dialog items are disabled until their dialogs exist.
+// The main form's menu. The dialog items are disabled until their dialogs exist.
 const MenuItem kMenu[] = {
     {"File1", "Savepicture1", "&Save picture", "Ctrl+S", true},
     {"File1", "Loadpicture1", "&Load picture", "Ctrl+L", false},

@@ -1,4 +1,4 @@
-// Part 4.2: the display, its buffer, timer and the mouse sequences as real Qt events.
+// The display, its buffer, timer and the mouse sequences as real Qt events.
 #include <QPainter>
 #include <QTimer>
 

@@ -190,7 +190,7 @@ TEST_F(EndToEnd, BannerPictureZoomAndSavedPictures) {
     scale = 2 * scale * (std::min(W, H) / 10) / H;
     const Bitmap rendered = QuobRender(folder / "zoomed-render.bmp", re, im, scale, W, H);
     EXPECT_EQ(Differences(zoomed, rendered), 0);
-    // Headers too: both are the Part's 24-bit layout.
+    // Headers too: both are the same 24-bit layout.
     EXPECT_TRUE(
         std::equal(zoomed.bytes.begin(), zoomed.bytes.begin() + 54, rendered.bytes.begin()));
 

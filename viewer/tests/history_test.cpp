@@ -1,4 +1,4 @@
-// Part 4.1: the view history, walked back and forward.
+// The view history, walked back and forward.
 #include "viewer_testing.h"
 
 namespace {
@@ -30,7 +30,7 @@ TEST_F(HistoryTest, NewStackIsEmpty) {
     EXPECT_FALSE(stack->Forward());
 }
 
-TEST_F(HistoryTest, WalkOfThePart) {
+TEST_F(HistoryTest, WalkBackAndForward) {
     Push(A);
     Push(B);
     Push(V3);

@@ -1,4 +1,4 @@
-// Part 4.1: the hot spot marker's geometry, cursor table, drawing and zoom arithmetic.
+// The hot spot marker's geometry, cursor table, drawing and zoom arithmetic.
 #include <QPainter>
 
 #include "viewer_testing.h"
@@ -62,7 +62,7 @@ struct CursorCase {
 
 class CursorTable : public ViewSpotTest, public ::testing::WithParamInterface<CursorCase> {};
 
-TEST_P(CursorTable, ChoosesTheCursorOfThePart) {
+TEST_P(CursorTable, ChoosesTheCursorOfItsRegion) {
     TViewSpot spot(100, 100, &display);
     spot.Radius = 30;
     spot.UpdateCursor(GetParam().x, GetParam().y);
