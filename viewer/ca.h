@@ -10,7 +10,7 @@
 // (which sends EscapeColor and EscapeTakesColor again as they stand).
 class TColorAdjustment : public TFormulaDialog, public Ui::TColorAdjustment {
     Q_OBJECT
-public:
+  public:
     explicit TColorAdjustment(QWidget *parent = nullptr);
 };
 

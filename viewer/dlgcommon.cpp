@@ -1,5 +1,7 @@
 #include "dlgcommon.h"
 
+#include <locale.h>
+
 #include <QScreen>
 #include <QWidget>
 #include <clocale>
@@ -7,7 +9,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <locale.h>
 #include <string>
 
 namespace {
@@ -59,8 +60,8 @@ void StoreText(char *field, size_t size, const QByteArray &text) {
 
 QByteArray FieldText(const char *field, size_t size) {
     const void *nul = std::memchr(field, 0, size);
-    const size_t length = nul ? size_t(static_cast<const char *>(nul) - field)
-                              : Utf8CutLength(field, size, size - 1);
+    const size_t length =
+        nul ? size_t(static_cast<const char *>(nul) - field) : Utf8CutLength(field, size, size - 1);
     return QByteArray(field, qsizetype(length));
 }
 

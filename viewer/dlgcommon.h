@@ -40,7 +40,7 @@ long double ReadReal(const QString &text);
 
 // The conversion error of a whole-number edit: "'%s' is not a valid integer value".
 class EConvertError : public std::runtime_error {
-public:
+  public:
     explicit EConvertError(const QString &message);
 };
 

@@ -33,7 +33,7 @@ static_assert(sizeof(THotEntry) == 287);
 // while the dialog is shown: creating it reads the file, destroying it writes the file whole.
 // Entries read from the file keep their ten bytes per value, so they go back bit for bit.
 class THotList {
-public:
+  public:
     static constexpr int32_t Capacity = 1025;
     static constexpr size_t CommentSize = sizeof(THotEntry::Comment);
     static constexpr size_t NameSize = 257;
@@ -53,7 +53,7 @@ public:
 
     int32_t Count() const { return count; }
 
-private:
+  private:
     bool Append(const THotEntry &entry);
 
     THotEntry entries[Capacity] = {};
@@ -73,14 +73,14 @@ long double FactorToScale(long double factor);
 // view, and keeps the saved positions.
 class TExactPosition : public QDialog, public Ui::TExactPosition {
     Q_OBJECT
-public:
+  public:
     explicit TExactPosition(QWidget *parent = nullptr);
     ~TExactPosition() override;
 
     // The list while the dialog is shown, null while it is hidden.
     THotList *List() const { return list.get(); }
 
-public slots:
+  public slots:
     void FormShow();
     void FormHide();
     void LoadClick();
@@ -90,13 +90,13 @@ public slots:
     void CancelClick();
     void NameListClick();
 
-protected:
+  protected:
     void showEvent(QShowEvent *event) override;
     void hideEvent(QHideEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
     void reject() override;  // Esc and the close box
 
-private:
+  private:
     void ShowView(long double re, long double im, long double factor);
     // Reads X, Y and Mul; the factor becomes a scale.
     void ReadView(long double &re, long double &im, long double &scale) const;

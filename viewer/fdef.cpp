@@ -163,8 +163,7 @@ void TFormulaDialog::DispListDblClick() {
     OKClick();
 }
 
-TFractals::TFractals(QWidget *parent)
-    : TFormulaDialog("fractals.dat", TFormula::Fractal, parent) {
+TFractals::TFractals(QWidget *parent) : TFormulaDialog("fractals.dat", TFormula::Fractal, parent) {
     setupUi(this);
     BindControls(Expr, Comm, DispList);
 }

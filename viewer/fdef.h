@@ -23,7 +23,7 @@ static_assert(sizeof(TExprEntry) == 2050);
 // A formula library of one kind, bound to a list box whose line i shows entry i. It lives while
 // its dialog is shown: creating it reads its file, destroying it writes the file back whole.
 class TExprList {
-public:
+  public:
     static constexpr int32_t Capacity = 4097;
     static constexpr size_t TextSize = sizeof(TExprEntry::Expression);
     static constexpr size_t NameSize = 257;
@@ -47,7 +47,7 @@ public:
 
     int32_t Count() const { return count; }
 
-private:
+  private:
     bool Append(const QByteArray &expression, const QByteArray &comment);
 
     TExprEntry entries[Capacity] = {};
@@ -60,7 +60,7 @@ private:
 // while it is shown, Load, Add, Delete, and OK that hands Expr to the filler through Redraw.
 class TFormulaDialog : public QDialog {
     Q_OBJECT
-public:
+  public:
     enum class TFormula { Fractal, Color };
 
     ~TFormulaDialog() override;
@@ -68,7 +68,7 @@ public:
     // The list while the dialog is shown, null while it is hidden.
     TExprList *List() const { return list.get(); }
 
-public slots:
+  public slots:
     void FormShow();
     void FormHide();
     void LoadClick();
@@ -78,7 +78,7 @@ public slots:
     void CancelClick();
     void DispListDblClick();
 
-protected:
+  protected:
     TFormulaDialog(const char *fileName, TFormula formula, QWidget *parent);
     // Hands the form's controls over once setupUi has made them.
     void BindControls(QLineEdit *expr, QLineEdit *comm, QListWidget *dispList);
@@ -88,7 +88,7 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
     void reject() override;  // Esc and the close box
 
-private:
+  private:
     void SetFormula(const char *text);
 
     const char *const fileName;
@@ -102,7 +102,7 @@ private:
 // "Fractal definition": the fractal formula, library "fractals.dat", change set FractalChanged.
 class TFractals : public TFormulaDialog, public Ui::TFractals {
     Q_OBJECT
-public:
+  public:
     explicit TFractals(QWidget *parent = nullptr);
 };
 

@@ -5,7 +5,18 @@
 
 #include <QImage>
 
-enum class TToolPicture { Home, Back, Forward, Stop, ZoomIn, ZoomOut, Exact, Fractal, Colors, Save };
+enum class TToolPicture {
+    Home,
+    Back,
+    Forward,
+    Stop,
+    ZoomIn,
+    ZoomOut,
+    Exact,
+    Fractal,
+    Colors,
+    Save
+};
 
 QImage ToolPicture(TToolPicture picture);
 QImage ProgramIcon();

@@ -11,17 +11,17 @@
 // back, hands them to the filler and restarts the picture. The close box applies nothing.
 class TPrecision : public QDialog, public Ui::TPrecision {
     Q_OBJECT
-public:
+  public:
     explicit TPrecision(QWidget *parent = nullptr);
 
-public slots:
+  public slots:
     void FormShow();
     void OKClick();
 
-protected:
+  protected:
     void showEvent(QShowEvent *event) override;
 
-private:
+  private:
     void Apply();
 };
 

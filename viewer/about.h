@@ -1,0 +1,18 @@
+// The About box: the library's and the program's names and versions and the author's lines.
+#ifndef SPIRALIS_ABOUT_H
+#define SPIRALIS_ABOUT_H
+
+#include <QDialog>
+
+#include "ui_about.h"
+
+class TAbout : public QDialog, public Ui::TAbout {
+    Q_OBJECT
+  public:
+    explicit TAbout(QWidget *parent = nullptr);
+
+  public slots:
+    void OKClick();
+};
+
+#endif  // SPIRALIS_ABOUT_H
