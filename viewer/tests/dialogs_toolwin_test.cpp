@@ -1,0 +1,170 @@
+// The tool window against a shown main window, and the About box.
+#include <QApplication>
+#include <QFileDialog>
+#include <QTimer>
+#include <QToolButton>
+#include <QWindow>
+#include <functional>
+#include <memory>
+
+#include "about.h"
+#include "dialogs_testing.h"
+#include "exactp.h"
+#include "toolwin.h"
+
+namespace {
+
+class ToolWindowTest : public DialogTest {
+  protected:
+    void SetUp() override {
+        DialogTest::SetUp();
+        Forms.Tools = tools.get();
+        win->move(100, 80);
+        win->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(win.get()));
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(tools.get()));
+        LibraryCalls.clear();
+    }
+    void TearDown() override {
+        Forms = {};
+        tools.reset();
+        win.reset();
+        DialogTest::TearDown();
+    }
+    QToolButton *Button(const char *name) const { return tools->findChild<QToolButton *>(name); }
+    QPoint ClientOrigin() const { return win->centralWidget()->mapToGlobal(QPoint(0, 0)); }
+
+    std::unique_ptr<TMainWin> win = std::make_unique<TMainWin>();
+    std::unique_ptr<TTools> tools = std::make_unique<TTools>();
+};
+
+TEST_F(ToolWindowTest, TenButtonsWithHintsAndPicturesOfTheirOwn) {
+    const char *buttons[][2] = {{"SpeedButton9", "Go home"},
+                                {"SpeedButton10", "Go back"},
+                                {"SpeedButton4", "Go forward"},
+                                {"SpeedButton2", "Stop loading!"},
+                                {"SpeedButton8", "Zoom in"},
+                                {"SpeedButton6", "Zoom out"},
+                                {"SpeedButton7", "Exact co-ordinates"},
+                                {"SpeedButton5", "Fractal selection"},
+                                {"SpeedButton1", "Colors adjustment"},
+                                {"SpeedButton3", "Save as BMP"}};
+    QList<QImage> pictures;
+    int top = 2;
+    for (const auto &[name, hint] : buttons) {
+        QToolButton *button = Button(name);
+        ASSERT_NE(button, nullptr) << name;
+        EXPECT_EQ(button->geometry(), QRect(2, top, 25, 25)) << name;
+        EXPECT_EQ(button->toolTip(), hint);
+        const QImage picture = button->icon().pixmap(16, 16).toImage();
+        EXPECT_EQ(picture.size(), QSize(16, 16)) << name;
+        EXPECT_FALSE(pictures.contains(picture)) << name << " repeats a picture";
+        pictures.append(picture);
+        top += 26;
+    }
+}
+
+TEST_F(ToolWindowTest, AlwaysOnTopWithoutCloseBoxAndRefusesToClose) {
+    const Qt::WindowFlags flags = tools->windowFlags();
+    EXPECT_EQ(flags & Qt::WindowType_Mask, Qt::Tool);
+    EXPECT_TRUE(flags & Qt::WindowStaysOnTopHint);
+    EXPECT_FALSE(flags & (Qt::WindowCloseButtonHint | Qt::WindowSystemMenuHint));
+    EXPECT_FALSE(tools->close());
+    tools->windowHandle()->close();  // what the window system's close command leads to
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(tools->isVisible());
+}
+
+TEST_F(ToolWindowTest, SitsAtTheClientOriginAndFollowsMoves) {
+    EXPECT_TRUE(tools->isVisible());
+    EXPECT_EQ(tools->frameGeometry(), QRect(ClientOrigin() + QPoint(2, 2), QSize(35, 285)));
+    for (const QPoint to : {QPoint(160, 120), QPoint(30, 40)}) {
+        win->move(to);
+        QTRY_COMPARE_WITH_TIMEOUT(win->pos(), to, 5000);
+        EXPECT_EQ(tools->frameGeometry().topLeft(), ClientOrigin() + QPoint(2, 2));
+    }
+}
+
+// What a command leaves behind, to compare a button with its menu command.
+struct Effect {
+    double re, im, scale;
+    int32_t historyCount;
+    std::vector<int32_t> calls;
+    bool operator==(const Effect &) const = default;
+};
+
+struct CommandCase {
+    const char *button;
+    QAction *Ui::TMainWin::*item;
+};
+
+class ToolWindowCommand : public ToolWindowTest,
+                          public ::testing::WithParamInterface<CommandCase> {};
+
+TEST_P(ToolWindowCommand, HasTheEffectOfItsMenuCommand) {
+    const auto run = [&](const std::function<void()> &command) {
+        ResetState();
+        // Two steps and one back: Back and Forward both have somewhere to go.
+        win->Zoomin1->trigger();
+        win->Zoomin1->trigger();
+        win->Back1->trigger();
+        LibraryCalls.clear();
+        command();
+        Effect effect{CurrentParams.CenterRe,
+                      CurrentParams.CenterIm,
+                      CurrentParams.Scale,
+                      History->Count,
+                      {}};
+        for (const TLibraryCall &call : LibraryCalls) effect.calls.push_back(call.Code);
+        return effect;
+    };
+    const Effect byMenu = run([&] { ((*win).*GetParam().item)->trigger(); });
+    const Effect byButton = run([&] { Click(Button(GetParam().button)); });
+    EXPECT_EQ(byButton, byMenu);
+    EXPECT_FALSE(byMenu.calls.empty());  // each of these commands reaches the buffer
+}
+
+INSTANTIATE_TEST_SUITE_P(Commands, ToolWindowCommand,
+                         ::testing::Values(CommandCase{"SpeedButton9", &Ui::TMainWin::Home1},
+                                           CommandCase{"SpeedButton10", &Ui::TMainWin::Back1},
+                                           CommandCase{"SpeedButton4", &Ui::TMainWin::Defaultview1},
+                                           CommandCase{"SpeedButton2", &Ui::TMainWin::Stop1},
+                                           CommandCase{"SpeedButton8", &Ui::TMainWin::Zoomin1},
+                                           CommandCase{"SpeedButton6", &Ui::TMainWin::Zoomout1}),
+                         [](const auto &info) { return std::string(info.param.button); });
+
+TEST_F(ToolWindowTest, ExactCoordinatesOnlyRaisesTheShownDialog) {
+    TExactPosition exact;
+    Forms.ExactPosition = &exact;
+    Click(Button("SpeedButton7"));
+    ASSERT_TRUE(exact.isVisible());
+    exact.List()->AddEntry("unsaved", 0, 0, 1);
+    THotList *const list = exact.List();
+    Click(Button("SpeedButton7"));
+    EXPECT_EQ(exact.List(), list);
+    EXPECT_EQ(Lines(exact.NameList), QStringList({"unsaved"}));
+    EXPECT_EQ(ReadFile("hotspots.dat"), "(missing)");  // not saved and read again
+}
+
+TEST_F(ToolWindowTest, SaveAsBmpRunsTheSaveDialog) {
+    bool asked = false;
+    QTimer::singleShot(0, [&] {
+        if (auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget())) {
+            asked = true;
+            dialog->reject();
+        }
+    });
+    Click(Button("SpeedButton3"));
+    EXPECT_TRUE(asked);
+}
+
+TEST_F(DialogTest, AboutBoxHidesOnOK) {
+    TAbout about;
+    EXPECT_EQ(about.Image1->pixmap().size(), QSize(32, 32));
+    about.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&about));
+    QTest::keyClick(&about, Qt::Key_Return);
+    EXPECT_FALSE(about.isVisible());
+}
+
+}  // namespace
