@@ -10,7 +10,15 @@
 
 TToolsForm::TToolsForm(QWidget *parent) : QWidget(parent) {}
 
-void TToolsForm::closeEvent(QCloseEvent *event) { event->ignore(); }
+// The window system's close requests (its menu command and shortcut) are spontaneous and
+// ignored. The program's own close, when the application closes its windows on quitting, is
+// not: ignoring that too would veto the quit.
+void TToolsForm::closeEvent(QCloseEvent *event) {
+    if (event->spontaneous())
+        event->ignore();
+    else
+        QWidget::closeEvent(event);
+}
 
 namespace {
 
@@ -31,9 +39,11 @@ TTools::TTools(QWidget *parent) : TToolsForm(parent) {
     auto *fill = new QVBoxLayout(this);  // the panel fills the client area
     fill->setContentsMargins(0, 0, 0, 0);
     fill->addWidget(Panel1);
-    // A small caption bar without any buttons, above all other windows.
+    // A small caption bar without any buttons, above all other windows. It never takes the
+    // keyboard focus, so the main window's shortcuts keep working after a button is pressed.
     setWindowFlags(Qt::Tool | Qt::WindowStaysOnTopHint | Qt::CustomizeWindowHint |
-                   Qt::WindowTitleHint);
+                   Qt::WindowTitleHint | Qt::WindowDoesNotAcceptFocus);
+    setAttribute(Qt::WA_ShowWithoutActivating);
     const std::pair<QToolButton *, TToolPicture> pictures[] = {
         {SpeedButton9, TToolPicture::Home},    {SpeedButton10, TToolPicture::Back},
         {SpeedButton4, TToolPicture::Forward}, {SpeedButton2, TToolPicture::Stop},

@@ -10,7 +10,7 @@
 class QCloseEvent;
 
 // A form that ignores the window-close message: neither the window system's close command nor
-// its shortcut closes it.
+// its shortcut closes it. The application still closes it when it quits.
 class TToolsForm : public QWidget {
     Q_OBJECT
   public:
