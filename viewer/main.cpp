@@ -15,6 +15,13 @@
 #include <stdexcept>
 #include <vector>
 
+#include "about.h"
+#include "ca.h"
+#include "exactp.h"
+#include "fdef.h"
+#include "prec.h"
+#include "toolwin.h"
+
 // ---- Settings ----------------------------------------------------------------------------------
 
 namespace {
@@ -553,8 +560,13 @@ void ViewerDone() {
 
 void CreateForms() {
     new TMainWin;  // becomes MainWin
-    // Subsystem 5 hooks its forms in here, hidden and in this order: TExactPosition,
-    // TPrecision, TFractals, TColorAdjustment, TAbout, TTools (Forms.ExactPosition ...).
+    // The main window owns them as its secondary windows: closing it still ends the program.
+    Forms.ExactPosition = new TExactPosition(MainWin);
+    Forms.Precision = new TPrecision(MainWin);
+    Forms.Fractals = new TFractals(MainWin);
+    Forms.ColorAdjustment = new TColorAdjustment(MainWin);
+    Forms.About = new TAbout(MainWin);
+    Forms.Tools = new TTools(MainWin);
     MainWin->EnableDialogCommands();
 }
 

@@ -1,9 +1,10 @@
 // The tool window against a shown main window, and the About box.
 #include <QApplication>
+#include <QCloseEvent>
 #include <QFileDialog>
+#include <QSpontaneKeyEvent>
 #include <QTimer>
 #include <QToolButton>
-#include <QWindow>
 #include <functional>
 #include <memory>
 
@@ -64,15 +65,17 @@ TEST_F(ToolWindowTest, TenButtonsWithHintsAndPicturesOfTheirOwn) {
     }
 }
 
-TEST_F(ToolWindowTest, AlwaysOnTopWithoutCloseBoxAndRefusesToClose) {
+TEST_F(ToolWindowTest, AlwaysOnTopWithoutCloseBoxAndDeafToCloseRequests) {
     const Qt::WindowFlags flags = tools->windowFlags();
     EXPECT_EQ(flags & Qt::WindowType_Mask, Qt::Tool);
     EXPECT_TRUE(flags & Qt::WindowStaysOnTopHint);
     EXPECT_FALSE(flags & (Qt::WindowCloseButtonHint | Qt::WindowSystemMenuHint));
-    EXPECT_FALSE(tools->close());
-    tools->windowHandle()->close();  // what the window system's close command leads to
-    QCoreApplication::processEvents();
+    QCloseEvent request;  // from the window system: its close command or shortcut
+    QSpontaneKeyEvent::setSpontaneous(&request);
+    QApplication::instance()->notify(tools.get(), &request);
+    EXPECT_FALSE(request.isAccepted());
     EXPECT_TRUE(tools->isVisible());
+    EXPECT_TRUE(tools->close());  // the application's own, as it quits
 }
 
 TEST_F(ToolWindowTest, SitsAtTheClientOriginAndFollowsMoves) {
@@ -165,6 +168,35 @@ TEST_F(DialogTest, AboutBoxHidesOnOK) {
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&about));
     QTest::keyClick(&about, Qt::Key_Return);
     EXPECT_FALSE(about.isVisible());
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(DialogTest, StartUpCreatesTheFormsHiddenInOrder) {
+    CreateForms();
+    const QList<QObject *> ours = {Forms.ExactPosition,   Forms.Precision, Forms.Fractals,
+                                   Forms.ColorAdjustment, Forms.About,     Forms.Tools};
+    QStringList forms;  // in the order of creation
+    for (QObject *child : MainWin->children())
+        if (ours.contains(child)) {
+            forms.append(child->metaObject()->className());
+            EXPECT_FALSE(static_cast<QWidget *>(child)->isVisible()) << forms.back().toStdString();
+        }
+    EXPECT_EQ(forms, QStringList({"TExactPosition", "TPrecision", "TFractals", "TColorAdjustment",
+                                  "TAbout", "TTools"}));
+    for (QAction *item : {MainWin->Exactposition1, MainWin->PrecisionvsSpeed1, MainWin->Fractal1,
+                          MainWin->Colorajustment1, MainWin->About1})
+        EXPECT_TRUE(item->isEnabled()) << item->text().toStdString();
+    MainWin->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(MainWin));
+    EXPECT_TRUE(Forms.Tools->isVisible());
+    MainWin->Fractal1->trigger();
+    EXPECT_TRUE(Forms.Fractals->isVisible());
+    EXPECT_EQ(Forms.Fractals->windowTitle(), "Fractal definition");
+    DestroyForms();
+    EXPECT_EQ(ReadFile("fractals.dat"), "");  // the shown dialog saved its list at the end
 }
 
 }  // namespace
