@@ -166,13 +166,13 @@ TEST_P(ExactPositionView, ShowsTheViewAndOKReadsTheEdits) {
     if (c.mul) Type(dialog->Mul, c.mul);
     Click(dialog->OK);
     EXPECT_FALSE(dialog->isVisible());
-    EXPECT_EQ(CurrentParams.CenterRe, c.newRe);
-    EXPECT_EQ(CurrentParams.CenterIm, c.newIm);
-    EXPECT_EQ(CurrentParams.Scale, c.newScale);
+    EXPECT_EQ(+CurrentParams.CenterRe, c.newRe);
+    EXPECT_EQ(+CurrentParams.CenterIm, c.newIm);
+    EXPECT_EQ(+CurrentParams.Scale, c.newScale);
     ASSERT_EQ(LibraryCalls.size(), 3u);
     EXPECT_EQ(LibraryCalls[0].Code, QUOB_MSG_STOP);
     EXPECT_EQ(LibraryCalls[1].Changes, TChanges({0, 0, 0, 0, 0, 0, 0, 1, 1, 1}));
-    EXPECT_EQ(LibraryCalls[1].Params.Scale, c.newScale);
+    EXPECT_EQ(+LibraryCalls[1].Params.Scale, c.newScale);
     EXPECT_EQ(LibraryCalls[2].Code, RedrawMessage);
     EXPECT_EQ(History->Count, 1);  // a jump: the history stays as it is
     EXPECT_FALSE(History->Entries[1].Valid);
@@ -220,7 +220,7 @@ TEST_F(ExactPositionTest, CancelKeepsTheViewAndWritesTheList) {
     Click(dialog->Add);
     Click(dialog->Cancel);
     EXPECT_FALSE(dialog->isVisible());
-    EXPECT_EQ(CurrentParams.CenterRe, StartParams.CenterRe);
+    EXPECT_EQ(+CurrentParams.CenterRe, +StartParams.CenterRe);
     EXPECT_EQ(ReadFile("hotspots.dat"), MakeRecord(5, 0, 2, "kept"));
     Show();
     EXPECT_EQ(dialog->X->text(), "-0.500000000000000");  // refreshed at every showing
@@ -250,14 +250,14 @@ TEST_F(ExactPositionTest, DoubleClickJumpsToTheLineOrToTheEdits) {
     Show();
     DoubleClickLine(dialog->NameList, 1);
     EXPECT_FALSE(dialog->isVisible());
-    EXPECT_EQ(CurrentParams.CenterRe, 0.75);
-    EXPECT_EQ(CurrentParams.CenterIm, -0.5);
-    EXPECT_EQ(CurrentParams.Scale, 0.5);
+    EXPECT_EQ(+CurrentParams.CenterRe, 0.75);
+    EXPECT_EQ(+CurrentParams.CenterIm, -0.5);
+    EXPECT_EQ(+CurrentParams.Scale, 0.5);
     Show();
     Type(dialog->Mul, "16");
     DoubleClickLine(dialog->NameList, 4);  // below the lines
     EXPECT_FALSE(dialog->isVisible());
-    EXPECT_EQ(CurrentParams.Scale, 0.125);
+    EXPECT_EQ(+CurrentParams.Scale, 0.125);
     EXPECT_EQ(ReadFile("hotspots.dat").size(), 2 * Record);
 }
 
@@ -269,7 +269,7 @@ TEST_F(ExactPositionTest, PositionRoundTripAcrossARestart) {
     Type(dialog->Mul, "3");
     dialog->Name->setText(QString::fromUtf8("Spot \xC3\xA9"));
     Click(dialog->Add);
-    EXPECT_EQ(CurrentParams.CenterRe, StartParams.CenterRe);  // Add does not move the view
+    EXPECT_EQ(+CurrentParams.CenterRe, +StartParams.CenterRe);  // Add does not move the view
     Click(dialog->Cancel);
     const QByteArray saved = ReadFile("hotspots.dat");
     EXPECT_EQ(saved, MakeRecord(0.1L, -0.3333333333333333333L, 2.0L / 3, "Spot \xC3\xA9"));
@@ -283,7 +283,7 @@ TEST_F(ExactPositionTest, PositionRoundTripAcrossARestart) {
     EXPECT_EQ(dialog->Y->text(), "-0.333333333333333");
     EXPECT_EQ(dialog->Mul->text(), "3.00");
     Click(dialog->OK);
-    EXPECT_EQ(CurrentParams.CenterRe, 0.1);
+    EXPECT_EQ(+CurrentParams.CenterRe, 0.1);
     EXPECT_EQ(ReadFile("hotspots.dat"), saved);
 }
 

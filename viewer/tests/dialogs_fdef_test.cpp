@@ -124,12 +124,12 @@ TEST_P(FormulaDialogTest, OKAppliesTheTextOfExprThroughRedraw) {
     EXPECT_EQ(update.Changes, GetParam().changes);
     EXPECT_EQ(Formula(update), "typed formula");
     EXPECT_FALSE(GetParam().fractal ? update.Color : update.Fractal);
-    EXPECT_EQ(update.Params.EscapeColor, StartParams.EscapeColor);  // sent again as they stand
-    EXPECT_EQ(update.Params.EscapeTakesColor, StartParams.EscapeTakesColor);
+    EXPECT_EQ(+update.Params.EscapeColor, +StartParams.EscapeColor);  // sent again as they stand
+    EXPECT_EQ(+update.Params.EscapeTakesColor, +StartParams.EscapeTakesColor);
     EXPECT_EQ(LibraryCalls[2].Code, RedrawMessage);
     // The field held the dialog's text for the update only.
-    EXPECT_EQ(CurrentParams.FractalFormula, nullptr);
-    EXPECT_EQ(CurrentParams.ColorFormula, nullptr);
+    EXPECT_EQ(+CurrentParams.FractalFormula, nullptr);
+    EXPECT_EQ(+CurrentParams.ColorFormula, nullptr);
     EXPECT_EQ(ReadFile(File()), MakeRecord("listed", "Line"));
 }
 

@@ -33,11 +33,11 @@ TEST_F(PrecisionTest, OKStoresTheFieldsAndUpdatesTwiceInOrder) {
     Click(dialog->Zero);
     QTest::keyClick(dialog->Cycle, Qt::Key_Return);  // the default button
     EXPECT_FALSE(dialog->isVisible());
-    EXPECT_EQ(CurrentParams.IterationsLimit, -7);
-    EXPECT_EQ(CurrentParams.MaxModule, 4.5f);
-    EXPECT_EQ(CurrentParams.Differential, 1e-4f);
-    EXPECT_EQ(CurrentParams.BlockLength, 16);
-    EXPECT_EQ(CurrentParams.RecursionInit, 1);
+    EXPECT_EQ(+CurrentParams.IterationsLimit, -7);
+    EXPECT_EQ(+CurrentParams.MaxModule, 4.5f);
+    EXPECT_EQ(+CurrentParams.Differential, 1e-4f);
+    EXPECT_EQ(+CurrentParams.BlockLength, 16);
+    EXPECT_EQ(+CurrentParams.RecursionInit, 1);
     ASSERT_EQ(LibraryCalls.size(), 4u);
     EXPECT_EQ(LibraryCalls[0].Code, QUOB_MSG_STOP);
     EXPECT_EQ(LibraryCalls[1].Changes, TChanges({0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1}));
@@ -73,10 +73,10 @@ TEST_P(PrecisionIntegerError, GoesToTheGeneralErrorDisplayAndKeepsTheDialog) {
     EXPECT_TRUE(dialog->isVisible());
     EXPECT_TRUE(LibraryCalls.empty());
     // What came before the failing field is stored; the library has not seen it yet.
-    EXPECT_EQ(CurrentParams.MaxModule, 3.0f);
-    EXPECT_EQ(CurrentParams.Differential, 0.5f);
-    EXPECT_EQ(CurrentParams.IterationsLimit, c.iterationsLimit);
-    EXPECT_EQ(CurrentParams.BlockLength, StartParams.BlockLength);
+    EXPECT_EQ(+CurrentParams.MaxModule, 3.0f);
+    EXPECT_EQ(+CurrentParams.Differential, 0.5f);
+    EXPECT_EQ(+CurrentParams.IterationsLimit, c.iterationsLimit);
+    EXPECT_EQ(+CurrentParams.BlockLength, +StartParams.BlockLength);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -91,12 +91,12 @@ TEST_F(PrecisionTest, RealsAreRoundedToFiveDecimalsOnTheWayBack) {
     Show();
     Type(dialog->dR, "0.000001");
     Click(dialog->OK);
-    EXPECT_EQ(CurrentParams.Differential, 0.000001f);
+    EXPECT_EQ(+CurrentParams.Differential, 0.000001f);
     Show();
     EXPECT_EQ(dialog->dR->text(), "0.00000");
     Click(dialog->OK);
-    EXPECT_EQ(CurrentParams.Differential, 0.0f);
-    EXPECT_EQ(CurrentParams.MaxModule, 2.0f);
+    EXPECT_EQ(+CurrentParams.Differential, 0.0f);
+    EXPECT_EQ(+CurrentParams.MaxModule, 2.0f);
 }
 
 TEST_F(PrecisionTest, CloseBoxAppliesNothing) {
@@ -105,7 +105,7 @@ TEST_F(PrecisionTest, CloseBoxAppliesNothing) {
     Click(dialog->Zero);
     EXPECT_TRUE(dialog->close());
     EXPECT_FALSE(dialog->isVisible());
-    EXPECT_EQ(CurrentParams.IterationsLimit, 20);
+    EXPECT_EQ(+CurrentParams.IterationsLimit, 20);
     EXPECT_TRUE(LibraryCalls.empty());
     Show();
     EXPECT_EQ(dialog->N->text(), "20");
