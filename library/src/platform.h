@@ -5,13 +5,13 @@
 
 namespace quob::platform {
 
-// Zero-filled readable, writable and executable memory whose every address lies below 2^31,
-// so that it fits the 32-bit address fields of records and generated code. nullptr on failure.
+// Zero-filled readable, writable and executable memory whose every address fits the 32-bit
+// address fields of records and generated code (on x86-64: below 2^31). nullptr on failure.
 void *AllocateLowBlock(std::size_t size);
 bool FreeLowBlock(void *block, std::size_t size);
 
-// Zero-filled readable and writable memory below 2^31 (the lookup tables, which generated code
-// reads by 32-bit absolute address). nullptr on failure; released with FreeLowBlock.
+// Zero-filled readable and writable memory at 32-bit addresses, likewise (the lookup tables, which
+// generated code reads by 32-bit absolute address). nullptr on failure; released with FreeLowBlock.
 void *AllocateLowData(std::size_t size);
 
 // A read-and-execute copy of code, in pages of its own: stores into a function's value cells

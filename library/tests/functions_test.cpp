@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "emitter.h"
 #include "functions.h"
 #include "quob32.h"
 
@@ -32,7 +33,10 @@ TEST_P(RecordLayout, CellsLieInHeaderThenRetOrder) {
     EXPECT_EQ(r.ParamCount, 2);
     EXPECT_EQ(r.ResultCount, 2);
     EXPECT_NE(r.Block, 0u);
-    EXPECT_LT(r.Block, 0x80000000u);
+    // x86-64 keeps blocks in the first 2 GiB; on IA-32 every address fits the record's fields.
+    if (quob::kHostTarget == quob::Target::X64) {
+        EXPECT_LT(r.Block, 0x80000000u);
+    }
     EXPECT_EQ(r.Params[0].Address, r.Block);
     EXPECT_EQ(r.Params[1].Address, r.Block + w);
     EXPECT_EQ(r.Results[0].Address, r.Block + 2 * w);

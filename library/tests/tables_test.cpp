@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 
+#include "emitter.h"
 #include "int_support.h"
 #include "quob32.h"
 
@@ -24,7 +25,10 @@ class Tables : public testing::Test {
 TEST_F(Tables, SquareEntries) {
     const int32_t *zero = quob::SquareTable();
     ASSERT_NE(zero, nullptr);
-    EXPECT_LT(reinterpret_cast<uintptr_t>(zero - 32768), uintptr_t{1} << 31);
+    // Read by 32-bit absolute address: x86-64 keeps the tables in the first 2 GiB.
+    if (quob::kHostTarget == quob::Target::X64) {
+        EXPECT_LT(reinterpret_cast<uintptr_t>(zero - 32768), uintptr_t{1} << 31);
+    }
     EXPECT_EQ(zero[-32768], 1073741824);
     EXPECT_EQ(zero[32767], 1073676289);
     EXPECT_EQ(zero[0], 0);
@@ -35,7 +39,9 @@ TEST_F(Tables, SquareEntries) {
 TEST_F(Tables, SineEntries) {
     const int16_t *sine = quob::SineTable();
     ASSERT_NE(sine, nullptr);
-    EXPECT_LT(reinterpret_cast<uintptr_t>(sine), uintptr_t{1} << 31);
+    if (quob::kHostTarget == quob::Target::X64) {
+        EXPECT_LT(reinterpret_cast<uintptr_t>(sine), uintptr_t{1} << 31);
+    }
     EXPECT_EQ(sine[0], 0);
     EXPECT_EQ(sine[16384], 23170);  // an eighth of a turn
     EXPECT_EQ(sine[32768], 32767);
