@@ -14,6 +14,7 @@
 #include <cstring>
 #include <set>
 #include <string>
+#include <utility>
 
 #include "quob32.h"
 
@@ -145,5 +146,41 @@ TEST(Load, BannerFirstCodeAndFloatingPointEnvironment) {
     EXPECT_EQ(create("f x = x ret"), 1);
     EXPECT_EQ(dlclose(library), 0);
 }
+
+#if defined(__i386__)
+// The system convention on IA-32: the callee removes its arguments (RET n). Calls the export with
+// zero arguments on a 16-byte aligned stack; returns how many bytes it removed.
+uint32_t BytesRemovedByCallee(void *function) {
+    uint32_t removed;
+    __asm__ volatile(
+        "mov %%esp, %%esi\n\t"
+        "and $-16, %%esp\n\t"
+        "sub $16, %%esp\n\t"
+        "movl $0, (%%esp)\n\tmovl $0, 4(%%esp)\n\t"
+        "movl $0, 8(%%esp)\n\tmovl $0, 12(%%esp)\n\t"
+        "mov %%esp, %%edi\n\t"
+        "call *%%edx\n\t"
+        "mov %%esp, %%eax\n\t"
+        "sub %%edi, %%eax\n\t"
+        "mov %%esi, %%esp"
+        : "=a"(removed), "+d"(function)
+        :
+        : "ecx", "esi", "edi", "memory", "cc");
+    return removed;
+}
+
+TEST(CallingConvention, CalleeRemovesItsArguments) {
+    void *library = dlopen(QUOB_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(library, nullptr) << dlerror();
+    // Exports that do nothing harmful with zero arguments, one of each argument count.
+    const std::pair<const char *, uint32_t> cases[] = {{"QUOB_GetLastError", 0},
+                                                       {"QUOB_SetLastError", 4},
+                                                       {"AccessParam", 8},
+                                                       {"QUOB_UpdateFiller", 12}};
+    for (const auto &[name, bytes] : cases)
+        EXPECT_EQ(BytesRemovedByCallee(dlsym(library, name)), bytes) << name;
+    EXPECT_EQ(dlclose(library), 0);
+}
+#endif
 
 }  // namespace
