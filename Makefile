@@ -1,10 +1,11 @@
-# make test   installs what is missing, builds everything and runs every test (also under sanitizers)
+# make test   installs what is missing, builds everything and runs every test (also under sanitizers,
+#             and the library's tests as a 32-bit x86 process)
 # make run    installs what is missing, builds and starts the viewer
 # make bench  builds and runs the benchmarks
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps build test test-plain test-asan test-tsan run bench clean
+.PHONY: all deps build test test-plain test-asan test-tsan test-m32 run bench clean
 
 all: build
 
@@ -32,7 +33,14 @@ test-tsan: deps
 	cmake --build build-tsan -j $(JOBS)
 	cd build-tsan && ctest --output-on-failure -j $(JOBS) -L threads
 
-test: test-plain test-asan test-tsan
+# The library and its tests as a 32-bit x86 process, running IA-32 code (gcc-multilib, GoogleTest
+# built from its Debian sources for that target).
+test-m32: deps
+	@[ -f build-m32/CMakeCache.txt ] || cmake -S . -B build-m32 -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_TOOLCHAIN_FILE=cmake/i686-linux-gnu.cmake -DQUOB_GTEST_FROM_SOURCE=ON -DSPIRALIS_VIEWER=OFF -DSPIRALIS_BENCH=OFF -DSPIRALIS_TOOLS=OFF $(CMAKE_FLAGS)
+	cmake --build build-m32 -j $(JOBS)
+	cd build-m32 && ctest --output-on-failure -j $(JOBS)
+
+test: test-plain test-asan test-tsan test-m32
 
 run: build
 	@tools/run-viewer build
@@ -43,4 +51,4 @@ bench: deps
 	@build/bench/run-benchmarks
 
 clean:
-	rm -rf build build-asan build-tsan
+	rm -rf build build-asan build-tsan build-m32
