@@ -10,7 +10,7 @@ target_sources(spiralis_core PRIVATE
 # Their tests, driven through real Qt events on the offscreen platform, with the library loaded
 # through the viewer's ordinal loader.
 add_executable(dialogs_tests
-  tests/dialogs_tests_main.cpp tests/dialogs_common_test.cpp tests/dialogs_exprlist_test.cpp
+  tests/tests_main.cpp tests/dialogs_common_test.cpp tests/dialogs_lists_test.cpp
   tests/dialogs_fdef_test.cpp tests/dialogs_exactp_test.cpp tests/dialogs_prec_test.cpp
   tests/dialogs_toolwin_test.cpp)
 target_link_libraries(dialogs_tests PRIVATE spiralis_core Qt6::Test GTest::gtest)

@@ -2,8 +2,8 @@
 #include <clocale>
 #include <limits>
 
-#include "dialogs_testing.h"
 #include "dlgcommon.h"
+#include "viewer_testing.h"
 
 namespace {
 

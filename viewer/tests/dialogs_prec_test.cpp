@@ -1,16 +1,14 @@
 // The precision parameters dialog, driven through Qt's events.
-#include <memory>
-
-#include "dialogs_testing.h"
 #include "prec.h"
+#include "viewer_testing.h"
 
 namespace {
 
-class PrecisionTest : public DialogTest {
+class PrecisionTest : public ViewerTest {
   protected:
     void TearDown() override {
         dialog.reset();
-        DialogTest::TearDown();
+        ViewerTest::TearDown();
     }
     void Show() {
         dialog->show();

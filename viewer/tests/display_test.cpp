@@ -1,98 +1,81 @@
-// The display, its buffer, timer and the mouse sequences as real Qt events.
+// The display, its buffer and timer, and the mouse sequences as real Qt events.
 #include <QPainter>
-#include <QTimer>
 
-#include "mainwin_fixture.h"
+#include "viewer_testing.h"
 
 namespace {
 
 using DisplayTest = MainWinTest;
 
-TEST_F(DisplayTest, DisplayFillsThePanelInsideItsBevel) {
-    EXPECT_EQ(win->Display->geometry(), win->ScreenPanel->contentsRect());
-    EXPECT_EQ(win->ScreenPanel->frameWidth(), 1);
-    EXPECT_EQ(win->windowTitle(), "Spiralis beta 3.0 (31.05.98)");
-    EXPECT_EQ(win->DisplayTimer->interval(), 1500);
-    EXPECT_EQ(win->DisplayTimer->objectName(), "DisplayTimer");
-}
+// One mouse action on the display and the hot spot after it.
+struct Step {
+    char action;  // see MainWinTest::Mouse
+    QPoint at;
+    int x, y, radius;
+    uint8_t mode;
+    std::optional<Qt::CursorShape> cursor = {};  // ArrowCursor: no override cursor
+};
+struct MouseCase {
+    const char *name;
+    std::vector<Step> steps;
+};
 
-TEST_F(DisplayTest, PressOnEmptyDisplayCreatesASpotThatFollowsUntilRelease) {
-    Press({60, 50});
-    ASSERT_TRUE(HotSpot);
-    EXPECT_EQ(HotSpot->X, 60);
-    EXPECT_EQ(HotSpot->Y, 50);
-    EXPECT_EQ(HotSpot->Radius, 12);
-    EXPECT_EQ(HotSpot->DragMode, TViewSpot::Moving);
-    Move({80, 70});
-    EXPECT_EQ(HotSpot->X, 80);
-    EXPECT_EQ(HotSpot->Y, 70);
-    Release({80, 70});
-    EXPECT_EQ(HotSpot->DragMode, TViewSpot::Armed);
-    Move({120, 90});  // without a button: the armed spot stays
-    EXPECT_EQ(HotSpot->X, 80);
-    EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
-}
+class MouseSequence : public DisplayTest, public ::testing::WithParamInterface<MouseCase> {};
 
-TEST_F(DisplayTest, PressOutsideMovesTheSpotThereAndDragsIt) {
-    Click({60, 50});
-    Press({200, 60});
-    EXPECT_EQ(HotSpot->X, 200);
-    EXPECT_EQ(HotSpot->Y, 60);
-    EXPECT_EQ(HotSpot->DragMode, TViewSpot::Moving);
-    Move({210, 64});
-    EXPECT_EQ(HotSpot->X, 210);
-    Release({210, 64});
-    EXPECT_EQ(HotSpot->DragMode, TViewSpot::Armed);
-}
-
-TEST_F(DisplayTest, PressOnTheRimResizes) {
-    Click({100, 60});
-    Move({112, 61});  // on the rim, right: horizontal resize cursor
-    ASSERT_NE(QGuiApplication::overrideCursor(), nullptr);
-    EXPECT_EQ(QGuiApplication::overrideCursor()->shape(), Qt::SizeHorCursor);
-    Press({112, 61});
-    EXPECT_EQ(HotSpot->DragMode, TViewSpot::Resizing);
-    Move({130, 60});
-    EXPECT_EQ(HotSpot->Radius, 30);
-    EXPECT_EQ(HotSpot->X, 100);
-    Release({130, 60});
-    EXPECT_EQ(HotSpot->DragMode, TViewSpot::Armed);
-}
-
-TEST_F(DisplayTest, PressInsideAwayFromCentreAndRimChangesNothing) {
-    Click({100, 60});
-    Press({108, 60});  // distance 8: inside, not near the centre, not on the rim
-    EXPECT_EQ(HotSpot->DragMode, TViewSpot::Armed);
-    Move({150, 100});  // an armed spot does not follow
-    EXPECT_EQ(HotSpot->X, 100);
-    EXPECT_EQ(HotSpot->Y, 60);
-    Release({150, 100});
-    EXPECT_EQ(HotSpot->DragMode, TViewSpot::ReleasedOutside);
-}
-
-TEST_F(DisplayTest, DoubleClickAfterReleaseOutsideDoesNothing) {
-    Click({100, 60});
-    Press({108, 60});
-    Release({150, 100});
-    ASSERT_EQ(HotSpot->DragMode, TViewSpot::ReleasedOutside);
-    const double scale = CurrentParams.Scale;
-    // The double-click event alone, as the display's handler order would see it after a press
-    // inside that leaves the mode.
-    QMouseEvent event(QEvent::MouseButtonDblClick, QPointF(108, 60),
-                      win->Display->mapToGlobal(QPointF(108, 60)), Qt::LeftButton, Qt::LeftButton,
-                      Qt::NoModifier);
-    QApplication::sendEvent(win->Display, &event);
-    EXPECT_EQ(+CurrentParams.Scale, scale);
+TEST_P(MouseSequence, MovesResizesAndArmsTheSpot) {
+    for (const Step &step : GetParam().steps) {
+        Mouse(step.action, step.at);
+        SCOPED_TRACE(std::string(1, step.action) + " at " + std::to_string(step.at.x()) + "," +
+                     std::to_string(step.at.y()));
+        ASSERT_TRUE(HotSpot);
+        EXPECT_EQ(HotSpot->X, step.x);
+        EXPECT_EQ(HotSpot->Y, step.y);
+        EXPECT_EQ(HotSpot->Radius, step.radius);
+        EXPECT_EQ(HotSpot->DragMode, step.mode);
+        if (!step.cursor) continue;
+        const QCursor *cursor = QGuiApplication::overrideCursor();
+        EXPECT_EQ(cursor != nullptr, *step.cursor != Qt::ArrowCursor);
+        EXPECT_EQ(cursor ? cursor->shape() : Qt::ArrowCursor, *step.cursor);
+    }
     EXPECT_EQ(History->Count, 1);
-    ASSERT_TRUE(HotSpot);
-    EXPECT_EQ(HotSpot->X, 100);  // the press that follows the double click leaves it in place
+    EXPECT_TRUE(LibraryCalls.empty());
 }
+
+constexpr uint8_t Moving = TViewSpot::Moving, Resizing = TViewSpot::Resizing,
+                  Outside = TViewSpot::ReleasedOutside, Armed = TViewSpot::Armed;
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Sequences, MouseSequence, ::testing::Values(
+    // On an empty display a press creates the spot (radius 12), which follows until release;
+    // armed, it stays where it is.
+    MouseCase{"NewSpot", {{'p', {60, 50}, 60, 50, 12, Moving}, {'m', {80, 70}, 80, 70, 12, Moving},
+                          {'r', {80, 70}, 80, 70, 12, Armed},
+                          {'m', {120, 90}, 80, 70, 12, Armed, Qt::ArrowCursor}}},
+    // A press outside moves the spot there and drags it.
+    MouseCase{"PressOutside", {{'c', {60, 50}, 60, 50, 12, Armed},
+                               {'p', {200, 60}, 200, 60, 12, Moving},
+                               {'m', {210, 64}, 210, 64, 12, Moving},
+                               {'r', {210, 64}, 210, 64, 12, Armed}}},
+    MouseCase{"PressOnTheRim", {{'c', {100, 60}, 100, 60, 12, Armed},
+                                {'m', {112, 61}, 100, 60, 12, Armed, Qt::SizeHorCursor},
+                                {'p', {112, 61}, 100, 60, 12, Resizing},
+                                {'m', {130, 60}, 100, 60, 30, Resizing},
+                                {'r', {130, 60}, 100, 60, 30, Armed}}},
+    // Distance 8: inside, neither near the centre nor on the rim. A double click that follows
+    // such a press does not zoom, and its press inside leaves the spot in place.
+    MouseCase{"PressInside", {{'c', {100, 60}, 100, 60, 12, Armed},
+                              {'p', {108, 60}, 100, 60, 12, Armed},
+                              {'m', {150, 100}, 100, 60, 12, Armed},
+                              {'r', {150, 100}, 100, 60, 12, Outside},
+                              {'D', {108, 60}, 100, 60, 12, Outside}}}),
+    [](const auto &info) { return info.param.name; });
+// clang-format on
 
 TEST_F(DisplayTest, DoubleClickZoomsAndLeavesAFreshArmedSpot) {
     const QPoint p(157, 62);
-    Click(p);
+    Mouse('c', p);
     ASSERT_EQ(HotSpot->DragMode, TViewSpot::Armed);
-    DoubleClick(p);
+    Mouse('d', p);
     const double s0 = 2.0, H = 125, W = 314;
     EXPECT_DOUBLE_EQ(+CurrentParams.CenterRe, -0.5 + s0 / H * (p.x() - int(W) / 2));
     EXPECT_DOUBLE_EQ(+CurrentParams.CenterIm, 0 - s0 / H * (p.y() - int(H) / 2));
@@ -100,14 +83,13 @@ TEST_F(DisplayTest, DoubleClickZoomsAndLeavesAFreshArmedSpot) {
     EXPECT_EQ(History->Count, 2);
     EXPECT_TRUE(win->DisplayTimer->isActive());
     ASSERT_TRUE(HotSpot);
-    EXPECT_EQ(HotSpot->X, p.x());
-    EXPECT_EQ(HotSpot->Y, p.y());
+    EXPECT_EQ(QPoint(HotSpot->X, HotSpot->Y), p);
     EXPECT_EQ(HotSpot->Radius, 12);
     EXPECT_EQ(HotSpot->DragMode, TViewSpot::Armed);
     EXPECT_EQ(HotSpot->Shown, 1);
 
     const double s1 = CurrentParams.Scale;
-    DoubleClick(p);
+    Mouse('d', p);
     EXPECT_DOUBLE_EQ(+CurrentParams.Scale, s1 * 2 * 12 / H);
     EXPECT_EQ(History->Count, 3);
 }
@@ -130,45 +112,33 @@ TEST_F(DisplayTest, AFailedBufferIsReported) {
 TEST_F(DisplayTest, ResizeRecreatesTheBufferAtTheDisplaySize) {
     SKIP_WITHOUT_RENDERING();
     ASSERT_NE(BufferHandle, 0);
-    EXPECT_TRUE(RecordedBoxes.empty());
     ResizeDisplay(QSize(200, 100));
+    EXPECT_EQ(win->Display->geometry(), win->ScreenPanel->contentsRect());  // inside the bevel
+    EXPECT_EQ(win->ScreenPanel->frameWidth(), 1);
     ASSERT_NE(BufferHandle, 0);
     EXPECT_TRUE(win->DisplayTimer->isActive());
+    EXPECT_EQ(LibraryCalls.back().Code, RedrawMessage);
     QUOB_FillerParams filler{};
     ASSERT_TRUE(Quob.GetFiller(FillerHandle, &filler));
-    EXPECT_EQ(+filler.Width, 200);
-    EXPECT_EQ(+filler.Height, 100);
-    const QImage picture = win->CopyPicture();
-    EXPECT_EQ(picture.size(), QSize(200, 100));
+    EXPECT_EQ(QSize(filler.Width, filler.Height), QSize(200, 100));
+    EXPECT_EQ(win->CopyPicture().size(), QSize(200, 100));
     // The view keeps its centre and height: CurrentParams did not change.
     EXPECT_EQ(+CurrentParams.Scale, 2.0);
     EXPECT_EQ(+CurrentParams.CenterRe, -0.5);
-}
-
-TEST_F(DisplayTest, TimerStopsOnceATickFindsTheBufferFilled) {
-    SKIP_WITHOUT_RENDERING();
-    WaitFilled();
-    win->DisplayTimer->start();
-    win->Displaying();
-    EXPECT_FALSE(win->DisplayTimer->isActive());
+    EXPECT_TRUE(RecordedBoxes.empty());
 }
 
 TEST_F(DisplayTest, PaintShowsThePictureAndTheMarkerTogether) {
     SKIP_WITHOUT_RENDERING();
     WaitFilled();
-    Click({100, 60});
+    Mouse('c', {100, 60});
     const QImage shown = win->Display->grab().toImage().convertToFormat(QImage::Format_RGB32);
     QImage expected = win->CopyPicture();
-    {
-        QPainter painter(&expected);
-        HotSpot->PaintMarker(painter);
-    }
+    QPainter painter(&expected);
+    HotSpot->PaintMarker(painter);
+    painter.end();
     EXPECT_EQ(shown, expected);
 }
-
-}  // namespace
-
-namespace {
 
 TEST(Shutdown, StopsARunningFillBeforeDeletingBufferAndFiller) {
     SKIP_WITHOUT_RENDERING();
@@ -186,6 +156,7 @@ TEST(Shutdown, StopsARunningFillBeforeDeletingBufferAndFiller) {
     EXPECT_FALSE(History);
     // Start again for the tests that follow: one filler per process, so it can be made anew.
     ASSERT_TRUE(ViewerInit());
+    ResetViewer();
 }
 
 }  // namespace

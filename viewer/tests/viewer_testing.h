@@ -1,10 +1,19 @@
-// Shared state of the viewer tests: one process, one library, one filler.
+// Shared state of the viewer and dialog tests: one process, one library, one filler, spies on
+// the library calls through which the viewer applies its changes, and Qt events for input.
 #ifndef SPIRALIS_VIEWER_TESTING_H
 #define SPIRALIS_VIEWER_TESTING_H
 
 #include <gtest/gtest.h>
 
-#include <QString>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QWindow>
+#include <array>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "main.h"
@@ -14,21 +23,75 @@
 
 // True when QUOB_CreateFiller accepted DefaultParams at start: the rendering engine is there.
 extern bool RenderingAvailable;
+#define SKIP_WITHOUT_RENDERING() \
+    if (!RenderingAvailable) GTEST_SKIP() << "libquob32 reports the rendering engine unavailable"
 
-#define SKIP_WITHOUT_RENDERING()                                          \
-    if (!RenderingAvailable)                                              \
-    GTEST_SKIP() << "libquob32 reports the rendering engine unavailable " \
-                    "(QUOB_CreateFiller returned 0 for DefaultParams)"
+using TChanges = std::array<uint8_t, QUOB_FP_FIELD_COUNT>;
 
+// One call of QUOB_UpdateFiller (Code -1) or QUOB_IBufferMessage, as the record stood then.
+struct TLibraryCall {
+    int32_t Code;
+    TChanges Changes;
+    QUOB_FillerParams Params;
+    std::optional<std::string> Fractal, Color;  // the formula texts, when the fields were set
+};
 struct TRecordedBox {
     TBoxIcon Icon;
     QString Caption, Text;
 };
-// The message boxes shown since the last ResetViewer, in order.
+// Since the last ResetViewer, in order.
+extern std::vector<TLibraryCall> LibraryCalls;
 extern std::vector<TRecordedBox> RecordedBoxes;
+extern QUOB_FillerParams StartParams;  // CurrentParams as start-up left it
 
-// The state after start-up: home view in CurrentParams, a history holding only the home view,
-// no hot spot, the default cursor, no recorded boxes.
+// The state after start-up: CurrentParams as then, a history holding only the home view, no hot
+// spot, the default cursor, nothing recorded.
 void ResetViewer();
+std::vector<TLibraryCall> Updates();  // the QUOB_UpdateFiller calls among LibraryCalls
+
+// Each test runs from the state after start-up in a fresh, empty working directory.
+class ViewerTest : public ::testing::Test {
+  protected:
+    void SetUp() override;
+    void TearDown() override;
+    static QByteArray ReadFile(const char *name);  // "(missing)" when it cannot be read
+    static void WriteFile(const char *name, const QByteArray &bytes);
+
+  private:
+    QTemporaryDir dir;
+    QString previousDir;
+};
+
+// Records of the dialogs' list files: a formula (2050 bytes, expression and comment from 0 and
+// 1025, each ended by a NUL; the rest filler) and a position (287 bytes: three 80-bit reals and
+// a comment).
+QByteArray ExprRecord(const QByteArray &expression, const QByteArray &comment, char filler = 0);
+QByteArray Extended(long double value);  // its 10 bytes in memory
+QByteArray HotRecord(long double re, long double im, long double scale, const QByteArray &comment);
+
+// Input through Qt's event delivery.
+void Click(QWidget *widget);
+void Type(QLineEdit *edit, const QString &text);  // replaces the text; ASCII only
+// A row beyond the lines hits the empty area below them.
+void ClickLine(QListWidget *list, int row);
+void DoubleClickLine(QListWidget *list, int row);
+QStringList Lines(const QListWidget *list);
+
+// A shown, active main window whose display is 314 x 125, driven with Qt Test's window-level
+// events, which pass through Qt's own double-click detection like events of the window system.
+class MainWinTest : public ViewerTest {
+  protected:
+    void SetUp() override;
+    void TearDown() override;
+    void ResizeDisplay(QSize size);
+    // 'p'ress, 'r'elease, 'm'ove, 'c'lick or 'd'ouble click at a point of the display; 'D' sends
+    // the double-click event alone, as the display would see it after a press.
+    void Mouse(char kind, QPoint p);
+    void Key(int key, Qt::KeyboardModifiers modifiers = {});
+    // Waits until the buffer's worker has ended, so that its pixels stay put.
+    void WaitFilled() { QTRY_VERIFY_WITH_TIMEOUT(Quob.IBufferFilled(BufferHandle), 20000); }
+
+    std::unique_ptr<TMainWin> win;
+};
 
 #endif  // SPIRALIS_VIEWER_TESTING_H

@@ -5,97 +5,68 @@
 
 namespace {
 
-class ViewSpotTest : public ::testing::Test {
+class ViewSpotTest : public ViewerTest {
   protected:
     void SetUp() override {
-        ResetViewer();
+        ViewerTest::SetUp();
         display.resize(314, 125);
     }
     QWidget display;
 };
 
-Qt::CursorShape ScreenCursor() {
-    const QCursor *cursor = QGuiApplication::overrideCursor();
-    return cursor ? cursor->shape() : Qt::ArrowCursor;
-}
-
-TEST_F(ViewSpotTest, NewSpotOn314x125HasRadius12AndIsShownMoving) {
-    TViewSpot spot(40, 50, &display);
-    EXPECT_EQ(spot.X, 40);
-    EXPECT_EQ(spot.Y, 50);
-    EXPECT_EQ(spot.Radius, 12);
-    EXPECT_EQ(spot.Shown, 1);
-    EXPECT_EQ(spot.DragMode, TViewSpot::Moving);
-}
-
-TEST_F(ViewSpotTest, DrawingTwiceTogglesShownBack) {
-    TViewSpot spot(40, 50, &display);
-    spot.DrawMarker();
-    EXPECT_EQ(spot.Shown, 0);
-    spot.DrawMarker();
-    EXPECT_EQ(spot.Shown, 1);
-}
-
-TEST_F(ViewSpotTest, NearCenterWithinSevenPixelsEachWay) {
-    TViewSpot spot(107, 93, &display);
-    EXPECT_TRUE(spot.IsNearCenter(100, 100));  // centre at (x + 7, y - 7)
-    TViewSpot other(108, 100, &display);
-    EXPECT_FALSE(other.IsNearCenter(100, 100));  // centre at (x + 8, y)
-}
-
-TEST_F(ViewSpotTest, RimAndInsideUseTheRoundedDistance) {
-    TViewSpot spot(100, 100, &display);
-    spot.Radius = 30;
-    EXPECT_TRUE(spot.IsOnRim(131, 101));
-    EXPECT_TRUE(spot.IsOnRim(121, 121));   // 29.7 rounds to 30
-    EXPECT_TRUE(spot.IsInside(135, 100));  // 35 <= 35
-    EXPECT_FALSE(spot.IsOnRim(135, 100));
-    EXPECT_FALSE(spot.IsInside(136, 100));
-    EXPECT_TRUE(spot.IsOnRim(133, 100));
-    EXPECT_FALSE(spot.IsOnRim(134, 100));
-}
-
-struct CursorCase {
+// A point against a spot of radius 30 at (100, 100). Near the centre: within 7 pixels each way;
+// on the rim and inside by the distance rounded to the nearest integer.
+struct PointCase {
     int x, y;
-    Qt::CursorShape shape;
+    bool near, rim, inside;
+    Qt::CursorShape cursor;  // ArrowCursor: no override cursor
 };
 
-class CursorTable : public ViewSpotTest, public ::testing::WithParamInterface<CursorCase> {};
+class SpotGeometry : public ViewSpotTest, public ::testing::WithParamInterface<PointCase> {};
 
-TEST_P(CursorTable, ChoosesTheCursorOfItsRegion) {
+TEST_P(SpotGeometry, PlacesThePointAndChoosesTheCursorOfItsRegion) {
+    const PointCase &c = GetParam();
     TViewSpot spot(100, 100, &display);
     spot.Radius = 30;
-    spot.UpdateCursor(GetParam().x, GetParam().y);
-    EXPECT_EQ(ScreenCursor(), GetParam().shape);
+    EXPECT_EQ(spot.IsNearCenter(c.x, c.y), c.near);
+    EXPECT_EQ(spot.IsOnRim(c.x, c.y), c.rim);
+    EXPECT_EQ(spot.IsInside(c.x, c.y), c.inside);
+    spot.UpdateCursor(131, 101);  // from a resize cursor, whichever comes next
+    spot.UpdateCursor(c.x, c.y);
+    const QCursor *cursor = QGuiApplication::overrideCursor();
+    EXPECT_EQ(cursor != nullptr, c.cursor != Qt::ArrowCursor);
+    EXPECT_EQ(cursor ? cursor->shape() : Qt::ArrowCursor, c.cursor);
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Part41, CursorTable,
-    ::testing::Values(CursorCase{103, 96, Qt::DragMoveCursor},  // near the centre
-                      CursorCase{131, 101, Qt::SizeHorCursor},  // rim, left or right
-                      CursorCase{69, 95, Qt::SizeHorCursor},
-                      CursorCase{101, 70, Qt::SizeVerCursor},  // rim, top or bottom
-                      CursorCase{95, 130, Qt::SizeVerCursor},
-                      CursorCase{121, 121, Qt::SizeFDiagCursor},  // lower right
-                      CursorCase{79, 79, Qt::SizeFDiagCursor},    // upper left
-                      CursorCase{121, 79, Qt::SizeBDiagCursor},   // upper right
-                      CursorCase{79, 121, Qt::SizeBDiagCursor},   // lower left
-                      CursorCase{115, 100, Qt::ArrowCursor},      // inside, off the rim
-                      CursorCase{200, 200, Qt::ArrowCursor}));    // outside
+    Points, SpotGeometry,
+    ::testing::Values(PointCase{93, 107, 1, 0, 1, Qt::DragMoveCursor},  // 7 off each way
+                      PointCase{103, 96, 1, 0, 1, Qt::DragMoveCursor},
+                      PointCase{92, 100, 0, 0, 1, Qt::ArrowCursor},     // 8 off
+                      PointCase{131, 101, 0, 1, 1, Qt::SizeHorCursor},  // rim, left or right
+                      PointCase{69, 95, 0, 1, 1, Qt::SizeHorCursor},
+                      PointCase{133, 100, 0, 1, 1, Qt::SizeHorCursor},  // 3 beyond the radius
+                      PointCase{134, 100, 0, 0, 1, Qt::ArrowCursor},    // 4 beyond
+                      PointCase{101, 70, 0, 1, 1, Qt::SizeVerCursor},   // rim, top or bottom
+                      PointCase{95, 130, 0, 1, 1, Qt::SizeVerCursor},
+                      PointCase{121, 121, 0, 1, 1, Qt::SizeFDiagCursor},  // 29.7: lower right
+                      PointCase{79, 79, 0, 1, 1, Qt::SizeFDiagCursor},    // upper left
+                      PointCase{128, 110, 0, 1, 1, Qt::SizeFDiagCursor},  // 10 off: not level
+                      PointCase{121, 79, 0, 1, 1, Qt::SizeBDiagCursor},   // upper right
+                      PointCase{79, 121, 0, 1, 1, Qt::SizeBDiagCursor},   // lower left
+                      PointCase{115, 100, 0, 0, 1, Qt::ArrowCursor},      // inside, off the rim
+                      PointCase{135, 100, 0, 0, 1, Qt::ArrowCursor},      // 35 <= 30 + 5
+                      PointCase{136, 100, 0, 0, 0, Qt::ArrowCursor},
+                      PointCase{200, 200, 0, 0, 0, Qt::ArrowCursor}));
 
-TEST_F(ViewSpotTest, DefaultCursorAfterAResizeCursorRestoresTheDefault) {
-    TViewSpot spot(100, 100, &display);
-    spot.Radius = 30;
-    spot.UpdateCursor(131, 101);
-    spot.UpdateCursor(200, 200);
-    EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
-}
-
-TEST_F(ViewSpotTest, MoveCenterAndResizeTo) {
-    TViewSpot spot(100, 100, &display);
+TEST_F(ViewSpotTest, DrawMoveAndResize) {
+    TViewSpot spot(40, 50, &display);
+    EXPECT_EQ(spot.Radius, 12);  // a tenth of the smaller side
+    EXPECT_EQ(spot.Shown, 1);
+    spot.DrawMarker();
+    EXPECT_EQ(spot.Shown, 0);
     spot.MoveCenter(50, 60);
-    EXPECT_EQ(spot.X, 50);
-    EXPECT_EQ(spot.Y, 60);
+    EXPECT_EQ(QPoint(spot.X, spot.Y), QPoint(50, 60));
     EXPECT_EQ(spot.Shown, 1);
     spot.ResizeTo(53, 64);  // distance 5
     EXPECT_EQ(spot.Radius, 5);
@@ -104,81 +75,62 @@ TEST_F(ViewSpotTest, MoveCenterAndResizeTo) {
     EXPECT_EQ(spot.Radius, 0);
 }
 
-QColor PixelAt(const QImage &image, int x, int y) { return image.pixelColor(x, y); }
-
 TEST_F(ViewSpotTest, MarkerIsExclusiveOrInTheMarkerColour) {
-    const QColor marker(208, 224, 208), black(0, 0, 0);
+    const QColor ground(0x12, 0x34, 0x56), marked(0x12 ^ 208, 0x34 ^ 224, 0x56 ^ 208);
     QImage surface(314, 125, QImage::Format_RGB32);
-    surface.fill(Qt::black);
+    surface.fill(ground);
     const QImage before = surface;
     TViewSpot spot(100, 60, &display);  // radius 12
-    {
+    const auto paint = [&] {
         QPainter painter(&surface);
         spot.PaintMarker(painter);
-    }
-    EXPECT_EQ(PixelAt(surface, 92, 60), marker);   // the cross starts at X - 8 ...
-    EXPECT_EQ(PixelAt(surface, 107, 60), marker);  // ... and ends before X + 8
-    EXPECT_EQ(PixelAt(surface, 108, 60), black);
-    EXPECT_EQ(PixelAt(surface, 100, 52), marker);
-    EXPECT_EQ(PixelAt(surface, 100, 68), black);
-    EXPECT_EQ(PixelAt(surface, 100, 60), black);  // both lines of the cross: cancelled
-    EXPECT_EQ(PixelAt(surface, 98, 58), marker);  // corners of the small square
-    EXPECT_EQ(PixelAt(surface, 102, 62), marker);
-    EXPECT_EQ(PixelAt(surface, 100, 58), black);   // square and cross meet
-    EXPECT_EQ(PixelAt(surface, 100, 72), marker);  // circle, inside the bottom handle
-    EXPECT_EQ(PixelAt(surface, 86, 58), marker);   // left handle's corner
-    EXPECT_EQ(PixelAt(surface, 112, 60), marker);  // circle, inside the right handle
-    {
-        QPainter painter(&surface);
-        spot.PaintMarker(painter);
-    }
+    };
+    paint();
+    const std::pair<QPoint, bool> pixels[] = {
+        {{92, 60}, 1},  {{107, 60}, 1}, {{108, 60}, 0},  // the cross from X - 8 to before X + 8
+        {{100, 52}, 1}, {{100, 68}, 0}, {{100, 60}, 0},  // both lines of the cross: cancelled
+        {{98, 58}, 1},  {{102, 62}, 1},                  // corners of the small square
+        {{100, 58}, 0},                                  // square and cross meet
+        {{100, 72}, 1}, {{112, 60}, 1},  // the circle inside the bottom and right handles
+        {{86, 58}, 1}};                  // the left handle's corner
+    for (const auto &[at, on] : pixels)
+        EXPECT_EQ(surface.pixelColor(at), on ? marked : ground) << at.x() << "," << at.y();
+    paint();
     EXPECT_EQ(surface, before);  // drawing twice leaves the surface as it was
 }
 
-TEST_F(ViewSpotTest, MarkerInvertsOverAPicture) {
-    QImage surface(314, 125, QImage::Format_RGB32);
-    surface.fill(QColor(0x12, 0x34, 0x56));
-    TViewSpot spot(100, 60, &display);
-    QPainter painter(&surface);
-    spot.PaintMarker(painter);
-    painter.end();
-    EXPECT_EQ(PixelAt(surface, 92, 60), QColor(0x12 ^ 208, 0x34 ^ 224, 0x56 ^ 208));
-}
+struct ZoomCase {
+    QSize display;
+    int x, y, radius;      // -1: the spot's own radius
+    double re, im, scale;  // from the view (0, 0) at scale 2
+};
 
-TEST_F(ViewSpotTest, ZoomToSpotMakesTheCircleTheView) {
-    display.resize(200, 100);
-    CurrentParams.CenterRe = 0;
-    CurrentParams.CenterIm = 0;
+class ZoomToSpot : public ViewSpotTest, public ::testing::WithParamInterface<ZoomCase> {};
+
+TEST_P(ZoomToSpot, MakesTheCircleTheView) {
+    const ZoomCase &c = GetParam();
+    display.resize(c.display);
+    CurrentParams.CenterRe = CurrentParams.CenterIm = 0;
     CurrentParams.Scale = 2.0;
-    TViewSpot spot(150, 50, &display);
-    spot.Radius = 25;
+    TViewSpot spot(c.x, c.y, &display);
+    if (c.radius >= 0) spot.Radius = c.radius;
     spot.ZoomToSpot();
-    EXPECT_DOUBLE_EQ(+CurrentParams.CenterRe, 1.0);
-    EXPECT_DOUBLE_EQ(+CurrentParams.CenterIm, 0.0);
-    EXPECT_DOUBLE_EQ(+CurrentParams.Scale, 1.0);
+    EXPECT_DOUBLE_EQ(+CurrentParams.CenterRe, c.re);
+    EXPECT_DOUBLE_EQ(+CurrentParams.CenterIm, c.im);
+    EXPECT_DOUBLE_EQ(+CurrentParams.Scale, c.scale);
     ASSERT_EQ(History->Count, 2);
-    EXPECT_EQ(History->Entries[1].Re, 1.0L);
-    EXPECT_EQ(History->Entries[1].Scale, 1.0L);
+    EXPECT_EQ(History->Entries[1].Re, +CurrentParams.CenterRe);
+    EXPECT_EQ(History->Entries[1].Im, +CurrentParams.CenterIm);
+    EXPECT_EQ(History->Entries[1].Scale, +CurrentParams.Scale);
+    ASSERT_EQ(Updates().size(), 1u);
+    EXPECT_EQ(+Updates()[0].Params.Scale, c.scale);
 }
 
-TEST_F(ViewSpotTest, ZoomToSpotUpwardsMovesTheImaginaryPartUp) {
-    display.resize(200, 100);
-    CurrentParams.CenterRe = 0;
-    CurrentParams.CenterIm = 0;
-    CurrentParams.Scale = 2.0;
-    TViewSpot spot(100, 25, &display);  // a quarter of the height above the centre
-    spot.ZoomToSpot();
-    EXPECT_DOUBLE_EQ(+CurrentParams.CenterIm, 0.5);
-    EXPECT_DOUBLE_EQ(+CurrentParams.Scale, 2 * 2.0 * 10 / 100);
-}
-
-TEST_F(ViewSpotTest, RadiusZeroZoomsToScaleZero) {
-    QWidget tiny;
-    tiny.resize(9, 50);
-    TViewSpot spot(4, 25, &tiny);
-    EXPECT_EQ(spot.Radius, 0);
-    spot.ZoomToSpot();
-    EXPECT_EQ(+CurrentParams.Scale, 0.0);
-}
+INSTANTIATE_TEST_SUITE_P(
+    Spots, ZoomToSpot,
+    ::testing::Values(ZoomCase{{200, 100}, 150, 50, 25, 1.0, 0.0, 1.0},
+                      // A quarter of the height above the centre: the imaginary part goes up.
+                      ZoomCase{{200, 100}, 100, 25, -1, 0.0, 0.5, 2 * 2.0 * 10 / 100},
+                      ZoomCase{{9, 50}, 4, 25, -1, 0.0, 0.0, 0.0}));  // radius 0: scale 0
 
 }  // namespace

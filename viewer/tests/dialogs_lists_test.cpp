@@ -1,0 +1,215 @@
+// The stored lists of formulas (TExprList) and positions (THotList) with their files.
+#include <sys/resource.h>
+
+#include <QDir>
+#include <QFileInfo>
+
+#include "exactp.h"
+#include "fdef.h"
+#include "viewer_testing.h"
+
+namespace {
+
+bool IsHot(const char *file) { return QByteArray(file) == "hotspots.dat"; }
+
+// n records for the list kept in file, and the line of record i.
+QByteArray Records(const char *file, int n, int from = 0) {
+    QByteArray bytes;
+    for (int i = from; i < n; ++i)
+        bytes += IsHot(file) ? HotRecord(i, 0, 1, "p" + QByteArray::number(i))
+                             : ExprRecord("e" + QByteArray::number(i), "c");
+    return bytes;
+}
+QString Line(const char *file, int i) {
+    return IsHot(file) ? QString("p%1").arg(i) : QString("c (e%1)").arg(i);
+}
+
+class ListTest : public ViewerTest {
+  protected:
+    void TearDown() override {
+        Close();  // writes the file, still in the test's folder
+        ViewerTest::TearDown();
+    }
+    void Open(const char *file) {
+        Close();
+        if (IsHot(file))
+            hot = std::make_unique<THotList>(file, &box);
+        else
+            expr = std::make_unique<TExprList>(file, &box);
+    }
+    void Close() {
+        hot.reset();
+        expr.reset();
+    }
+    void Add(const QByteArray &text) {
+        if (hot) hot->AddEntry(text, 0, 0, 1);
+        if (expr) expr->AddEntry(text, text);
+    }
+    int Count() const { return hot ? hot->Count() : expr->Count(); }
+
+    QListWidget box;
+    std::unique_ptr<THotList> hot;
+    std::unique_ptr<TExprList> expr;
+};
+
+struct FileCase {
+    const char *name, *file;
+    QByteArray bytes;
+    QStringList lines;
+    QByteArray saved;  // the file after the list has been written back
+};
+
+class ListFile : public ListTest, public ::testing::WithParamInterface<FileCase> {};
+
+TEST_P(ListFile, ReadsWhatItCanAndWritesBackWholeRecords) {
+    WriteFile(GetParam().file, GetParam().bytes);
+    Open(GetParam().file);
+    Close();
+    EXPECT_EQ(Lines(&box), GetParam().lines);
+    EXPECT_EQ(ReadFile(GetParam().file), GetParam().saved);
+}
+
+const char *const F = "fractals.dat", *const H = "hotspots.dat";
+const QString Bad(1, QChar(0xFFFD));
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Files, ListFile, ::testing::Values(
+    FileCase{"Empty", F, "", {}, ""},
+    FileCase{"TrailingPartialRecord", F, Records(F, 2) + QByteArray(2049, 'q'),
+             {"c (e0)", "c (e1)"}, Records(F, 2)},
+    FileCase{"BytesAfterTheNul", F, ExprRecord("short", "note", 'x'), {"note (short)"},
+             ExprRecord("short", "note")},
+    FileCase{"NoNulInAField", F, QByteArray(2050, 'e'), {QString(1024, 'e')},  // comment only
+             ExprRecord(QByteArray(1024, 'e'), QByteArray(1024, 'e'))},
+    FileCase{"GarbageBytes", F, ExprRecord("\xFF\xFE", "\x80"), {Bad + " (" + Bad + Bad + ")"},
+             ExprRecord("\xFF\xFE", "\x80")},
+    FileCase{"HotTrailingPartialRecord", H, Records(H, 2) + QByteArray(286, 'q'), {"p0", "p1"},
+             Records(H, 2)},
+    FileCase{"HotBytesAfterTheNul", H, HotRecord(0, 0, 1, QByteArray("ab\0zz", 5)), {"ab"},
+             HotRecord(0, 0, 1, "ab")},
+    FileCase{"HotNoNulInTheComment", H, HotRecord(0, 0, 1, QByteArray(257, 'n')),
+             {QString(256, 'n')}, HotRecord(0, 0, 1, QByteArray(256, 'n'))},
+    FileCase{"HotGarbageComment", H, HotRecord(0, 0, 1, "\xC0\xFF"), {Bad + Bad},
+             HotRecord(0, 0, 1, "\xC0\xFF")}),
+    [](const auto &info) { return info.param.name; });
+// clang-format on
+
+TEST_F(ListTest, RecordsAndEntriesBeyondTheCapacityAreRefused) {
+    for (const auto &[file, capacity] : {std::pair{F, 4097}, std::pair{H, 1025}}) {
+        SCOPED_TRACE(file);
+        WriteFile(file, Records(file, capacity + 3));
+        Open(file);
+        Add("one too many");
+        EXPECT_EQ(Count(), capacity);
+        ASSERT_EQ(box.count(), capacity);
+        EXPECT_EQ(box.item(capacity - 1)->text(), Line(file, capacity - 1));
+        Close();
+        EXPECT_EQ(ReadFile(file), Records(file, capacity));
+    }
+}
+
+TEST_F(ListTest, AFileThatCannotBeCreatedIsLeftAsItWas) {
+    for (const char *file : {F, H}) {
+        SCOPED_TRACE(file);
+        ASSERT_TRUE(QDir().mkdir(file));  // a directory in place of the file
+        Open(file);
+        Add("lost");
+        Close();
+        EXPECT_TRUE(QFileInfo(file).isDir());
+        ASSERT_TRUE(QDir().rmdir(file));
+
+        WriteFile(file, Records(file, 2));
+        Open(file);
+        Add("lost");
+        // No descriptor left to create the file with: that fails even for root.
+        rlimit limit, none;
+        ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &limit), 0);
+        none = limit;
+        none.rlim_cur = 0;
+        ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &none), 0);
+        Close();
+        ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &limit), 0);
+        EXPECT_EQ(ReadFile(file), Records(file, 2));
+    }
+    EXPECT_TRUE(RecordedBoxes.empty());
+}
+
+TEST_F(ListTest, FormulaTextsAndLinesAreCutOnACharacterBoundary) {
+    Open(F);
+    const QByteArray euro = "\xE2\x82\xAC";
+    expr->AddEntry(QByteArray(2000, 'e'), QByteArray(1022, 'c') + euro);
+    ClickLine(&box, 0);
+    char expression[1025], comment[1025];
+    ASSERT_TRUE(expr->GetSelected(expression, comment));
+    EXPECT_EQ(QByteArray(expression), QByteArray(1024, 'e'));
+    EXPECT_EQ(QByteArray(comment), QByteArray(1022, 'c'));
+    // A line would hold the euro sign in bytes 1023 to 1025: it stops before it.
+    expr->AddEntry(QByteArray(21, 'e') + euro, QByteArray(1000, 'c'));
+    EXPECT_EQ(box.item(1)->text().toUtf8(), QByteArray(1000, 'c') + " (" + QByteArray(21, 'e'));
+}
+
+TEST_F(ListTest, FormulasRoundTripAndDeleteRemovesTheSelectedLineOnly) {
+    Open(F);
+    EXPECT_EQ(ReadFile(F), "(missing)");
+    expr->AddEntry("x y = x ret y ret", "Identity");
+    for (const char *text : {"", "", "c"}) Add(text);  // duplicates are kept
+    expr->DeleteSelected();                            // no selection
+    EXPECT_EQ(Count(), 4);
+    ClickLine(&box, 3);  // the bottom line
+    expr->DeleteSelected();
+    Close();
+    const QStringList lines = {"Identity (x y = x ret y ret)", " ()", " ()"};
+    EXPECT_EQ(ReadFile(F), ExprRecord("x y = x ret y ret", "Identity") + ExprRecord("", "") +
+                               ExprRecord("", ""));
+    Open(F);
+    EXPECT_EQ(Lines(&box), lines);
+    ClickLine(&box, 0);
+    expr->DeleteSelected();
+    EXPECT_EQ(Lines(&box), lines.mid(1));
+    EXPECT_TRUE(box.selectedItems().isEmpty());
+    Close();
+    EXPECT_EQ(ReadFile(F), ExprRecord("", "") + ExprRecord("", ""));
+}
+
+TEST_F(ListTest, PositionsGoThroughTheFileBitForBit) {
+    Open(H);
+    hot->AddEntry("Home", -0.5L, 0, 2);
+    hot->AddEntry("", 0.1L, -0.3L, std::numeric_limits<long double>::denorm_min());
+    hot->AddEntry(QByteArray(255, 'c') + "\xC3\xA9", 0, 0, 1);  // 257 bytes: cut at a character
+    EXPECT_EQ(Lines(&box), QStringList({"Home", "", QString(255, 'c')}));
+    Close();
+    const QByteArray file = ReadFile(H);
+    ASSERT_EQ(file.size(), 3 * 287);
+    EXPECT_EQ(file.left(35), QByteArray("\0\0\0\0\0\0\0\x80\xfe\xbf"  // -0.5
+                                        "\0\0\0\0\0\0\0\0\0\0"        // 0
+                                        "\0\0\0\0\0\0\0\x80\x00\x40"  // 2
+                                        "Home\0",
+                                        35));
+    EXPECT_EQ(file.mid(287),
+              HotRecord(0.1L, -0.3L, std::numeric_limits<long double>::denorm_min(), "") +
+                  HotRecord(0, 0, 1, QByteArray(255, 'c')));
+    // Encodings that no arithmetic produces are kept as they were read, too.
+    const QByteArray odd = (QByteArray("\x01\x02\x03\x04\x05\x06\x07\xC0\xFF\x7F", 10) +  // NaN
+                            QByteArray("\0\0\0\0\0\0\0\x80\0\0", 10) +  // pseudo-denormal
+                            QByteArray("\x11\0\0\0\0\0\0\x40\x01\x40", 10) + "odd")  // unnormal
+                               .leftJustified(287, 0);
+    WriteFile(H, file + odd);
+    Open(H);
+    ClickLine(&box, 3);
+    long double re, im, scale;
+    ASSERT_TRUE(hot->GetSelected(re, im, scale));
+    EXPECT_EQ(Extended(re) + Extended(im) + Extended(scale), odd.left(30));
+    Close();
+    EXPECT_EQ(ReadFile(H), file + odd);
+}
+
+TEST(FactorConversion, FollowsTheHomeScaleWithOneForNonPositiveValues) {
+    EXPECT_EQ(FactorToScale(3), 2.0L / 3);  // in extended precision
+    EXPECT_EQ(ScaleToFactor(0.5L), 4);
+    for (const long double bad : {0.0L, -4.0L, std::numeric_limits<long double>::quiet_NaN()}) {
+        EXPECT_EQ(FactorToScale(bad), 1);
+        EXPECT_EQ(ScaleToFactor(bad), 1);
+    }
+}
+
+}  // namespace

@@ -1,0 +1,204 @@
+// Runs the viewer's tests on Qt's offscreen platform with libquob32 bound through the viewer's
+// own ordinal loader; the filler's updates, the buffer's messages and the message boxes are
+// recorded on their way. The library's banner goes to standard error: no host message box here.
+#include <QDir>
+#include <QFile>
+#include <QMouseEvent>
+#include <cstdio>
+#include <limits>
+
+#include "viewer_testing.h"
+
+bool RenderingAvailable = false;
+std::vector<TLibraryCall> LibraryCalls;
+std::vector<TRecordedBox> RecordedBoxes;
+QUOB_FillerParams StartParams;
+
+namespace {
+
+TQuobImports Real;
+
+int32_t QUOB_CALL SpyUpdateFiller(int32_t filler, const QUOB_FillerParams *params,
+                                  const uint8_t *changes) {
+    TLibraryCall call{-1, {}, *params, {}, {}};
+    std::copy(changes, changes + QUOB_FP_FIELD_COUNT, call.Changes.begin());
+    if (params->FractalFormula) call.Fractal = params->FractalFormula;
+    if (params->ColorFormula) call.Color = params->ColorFormula;
+    LibraryCalls.push_back(call);
+    return Real.UpdateFiller(filler, params, changes);
+}
+
+int32_t QUOB_CALL SpyIBufferMessage(int32_t buffer, int32_t code) {
+    LibraryCalls.push_back({code, {}, CurrentParams, {}, {}});
+    return Real.IBufferMessage(buffer, code);
+}
+
+QPoint LinePoint(QListWidget *list, int row) {
+    if (row < list->count()) return list->visualItemRect(list->item(row)).center();
+    return QPoint(list->viewport()->width() / 2, list->viewport()->height() - 3);
+}
+
+}  // namespace
+
+void ResetViewer() {
+    HotSpot.reset();
+    CurrentParams = StartParams;
+    History = std::make_unique<THotSpotStack>();
+    History->Push(HomeRe, HomeIm, HomeScale);
+    while (QGuiApplication::overrideCursor()) QGuiApplication::restoreOverrideCursor();
+    LibraryCalls.clear();
+    RecordedBoxes.clear();
+}
+
+std::vector<TLibraryCall> Updates() {
+    std::vector<TLibraryCall> updates;
+    for (const TLibraryCall &call : LibraryCalls)
+        if (call.Code == -1) updates.push_back(call);
+    return updates;
+}
+
+void ViewerTest::SetUp() {
+    ASSERT_TRUE(dir.isValid());
+    previousDir = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(dir.path()));
+    ResetViewer();
+}
+
+void ViewerTest::TearDown() {
+    QDir::setCurrent(previousDir);
+    ResetViewer();
+}
+
+QByteArray ViewerTest::ReadFile(const char *name) {
+    QFile file(name);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(missing)");
+}
+
+void ViewerTest::WriteFile(const char *name, const QByteArray &bytes) {
+    QFile file(name);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    ASSERT_EQ(file.write(bytes), bytes.size());
+}
+
+QByteArray ExprRecord(const QByteArray &expression, const QByteArray &comment, char filler) {
+    QByteArray record(2050, filler);
+    record.replace(0, expression.size() + 1, expression + '\0');
+    record.replace(1025, comment.size() + 1, comment + '\0');
+    return record.left(2050);
+}
+
+QByteArray Extended(long double value) {
+    static_assert(std::numeric_limits<long double>::digits == 64);  // x87 extended
+    return QByteArray(reinterpret_cast<const char *>(&value), 10);
+}
+
+QByteArray HotRecord(long double re, long double im, long double scale, const QByteArray &comment) {
+    return (Extended(re) + Extended(im) + Extended(scale) + comment).leftJustified(287, 0, true);
+}
+
+void Click(QWidget *widget) { QTest::mouseClick(widget, Qt::LeftButton); }
+
+void Type(QLineEdit *edit, const QString &text) {
+    edit->setFocus();
+    edit->selectAll();
+    QTest::keyClick(edit, Qt::Key_Delete);
+    QTest::keyClicks(edit, text);
+}
+
+void ClickLine(QListWidget *list, int row) {
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, LinePoint(list, row));
+}
+
+void DoubleClickLine(QListWidget *list, int row) {
+    ClickLine(list, row);
+    QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, LinePoint(list, row));
+}
+
+QStringList Lines(const QListWidget *list) {
+    QStringList lines;
+    for (int i = 0; i < list->count(); ++i) lines.append(list->item(i)->text());
+    return lines;
+}
+
+void MainWinTest::SetUp() {
+    ViewerTest::SetUp();
+    win = std::make_unique<TMainWin>();
+    win->move(100, 80);
+    win->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(win.get()));
+    ResizeDisplay(QSize(314, 125));
+    win->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(win.get()));
+    LibraryCalls.clear();
+    RecordedBoxes.clear();
+}
+
+void MainWinTest::TearDown() {
+    win.reset();
+    ViewerTest::TearDown();
+}
+
+void MainWinTest::ResizeDisplay(QSize size) {
+    win->resize(win->size() + size - win->Display->size());
+    QTRY_COMPARE_WITH_TIMEOUT(win->Display->size(), size, 5000);
+    QCoreApplication::processEvents();
+}
+
+void MainWinTest::Mouse(char kind, QPoint p) {
+    QWindow *window = win->windowHandle();
+    const QPoint at = window->mapFromGlobal(win->Display->mapToGlobal(p));
+    switch (kind) {
+        case 'p':
+            return QTest::mousePress(window, Qt::LeftButton, {}, at);
+        case 'r':
+            return QTest::mouseRelease(window, Qt::LeftButton, {}, at);
+        case 'm':
+            return QTest::mouseMove(window, at);
+        case 'c':
+            return QTest::mouseClick(window, Qt::LeftButton, {}, at);
+        case 'd':
+            return QTest::mouseDClick(window, Qt::LeftButton, {}, at);
+        case 'D': {
+            QMouseEvent event(QEvent::MouseButtonDblClick, p, win->Display->mapToGlobal(QPointF(p)),
+                              Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(win->Display, &event);
+            return;
+        }
+    }
+    FAIL() << "no mouse action " << kind;
+}
+
+void MainWinTest::Key(int key, Qt::KeyboardModifiers modifiers) {
+    QTest::keyClick(win.get(), static_cast<Qt::Key>(key), modifiers);
+    QCoreApplication::processEvents();
+}
+
+int main(int argc, char **argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    TApplication application(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    MessageBoxHook = [](TBoxIcon icon, const QString &caption, const QString &text) {
+        RecordedBoxes.push_back({icon, caption, text});
+    };
+    std::string error;
+    if (!LoadQuob32(QUOB_LIBRARY_DIR, error)) {
+        std::fprintf(stderr, "%s: %s\n", argv[0], error.c_str());
+        return 1;
+    }
+    RenderingAvailable = ViewerInit();
+    if (!RenderingAvailable) {  // the updates fail, which the dialogs do not look at
+        std::fprintf(stderr, "%s: the rendering engine is unavailable; tests of pictures skip\n",
+                     argv[0]);
+        CurrentParams = DefaultParams;
+        CurrentParams.FractalFormula = CurrentParams.ColorFormula = nullptr;
+    }
+    StartParams = CurrentParams;
+    Real = Quob;
+    Quob.UpdateFiller = SpyUpdateFiller;
+    Quob.IBufferMessage = SpyIBufferMessage;
+    const int result = RUN_ALL_TESTS();
+    Quob = Real;
+    ViewerDone();
+    UnloadQuob32();
+    return result;
+}
