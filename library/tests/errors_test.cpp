@@ -5,10 +5,8 @@
 #include <climits>
 #include <cstdint>
 #include <cstdlib>
-#include <functional>
 #include <string>
-#include <utility>
-#include <vector>
+#include <tuple>
 
 #include "codebuffer.h"
 #include "quob32.h"
@@ -26,82 +24,67 @@ __attribute__((noinline)) void operator delete(void *p, size_t) noexcept { std::
 
 namespace {
 
-struct MessageCase {
-    int32_t code;
-    const char *message;
-};
+const char *const kMessages[] = {
+    "QUOB: Success (code 0)",
+    "QUOB: No expression specified (code 1)",
+    "QUOB: You cannot use reserved words as a function name (code 2)",
+    "QUOB: The function name expected (code 3)",
+    "QUOB: The function with the same name has been already created (code 4)",
+    "QUOB: You cannot use reserved words as a variable name (code 5)",
+    "QUOB: Variable name expected (code 6)",
+    "QUOB: Too many variables (code 7)",
+    "QUOB: All variables should have different names (code 8)",
+    "QUOB: Out of system resources (code 9)",
+    "QUOB: Invalid right side expression (code 10)",
+    "QUOB: Virtual stack overflow (code 11)",
+    "QUOB: Not enough actual parameters (code 12)",
+    "QUOB: Virtual stack is not empty (code 13)",
+    "QUOB: Too many resulting values (code 14)",
+    "QUOB: Recursive function should return value (code 15)",
+    "QUOB: At least one parameter required (code 16)",
+    "QUOB: (code 17)",
+    "QUOB: (code 18)"};
 
-std::ostream &operator<<(std::ostream &os, const MessageCase &c) { return os << "code " << c.code; }
-
-class ErrorMessages : public testing::TestWithParam<MessageCase> {};
-
-TEST_P(ErrorMessages, TextOfEachCode) {
-    EXPECT_EQ(QUOB_SetLastError(GetParam().code), GetParam().code);
-    EXPECT_EQ(QUOB_GetLastError(), GetParam().code);
-    EXPECT_STREQ(QUOB_GetLastErrorEx(), GetParam().message);
+TEST(LastError, TextOfEachCode) {
+    for (int32_t code = 0; code < int32_t(std::size(kMessages)); ++code) {
+        EXPECT_EQ(QUOB_SetLastError(code), code);
+        EXPECT_EQ(QUOB_GetLastError(), code);
+        EXPECT_STREQ(QUOB_GetLastErrorEx(), kMessages[code]);
+    }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, ErrorMessages,
-    testing::Values(
-        MessageCase{0, "QUOB: Success (code 0)"},
-        MessageCase{1, "QUOB: No expression specified (code 1)"},
-        MessageCase{2, "QUOB: You cannot use reserved words as a function name (code 2)"},
-        MessageCase{3, "QUOB: The function name expected (code 3)"},
-        MessageCase{4, "QUOB: The function with the same name has been already created (code 4)"},
-        MessageCase{5, "QUOB: You cannot use reserved words as a variable name (code 5)"},
-        MessageCase{6, "QUOB: Variable name expected (code 6)"},
-        MessageCase{7, "QUOB: Too many variables (code 7)"},
-        MessageCase{8, "QUOB: All variables should have different names (code 8)"},
-        MessageCase{9, "QUOB: Out of system resources (code 9)"},
-        MessageCase{10, "QUOB: Invalid right side expression (code 10)"},
-        MessageCase{11, "QUOB: Virtual stack overflow (code 11)"},
-        MessageCase{12, "QUOB: Not enough actual parameters (code 12)"},
-        MessageCase{13, "QUOB: Virtual stack is not empty (code 13)"},
-        MessageCase{14, "QUOB: Too many resulting values (code 14)"},
-        MessageCase{15, "QUOB: Recursive function should return value (code 15)"},
-        MessageCase{16, "QUOB: At least one parameter required (code 16)"},
-        MessageCase{17, "QUOB: (code 17)"}, MessageCase{18, "QUOB: (code 18)"}));
-
+// Codes outside the table are kept and named.
 TEST(LastError, CodesOutsideTheTableAreKeptAndNamed) {
     for (const int32_t code : {-1, 19, 1000, INT_MIN, INT_MAX}) {
         EXPECT_EQ(QUOB_SetLastError(code), code);
         EXPECT_EQ(QUOB_GetLastError(), code);
-        const std::string message = QUOB_GetLastErrorEx();
+        const std::string message = QUOB_GetLastErrorEx(), tail = "(code " + std::to_string(code) + ")";
         EXPECT_EQ(message.rfind("QUOB: ", 0), 0u) << message;
-        const std::string tail = "(code " + std::to_string(code) + ")";
-        ASSERT_GE(message.size(), tail.size());
-        EXPECT_EQ(message.substr(message.size() - tail.size()), tail) << message;
+        EXPECT_TRUE(message.size() >= tail.size() &&
+                    message.compare(message.size() - tail.size(), tail.size(), tail) == 0)
+            << message;
     }
     QUOB_SetLastError(0);
 }
 
-// Without a host message box, caption and text go to standard error.
-struct ShowCase {
-    int32_t code;
-    const char *caption;
-    const char *text;
-};
-
-class ShowLastError : public testing::TestWithParam<ShowCase> {};
-
-TEST_P(ShowLastError, WritesToStandardErrorAndKeepsTheCode) {
-    QUOB_SetLastError(GetParam().code);
-    testing::internal::CaptureStderr();
-    const int32_t button = QUOB_ShowLastError();
-    const std::string shown = testing::internal::GetCapturedStderr();
-    EXPECT_EQ(button, 1);
-    EXPECT_NE(shown.find(GetParam().caption), std::string::npos) << shown;
-    EXPECT_NE(shown.find(GetParam().text), std::string::npos) << shown;
-    EXPECT_EQ(QUOB_GetLastError(), GetParam().code);
+// Without a host message box, caption and text go to standard error; a code other than 0 takes
+// the default caption, 0 the empty one.
+TEST(LastError, ShowWritesToStandardErrorAndKeepsTheCode) {
+    const std::tuple<int32_t, const char *, const char *> cases[] = {
+        {0, "", "QUOB: Success (code 0)"},
+        {7, "Error", "QUOB: Too many variables (code 7)"},
+        {-5, "Error", "(code -5)"}};
+    for (const auto &[code, caption, text] : cases) {
+        QUOB_SetLastError(code);
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(QUOB_ShowLastError(), 1);
+        const std::string shown = testing::internal::GetCapturedStderr();
+        EXPECT_NE(shown.find(caption), std::string::npos) << shown;
+        EXPECT_NE(shown.find(text), std::string::npos) << shown;
+        EXPECT_EQ(QUOB_GetLastError(), code);
+    }
     QUOB_SetLastError(0);
 }
-
-// A code other than 0 takes the default caption, 0 the empty one.
-INSTANTIATE_TEST_SUITE_P(Codes, ShowLastError,
-                         testing::Values(ShowCase{0, "", "QUOB: Success (code 0)"},
-                                         ShowCase{7, "Error", "QUOB: Too many variables (code 7)"},
-                                         ShowCase{-5, "Error", "(code -5)"}));
 
 TEST(LastError, FailedHandleOperationsLeaveTheCode) {
     const int32_t live = CreateRealFunction("live x = x ret");
@@ -109,28 +92,31 @@ TEST(LastError, FailedHandleOperationsLeaveTheCode) {
     ASSERT_EQ(CreateRealFunction("live y = y ret"), 0);  // code 4
     ASSERT_EQ(QUOB_GetLastError(), QUOB_ERR_DUPLICATE_FUNCTION);
 
-    const int32_t freeSlot = live + 1;
+    // Every operation on a bad handle, index or name fails without recording a code.
     QUOB_FunctionRecord record;
-    const std::vector<std::pair<const char *, std::function<bool()>>> failures = {
-        {"DeleteFunction(0)", [] { return DeleteFunction(0) == 0; }},
-        {"DeleteFunction(129)", [] { return DeleteFunction(129) == 0; }},
-        {"DeleteFunction(freeSlot)", [&] { return DeleteFunction(freeSlot) == 0; }},
-        {"LaunchFunction(129)", [] { return LaunchFunction(129) == nullptr; }},
-        {"LaunchFunction(-1)", [] { return LaunchFunction(-1) == nullptr; }},
-        {"AccessParam(freeSlot, 0)", [&] { return AccessParam(freeSlot, 0) == nullptr; }},
-        {"AccessParam(live, 1)", [&] { return AccessParam(live, 1) == nullptr; }},
-        {"AccessResult(live, -1)", [&] { return AccessResult(live, -1) == nullptr; }},
-        {"AccessParamByName(live, X)", [&] { return AccessParamByName(live, "X") == nullptr; }},
-        {"GetFunction(0)", [&] { return GetFunction(0, &record) == 0; }},
-        {"CreateRecursiveFunction(, 0)",
-         [] { return CreateRecursiveFunction("r x = x ret", 0) == 0; }},
-    };
-    for (const auto &[name, fails] : failures) {
-        EXPECT_TRUE(fails()) << name;
-        EXPECT_EQ(QUOB_GetLastError(), QUOB_ERR_DUPLICATE_FUNCTION) << name;
+    const int32_t freeSlot = live + 1;
+    EXPECT_NE(AccessParam(live, 0), nullptr);
+    for (int32_t bad : {0, 129, -1, freeSlot}) {
+        EXPECT_EQ(DeleteFunction(bad), 0) << bad;
+        EXPECT_EQ(LaunchFunction(bad), nullptr) << bad;
+        EXPECT_EQ(AccessParam(bad, 0), nullptr) << bad;
+        EXPECT_EQ(AccessResult(bad, 0), nullptr) << bad;
+        EXPECT_EQ(AccessParamByName(bad, "x"), nullptr) << bad;
+        EXPECT_EQ(GetFunction(bad, &record), 0) << bad;
     }
+    for (int32_t index : {1, -1}) {
+        EXPECT_EQ(AccessParam(live, index), nullptr) << index;
+        EXPECT_EQ(AccessResult(live, index), nullptr) << index;
+    }
+    for (const char *name : {"X", "xy", static_cast<const char *>(nullptr)})
+        EXPECT_EQ(AccessParamByName(live, name), nullptr) << (name ? name : "null");
+    for (int32_t blockLength : {0, -2})
+        EXPECT_EQ(CreateRecursiveFunction("r x = x ret", blockLength), 0) << blockLength;
+    EXPECT_EQ(QUOB_GetLastError(), QUOB_ERR_DUPLICATE_FUNCTION);
     EXPECT_EQ(DeleteFunction(live), 1);
     EXPECT_EQ(QUOB_GetLastError(), QUOB_ERR_DUPLICATE_FUNCTION) << "a deletion records nothing";
+    EXPECT_EQ(DeleteFunction(live), 0) << "already deleted";
+    EXPECT_EQ(LaunchFunction(live), nullptr);
 }
 
 TEST(LastError, ASuccessfulCompilationResetsTheCode) {

@@ -1,10 +1,12 @@
-// Shared pieces of the integer back end's tests: a compiled integer function, integer literals,
-// a reference evaluator of integer bodies and a generator of random bodies.
+// Shared pieces of the tests: code as hex, repeated text, the count of live functions; for the
+// integer back end a compiled integer function, integer literals, a reference evaluator of
+// integer bodies and a generator of random bodies.
 #pragma once
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <optional>
 #include <random>
 #include <string>
@@ -13,6 +15,26 @@
 #include "quob32.h"
 
 namespace quob::test {
+
+inline std::string Hex(const uint8_t *bytes, size_t count) {
+    std::string hex;
+    char digits[3];
+    for (size_t i = 0; i < count; ++i) std::snprintf(digits, 3, "%02X", bytes[i]), hex += digits;
+    return hex;
+}
+
+inline std::string Repeat(const std::string &s, int n) {
+    std::string r;
+    for (int i = 0; i < n; ++i) r += s;
+    return r;
+}
+
+inline int32_t LiveFunctions() {
+    int32_t live = 0;
+    QUOB_FunctionRecord record;
+    for (int32_t h = 1; h <= 128; ++h) live += GetFunction(h, &record);
+    return live;
+}
 
 // An integer function created from "params = body" under a fresh name, deleted at the end.
 class IntFunction {

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "quob32.h"
+
 namespace x87 {
 
 using ld = long double;
@@ -88,6 +90,13 @@ struct Result {
 inline bool TrigRange(ld a) { return std::isfinite(a) && std::fabs(a) < 0x1p63L; }
 inline std::optional<Result> Evaluate(const std::string &body, const std::vector<std::string> &names,
                                       const std::vector<ld> &values) {
+    // Each keyword with the number of operands it needs.
+    static const std::map<std::string, size_t> kKeywords = {
+        {"+", 2}, {"-", 2}, {"neg", 1}, {"*", 2}, {"/", 2}, {"\\", 2}, {"abs", 1}, {"scale", 2},
+        {"sqrt", 1}, {"sqr", 1}, {"sin", 1}, {"cos", 1}, {"sincos", 1}, {"tan", 1}, {"patan", 2},
+        {"copy", 1}, {"swap", 2}, {"pi", 0}, {"0", 0}, {"1", 0}, {"ret", 1}, {"log2(10)", 0},
+        {"log2(e)", 0}, {"log10{2)", 0}, {"ln(2)", 0}, {"2px", 1}, {"int", 1}, {"YxLog2X", 2},
+        {"del", 1}, {"log2", 1}, {"exp", 1}};
     std::vector<ld> s;
     Result out;
     std::istringstream words(body);
@@ -98,36 +107,17 @@ inline std::optional<Result> Evaluate(const std::string &body, const std::vector
         return v;
     };
     while (words >> w) {
-        const size_t need = (w == "+" || w == "-" || w == "*" || w == "/" || w == "\\" ||
-                             w == "scale" || w == "swap" || w == "patan" || w == "YxLog2X")
-                                ? 2
-                                : (w == "pi" || w == "0" || w == "1" || w == "log2(10)" ||
-                                   w == "log2(e)" || w == "log10{2)" || w == "ln(2)")
-                                      ? 0
-                                      : 1;
         bool isParam = false;
-        for (size_t i = 0; i < names.size(); ++i)
-            if (names[i] == w) {
-                s.push_back(values[i]);
-                isParam = true;
-                break;
-            }
+        for (size_t i = 0; i < names.size() && !isParam; ++i)
+            if (names[i] == w) s.push_back(values[i]), isParam = true;
         if (isParam) continue;
-        char *end = nullptr;
-        static const char *const kKeywords[] = {
-            "+", "-", "neg", "*", "/", "\\", "abs", "scale", "sqrt", "sqr", "sin", "cos", "sincos",
-            "tan", "patan", "copy", "swap", "pi", "0", "1", "ret", "log2(10)", "log2(e)",
-            "log10{2)", "ln(2)", "2px", "int", "YxLog2X", "del", "log2", "exp"};
-        bool keyword = false;
-        for (const char *k : kKeywords) keyword = keyword || w == k;
-        if (!keyword) {
-            const bool extended = w.find('!') != std::string::npos;
-            const std::string number = w.substr(0, w.find('!'));
-            const ld v = std::strtold(number.c_str(), &end);
-            s.push_back(extended ? v : static_cast<ld>(static_cast<float>(v)));
+        const auto keyword = kKeywords.find(w);
+        if (keyword == kKeywords.end()) {  // a literal: single precision unless marked with "!"
+            const ld v = std::strtold(w.substr(0, w.find('!')).c_str(), nullptr);
+            s.push_back(w.find('!') != std::string::npos ? v : ld(static_cast<float>(v)));
             continue;
         }
-        if (s.size() < need) return std::nullopt;
+        if (s.size() < keyword->second) return std::nullopt;
         if (w == "+") { const ld a = pop(), b = pop(); s.push_back(b + a); }
         else if (w == "-") { const ld a = pop(), b = pop(); s.push_back(a - b); }
         else if (w == "*") { const ld a = pop(), b = pop(); s.push_back(b * a); }
@@ -143,16 +133,16 @@ inline std::optional<Result> Evaluate(const std::string &body, const std::vector
         else if (w == "sqr") s.back() = s.back() * s.back();
         else if (w == "sin") s.back() = Unary(s.back(), "fsin");
         else if (w == "cos") s.back() = Unary(s.back(), "fcos");
-        else if (w == "tan") {
-            if (!TrigRange(s.back())) return std::nullopt;
-            s.back() = Tan(s.back());
-        }
         else if (w == "2px") s.back() = Unary(s.back(), "f2xm1");
         else if (w == "int") s.back() = Unary(s.back(), "frndint");
         else if (w == "log2") s.back() = Exponent(s.back());
         else if (w == "exp") s.back() = Exp(s.back());
-        else if (w == "sincos") {
+        else if (w == "tan" || w == "sincos") {
             if (!TrigRange(s.back())) return std::nullopt;
+            if (w == "tan") {
+                s.back() = Tan(s.back());
+                continue;
+            }
             ld sn, cs;
             SinCos(pop(), sn, cs);
             s.push_back(sn);
@@ -160,14 +150,24 @@ inline std::optional<Result> Evaluate(const std::string &body, const std::vector
         } else if (w == "copy") s.push_back(s.back());
         else if (w == "del") pop();
         else if (w == "ret") out.results.push_back(pop());
-        else if (w == "0") s.push_back(0.0L);
-        else if (w == "1") s.push_back(1.0L);
-        else if (need == 0) s.push_back(Constant(w.c_str()));
-        else return std::nullopt;
+        else if (w == "0" || w == "1") s.push_back(w == "0" ? 0.0L : 1.0L);
+        else s.push_back(Constant(w.c_str()));
     }
     if (!s.empty() || out.results.empty()) return std::nullopt;
     return out;
 }
+
+// A real function created from a definition text, deleted at the end.
+struct RealFunction {
+    int32_t handle;
+    explicit RealFunction(int32_t h) : handle(h) {}
+    ~RealFunction() {
+        if (handle) DeleteFunction(handle);
+    }
+    RealFunction(const RealFunction &) = delete;
+    ld &Param(int i) const { return *static_cast<ld *>(AccessParam(handle, i)); }
+    ld Result(int i) const { return *static_cast<ld *>(AccessResult(handle, i)); }
+};
 
 // The 10 significant bytes of an extended real.
 inline std::string Bits(ld v) {
