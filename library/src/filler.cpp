@@ -152,10 +152,10 @@ uint16_t RunBlock(const void *entry) {
     return status & kFaultFlags;
 }
 
-// Steps 2 to 13 of a sample, under the pixel routine's control word.
-uint32_t Sample(const TFillerState &f, int32_t x, int32_t y) {
-    const TCompiledFormula &d = f.fractal;
-    const TCompiledFormula &c = f.color;
+// Steps 2 to 13 of a sample through fractal function d and colour function c, under the pixel
+// routine's control word.
+uint32_t Sample(const TFillerState &f, const TCompiledFormula &d, const TCompiledFormula &c,
+                int32_t x, int32_t y) {
     const long double step = f.step;
     const long double re = static_cast<long double>(int64_t{x} - (f.width >> 1)) * step + f.centerRe;
     const long double im = f.centerIm - static_cast<long double>(int64_t{y} - (f.height >> 1)) * step;
@@ -197,6 +197,32 @@ uint32_t Sample(const TFillerState &f, int32_t x, int32_t y) {
     return Channel(c.cells[0]) << 16 | Channel(c.cells[1]) << 8 | Channel(c.cells[2]);
 }
 
+// A whole sample: the pixel routine's floating-point environment around Sample.
+uint32_t PixelOf(const TCompiledFormula &d, const TCompiledFormula &c, int32_t x, int32_t y) {
+    uint16_t callerControl;
+    asm volatile("fnstcw %0" : "=m"(callerControl)::"memory");
+    asm volatile("fldcw %0" ::"m"(kPixelControlWord) : "memory");
+    const uint32_t colour = Sample(gFiller, d, c, x, y);
+    // The colour is an input so that all of the sample's arithmetic precedes the restore.
+    asm volatile("fnclex\n\tfldcw %0" ::"m"(callerControl), "r"(colour) : "memory");
+    return colour;
+}
+
+// The installed function's counterpart in its clone: the same entry kind and cells.
+TCompiledFormula Translated(const TCompiledFormula &installed, const TFunctionClone &clone) {
+    auto moved = [&](uint8_t *cell) {
+        return cell ? static_cast<uint8_t *>(clone.Translate(cell)) : nullptr;
+    };
+    TCompiledFormula copy = installed;
+    copy.exactEntry = clone.copy;
+    copy.entry = installed.entry == installed.exactEntry ? clone.copy : clone.FillerEntry();
+    copy.x = moved(installed.x);
+    copy.y = moved(installed.y);
+    for (uint8_t *&cell : copy.cells) cell = moved(cell);
+    copy.fedBack = moved(installed.fedBack);
+    return copy;
+}
+
 }  // namespace
 
 const TFillerState &FillerState() { return gFiller; }
@@ -214,6 +240,36 @@ void FillerUnload() {
     gFiller.version = 0;
 }
 
+bool SamplesAreIndependent() {
+    const TCompiledFormula &d = gFiller.fractal;
+    // Parameters 0 and 1 are rewritten by every sample, and so are "x" and "y".
+    for (int32_t k = 2 * kRealWidth; k < d.fedBackBytes; k += kRealWidth) {
+        const uint8_t *cell = d.fedBack + k;
+        if (cell != d.x && cell != d.y) return false;
+    }
+    return true;
+}
+
+TPixelCopy::~TPixelCopy() {
+    ReleaseClone(fractalClone_);
+    ReleaseClone(colorClone_);
+}
+
+bool TPixelCopy::Make() {
+    const TCompiledFormula &d = gFiller.fractal;
+    const TCompiledFormula &c = gFiller.color;
+    if (d.handle == 0 || c.handle == 0 || !CloneFunction(d.handle, fractalClone_)) return false;
+    if (!CloneFunction(c.handle, colorClone_)) {
+        ReleaseClone(fractalClone_);
+        return false;
+    }
+    fractal_ = Translated(d, fractalClone_);
+    color_ = Translated(c, colorClone_);
+    return true;
+}
+
+uint32_t TPixelCopy::Pixel(int32_t x, int32_t y) const { return PixelOf(fractal_, color_, x, y); }
+
 }  // namespace quob
 
 using quob::gFiller;
@@ -221,13 +277,7 @@ using quob::gFiller;
 extern "C" uint32_t quob_pixel_routine(int32_t x, int32_t y) {
     // A buffer may still hold the routine of a deleted filler: it draws black then.
     if (gFiller.fractal.handle == 0 || gFiller.color.handle == 0) return 0;
-    uint16_t callerControl;
-    asm volatile("fnstcw %0" : "=m"(callerControl)::"memory");
-    asm volatile("fldcw %0" ::"m"(quob::kPixelControlWord) : "memory");
-    const uint32_t colour = quob::Sample(gFiller, x, y);
-    // The colour is an input so that all of the sample's arithmetic precedes the restore.
-    asm volatile("fnclex\n\tfldcw %0" ::"m"(callerControl), "r"(colour) : "memory");
-    return colour;
+    return quob::PixelOf(gFiller.fractal, gFiller.color, x, y);
 }
 
 extern "C" {

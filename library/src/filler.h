@@ -3,6 +3,7 @@
 #pragma once
 #include <cstdint>
 
+#include "functions.h"
 #include "quob32.h"
 
 namespace quob {
@@ -55,6 +56,34 @@ void UseFractalVariant(bool on);
 
 // The library's unload step: deletes the compiled functions and forgets the filler.
 void FillerUnload();
+
+// True when a sample's colour depends on its position and the filler's fields only. A fractal
+// function that feeds back a parameter other than the iterate, "x" and "y" carries a value from
+// one sample to the next, so its pictures depend on the order of the samples.
+bool SamplesAreIndependent();
+
+// A private copy of the installed functions, code and cells, for one more thread of a fill: its
+// samples are those of the pixel routine, bit for bit, without touching the installed functions'
+// cells. It takes no slot of the function table. Made and destroyed in the caller's thread while
+// no fill runs; the filler must not change while it exists.
+class TPixelCopy {
+public:
+    TPixelCopy() = default;
+    ~TPixelCopy();
+    TPixelCopy(const TPixelCopy &) = delete;
+    TPixelCopy &operator=(const TPixelCopy &) = delete;
+
+    // Copies the installed functions; false (holding nothing) without them or without memory.
+    bool Make();
+    // The pixel routine's colour for column x, row y.
+    uint32_t Pixel(int32_t x, int32_t y) const;
+
+private:
+    TFunctionClone fractalClone_;
+    TFunctionClone colorClone_;
+    TCompiledFormula fractal_;
+    TCompiledFormula color_;
+};
 
 }  // namespace quob
 

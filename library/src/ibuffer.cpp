@@ -20,6 +20,11 @@ TIB_Stack *gBuffers = nullptr;
 // The filler's Width and Height, set to a buffer's size when it selects the filler.
 constexpr uint8_t kSizeChanged[QUOB_FP_FIELD_COUNT] = {0, 0, 0, 1, 1};
 
+int32_t gFillThreads = 0;  // 0: one per processor core
+
+// Rows of a band of the smoothed fill when it has more than one part.
+constexpr int32_t kBandRows = 16;
+
 bool Proceed(TWorker *worker) { return worker == nullptr || worker->Proceed(); }
 
 // The caller may copy the picture while a worker writes it; each pixel is written whole.
@@ -30,18 +35,6 @@ void Put(uint32_t *pixel, uint32_t colour) {
 // Picture row y (0 = top) of the bottom-up pixel memory.
 uint32_t *Row(uint32_t *bits, int32_t width, int32_t height, int32_t y) {
     return bits + static_cast<std::size_t>(height - 1 - y) * static_cast<std::size_t>(width);
-}
-
-// Mode 4: rows top to bottom, each from the right edge to the left.
-void FillPlain(const FillJob job, TWorker *worker) {
-    if (job.pixelRoutine == nullptr || job.height < 1) return;
-    for (int32_t y = 0; y < job.height; ++y) {
-        uint32_t *row = Row(job.bits, job.width, job.height, y);
-        for (int32_t x = job.width - 1; x >= 0; --x) {
-            if (!Proceed(worker)) return;
-            Put(row + x, job.pixelRoutine(x, y));
-        }
-    }
 }
 
 // Floor of the per-channel mean of four colours.
@@ -55,65 +48,193 @@ uint32_t Mean(uint32_t a, uint32_t b, uint32_t c, uint32_t d) {
     return mean;
 }
 
-// Mode 8: every pixel is the mean of the samples at its four corners; two sample rows of
-// Width + 1 colours hold the rows above and below the picture row being written.
-void FillSmooth(const FillJob job, TWorker *worker) {
-    if (job.pixelRoutine == nullptr || job.width < 1) return;
-    const std::size_t samples = static_cast<std::size_t>(job.width) + 1;
-    std::unique_ptr<uint32_t[]> upper(new (std::nothrow) uint32_t[samples]);
-    std::unique_ptr<uint32_t[]> lower(new (std::nothrow) uint32_t[samples]);
-    if (!upper || !lower) return;
-    for (int32_t x = job.width; x >= 0; --x) {
-        if (!Proceed(worker)) return;
-        upper[x] = job.pixelRoutine(x, 0);
+// Where one part of a fill takes its samples: the buffer's pixel routine (part 0), or a private
+// copy of the filler's functions (every other part).
+struct TSampler {
+    QUOB_PixelRoutine routine = nullptr;
+    std::unique_ptr<TPixelCopy> copy;
+    uint32_t operator()(int32_t x, int32_t y) const {
+        return copy ? copy->Pixel(x, y) : routine(x, y);
     }
-    for (int32_t r = 1; r <= job.height; ++r) {
-        for (int32_t x = job.width; x >= 0; --x) {
-            if (!Proceed(worker)) return;
-            lower[x] = job.pixelRoutine(x, r);
-        }
-        uint32_t *row = Row(job.bits, job.width, job.height, r - 1);
-        for (int32_t c = 0; c < job.width; ++c)
-            Put(row + c, Mean(upper[c], upper[c + 1], lower[c], lower[c + 1]));
-        upper.swap(lower);
+};
+
+// One fill, shared by its parts, which may run in threads of their own. The parts take rows
+// (plain fill) or bands of rows (smoothed fill) in order from the top, so the picture still grows
+// downwards and a part that is done early takes the next one. Each sample is computed exactly
+// once whatever the number of parts, so the picture is the one part's picture.
+class TFill {
+public:
+    // Asks for `parts` parts; gets fewer without memory for the copies, and one for a filler
+    // whose samples depend on their order.
+    TFill(int32_t mode, const FillJob &job, int32_t parts);
+    int32_t Parts() const { return static_cast<int32_t>(samplers_.size()); }
+    void Run(int32_t part, TWorker *worker);
+
+private:
+    void Plain(const TSampler &sample, TWorker *worker);
+    void Smooth(const TSampler &sample, TWorker *worker);
+    uint32_t *Edge(int32_t band, int32_t side) const {
+        return edges_.get() + (2 * static_cast<std::size_t>(band) + side) * samples_;
+    }
+    void Meet(int32_t band, int32_t side, const uint32_t *samples);
+    void WriteMeans(int32_t y, const uint32_t *upper, const uint32_t *lower) const;
+
+    const int32_t mode_;
+    const FillJob job_;
+    const std::size_t samples_;  // samples in a row: Width + 1
+    std::vector<TSampler> samplers_;
+    std::atomic<int32_t> next_{0};  // the next row or band to take
+    int32_t bandRows_;
+    int32_t bands_ = 1;
+    // Smoothed fill with more than one band: the picture row at the top of a band needs the last
+    // sample row of the band above (side 0) and the first of its own (side 1).
+    std::unique_ptr<uint32_t[]> edges_;
+    std::unique_ptr<std::atomic<int32_t>[]> arrivals_;
+};
+
+TFill::TFill(int32_t mode, const FillJob &job, int32_t parts)
+    : mode_(mode),
+      job_(job),
+      samples_(static_cast<std::size_t>(std::max(job.width, 0)) + 1),
+      bandRows_(job.height) {
+    samplers_.reserve(static_cast<std::size_t>(std::max(parts, 1)));
+    samplers_.push_back({job.pixelRoutine, nullptr});
+    const bool fills = mode == QUOB_MSG_FILL || mode == QUOB_MSG_FILL_SMOOTH;
+    if (!fills || job.pixelRoutine != quob_pixel_routine || !SamplesAreIndependent()) return;
+    while (Parts() < parts) {
+        auto copy = std::make_unique<TPixelCopy>();
+        if (!copy->Make()) break;
+        samplers_.push_back({nullptr, std::move(copy)});
+    }
+    if (mode != QUOB_MSG_FILL_SMOOTH || Parts() == 1) return;
+    // A few bands per part keep the parts busy to the end.
+    bandRows_ = std::clamp(job.height / (4 * Parts()), 1, kBandRows);
+    bands_ = (job.height + bandRows_ - 1) / bandRows_;
+    edges_.reset(new (std::nothrow) uint32_t[2 * static_cast<std::size_t>(bands_) * samples_]);
+    arrivals_.reset(new (std::nothrow) std::atomic<int32_t>[static_cast<std::size_t>(bands_)]());
+    if (!edges_ || !arrivals_) {  // one part then, as one band
+        samplers_.resize(1);
+        bandRows_ = job.height;
+        bands_ = 1;
     }
 }
 
-// Modes 12 and 16 are reserved and draw nothing.
-void RunFill(int32_t mode, const FillJob job, TWorker *worker) {
-    if (mode == QUOB_MSG_FILL) FillPlain(job, worker);
-    if (mode == QUOB_MSG_FILL_SMOOTH) FillSmooth(job, worker);
+void TFill::Run(int32_t part, TWorker *worker) {
+    if (job_.pixelRoutine == nullptr) return;
+    if (mode_ == QUOB_MSG_FILL) Plain(samplers_[part], worker);
+    if (mode_ == QUOB_MSG_FILL_SMOOTH) Smooth(samplers_[part], worker);
+    // Modes 12 and 16 are reserved and draw nothing.
+}
+
+// Mode 4: rows top to bottom, each from the right edge to the left.
+void TFill::Plain(const TSampler &sample, TWorker *worker) {
+    for (int32_t y; (y = next_.fetch_add(1, std::memory_order_relaxed)) < job_.height;) {
+        uint32_t *row = Row(job_.bits, job_.width, job_.height, y);
+        for (int32_t x = job_.width - 1; x >= 0; --x) {
+            if (!Proceed(worker)) return;
+            Put(row + x, sample(x, y));
+        }
+    }
+}
+
+// Picture row y from the sample rows y (upper) and y + 1 (lower).
+void TFill::WriteMeans(int32_t y, const uint32_t *upper, const uint32_t *lower) const {
+    uint32_t *row = Row(job_.bits, job_.width, job_.height, y);
+    for (int32_t c = 0; c < job_.width; ++c)
+        Put(row + c, Mean(upper[c], upper[c + 1], lower[c], lower[c + 1]));
+}
+
+// Both bands at a border leave their sample row there; the one that comes second writes the
+// picture row between them.
+void TFill::Meet(int32_t band, int32_t side, const uint32_t *samples) {
+    std::copy(samples, samples + samples_, Edge(band, side));
+    if (arrivals_[band].fetch_add(1, std::memory_order_acq_rel) == 1)
+        WriteMeans(band * bandRows_, Edge(band, 0), Edge(band, 1));
+}
+
+// Mode 8: every pixel is the mean of the samples at its four corners; two sample rows of
+// Width + 1 colours hold the rows above and below the picture row being written. A band of
+// picture rows top..bottom - 1 computes sample rows top + 1 to bottom (band 0 also row 0).
+void TFill::Smooth(const TSampler &sample, TWorker *worker) {
+    if (job_.width < 1) return;
+    std::unique_ptr<uint32_t[]> upper(new (std::nothrow) uint32_t[samples_]);
+    std::unique_ptr<uint32_t[]> lower(new (std::nothrow) uint32_t[samples_]);
+    if (!upper || !lower) return;
+    auto sampleRow = [&](uint32_t *into, int32_t r) {
+        for (int32_t x = job_.width; x >= 0; --x) {
+            if (!Proceed(worker)) return false;
+            into[x] = sample(x, r);
+        }
+        return true;
+    };
+    for (int32_t band; (band = next_.fetch_add(1, std::memory_order_relaxed)) < bands_;) {
+        const int32_t top = band * bandRows_;
+        const int32_t bottom = std::min(job_.height, top + bandRows_);
+        int32_t r = band == 0 ? 0 : top + 1;
+        if (!sampleRow(upper.get(), r)) return;
+        if (band > 0) Meet(band, 1, upper.get());
+        for (++r; r <= bottom; ++r) {
+            if (!sampleRow(lower.get(), r)) return;
+            WriteMeans(r - 1, upper.get(), lower.get());
+            upper.swap(lower);
+        }
+        if (band + 1 < bands_) Meet(band + 1, 0, upper.get());
+    }
 }
 
 bool NamesFillRoutine(int32_t mode) { return mode >= 4 && mode <= 16; }
 
 }  // namespace
 
+void SetFillThreads(int32_t n) { gFillThreads = std::max(n, 0); }
+
+int32_t FillThreads() {
+    if (gFillThreads > 0) return gFillThreads;
+    return std::max(1, static_cast<int32_t>(std::thread::hardware_concurrency()));
+}
+
 // ---- TWorker ----------------------------------------------------------------------------------
+
+TWorker::TWorker(int32_t parts, Part part) : part_(std::move(part)) {
+    threads_.reserve(static_cast<std::size_t>(std::max(parts, 1)));
+    std::lock_guard lock(mutex_);  // a thread that ends at once waits until running_ counts it
+    for (int32_t i = 0; i < parts; ++i) {
+        try {
+            threads_.emplace_back([this, i] {
+                part_(*this, i);
+                Finish();
+            });
+        } catch (const std::system_error &) {
+            if (threads_.empty()) throw;
+            break;
+        }
+        ++running_;
+    }
+}
 
 bool TWorker::Pause() {
     std::unique_lock lock(mutex_);
-    while (request_.load() == kSuspend) {
-        parked_ = true;
+    if (request_.load() == kSuspend) {
+        ++parked_;
         changed_.notify_all();
-        changed_.wait(lock);
+        changed_.wait(lock, [this] { return request_.load() != kSuspend; });
+        --parked_;
     }
-    parked_ = false;
     return request_.load() == kRun;
 }
 
 void TWorker::Finish() {
     std::lock_guard lock(mutex_);
-    finished_.store(true, std::memory_order_release);
+    if (--running_ == 0) finished_.store(true, std::memory_order_release);
     changed_.notify_all();
 }
 
 bool TWorker::Suspend() {
     std::unique_lock lock(mutex_);
-    if (finished_.load()) return false;
+    if (running_ == 0) return false;
     request_.store(kSuspend);
-    changed_.wait(lock, [this] { return parked_ || finished_.load(); });
-    return parked_;
+    changed_.wait(lock, [this] { return parked_ == running_; });
+    return running_ > 0;
 }
 
 void TWorker::Resume() {
@@ -128,7 +249,8 @@ void TWorker::Stop() {
         request_.store(kStop);
         changed_.notify_all();
     }
-    if (thread_.joinable()) thread_.join();
+    for (std::thread &thread : threads_)
+        if (thread.joinable()) thread.join();
 }
 
 // ---- TImageBuffer -----------------------------------------------------------------------------
@@ -203,14 +325,18 @@ int32_t TImageBuffer::StartFill(int32_t mode, bool threaded) {
     StopAllFills();
     if (!bits_ || filler_ == 0 || pixelRoutine_ == nullptr || !NamesFillRoutine(mode)) return 0;
     const FillJob job{bits_.get(), width_, height_, pixelRoutine_};
-    if (!threaded) {
-        RunFill(mode, job, nullptr);
-        return 1;
-    }
     try {
-        worker_ = std::make_unique<TWorker>([mode, job](TWorker &w) { RunFill(mode, job, &w); });
+        if (!threaded) {
+            TFill(mode, job, 1).Run(0, nullptr);
+            return 1;
+        }
+        // The copies of the filler's functions are made here, before any thread runs, and
+        // released with the worker, after its threads have ended.
+        auto fill = std::make_shared<TFill>(mode, job, FillThreads());
+        worker_ = std::make_unique<TWorker>(
+            fill->Parts(), [fill](TWorker &worker, int32_t part) { fill->Run(part, &worker); });
     } catch (const std::exception &) {
-        worker_.reset();  // no thread: the buffer counts as filled
+        worker_.reset();  // no memory or no thread: the buffer counts as filled
     }
     suspended_ = false;
     return 1;
@@ -273,9 +399,7 @@ void RenderingUnitDone() {
     FillerUnload();
 }
 
-namespace {
-TImageBuffer *Buffer(int32_t handle) { return gBuffers ? gBuffers->Get(handle) : nullptr; }
-}  // namespace
+TImageBuffer *ImageBuffer(int32_t handle) { return gBuffers ? gBuffers->Get(handle) : nullptr; }
 
 }  // namespace quob
 
@@ -301,7 +425,7 @@ QUOB_API int32_t QUOB_CALL QUOB_DeleteIBuffer(int32_t buffer) {
 }
 
 QUOB_API int32_t QUOB_CALL QUOB_GetIBuffer(int32_t buffer, QUOB_IBufferInfo *info) {
-    const quob::TImageBuffer *b = quob::Buffer(buffer);
+    const quob::TImageBuffer *b = quob::ImageBuffer(buffer);
     if (b == nullptr || b->Bits() == nullptr || info == nullptr) return 0;
     info->Valid = 1;
     info->Width = b->Width();
@@ -315,22 +439,22 @@ QUOB_API int32_t QUOB_CALL QUOB_GetIBuffer(int32_t buffer, QUOB_IBufferInfo *inf
 }
 
 QUOB_API int32_t QUOB_CALL QUOB_SelectFiller(int32_t buffer, int32_t filler) {
-    quob::TImageBuffer *b = quob::Buffer(buffer);
+    quob::TImageBuffer *b = quob::ImageBuffer(buffer);
     return b ? b->SelectFiller(filler) : 0;
 }
 
 QUOB_API int32_t QUOB_CALL QUOB_IBufferMessage(int32_t buffer, int32_t code) {
-    quob::TImageBuffer *b = quob::Buffer(buffer);
+    quob::TImageBuffer *b = quob::ImageBuffer(buffer);
     return b ? b->Message(code) : 0;
 }
 
 QUOB_API void *QUOB_CALL QUOB_IBufferDC(int32_t buffer) {
-    const quob::TImageBuffer *b = quob::Buffer(buffer);
+    const quob::TImageBuffer *b = quob::ImageBuffer(buffer);
     return b ? b->Bits() : nullptr;
 }
 
 QUOB_API int32_t QUOB_CALL QUOB_IBufferFilled(int32_t buffer) {
-    const quob::TImageBuffer *b = quob::Buffer(buffer);
+    const quob::TImageBuffer *b = quob::ImageBuffer(buffer);
     return b == nullptr || b->Filled() ? 1 : 0;
 }
 

@@ -4,9 +4,11 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include "quob32.h"
 
@@ -15,17 +17,17 @@ namespace quob {
 constexpr int32_t kImageBufferSlots = 1024;
 constexpr int32_t kPreviewBlock = 10;
 
-// The worker thread of one threaded fill. Stop, suspend and resume are requests that the fill
-// routine honours between two samples; the thread is never killed.
+// The worker threads of one threaded fill, each running one part of it. Stop, suspend and resume
+// are requests that every thread honours between two samples; no thread is ever killed.
 class TWorker {
 public:
     enum Request : int { kRun, kSuspend, kStop };
+    // One part of the fill: the worker, and the part's number 0..parts-1.
+    using Part = std::function<void(TWorker &, int32_t)>;
 
-    template <class Fill>
-    explicit TWorker(Fill fill) : thread_([this, fill] {
-        fill(*this);
-        Finish();
-    }) {}
+    // Starts a thread for each part. Parts whose thread cannot be started are left out (the
+    // parts share their work); throws std::system_error when not even the first one starts.
+    TWorker(int32_t parts, Part part);
     ~TWorker() { Stop(); }
     TWorker(const TWorker &) = delete;
     TWorker &operator=(const TWorker &) = delete;
@@ -33,12 +35,15 @@ public:
     // Called by the fill routine between samples: false means stop now.
     bool Proceed() { return request_.load(std::memory_order_relaxed) == kRun || Pause(); }
 
-    // Returns once the worker waits between two samples; false when it has already ended.
+    // Returns once every thread waits between two samples or has ended; false when all have
+    // ended.
     bool Suspend();
     void Resume();
-    // Returns once the thread has ended: no pixel is written after this.
+    // Returns once every thread has ended: no pixel is written after this.
     void Stop();
+    // True once every thread has ended.
     bool Finished() const { return finished_.load(std::memory_order_acquire); }
+    int32_t Threads() const { return static_cast<int32_t>(threads_.size()); }
 
 private:
     bool Pause();
@@ -48,8 +53,10 @@ private:
     std::atomic<bool> finished_{false};
     std::mutex mutex_;
     std::condition_variable changed_;
-    bool parked_ = false;
-    std::thread thread_;  // last: the thread starts once everything above exists
+    int32_t running_ = 0;  // threads that have not ended
+    int32_t parked_ = 0;   // threads waiting in Pause
+    Part part_;
+    std::vector<std::thread> threads_;
 };
 
 // What a fill routine receives.
@@ -73,6 +80,8 @@ public:
     int32_t SelectFiller(int32_t filler);
     int32_t Message(int32_t code);
     bool Filled() const { return !worker_ || worker_->Finished(); }
+    // Threads of the current worker; 0 when there is none.
+    int32_t WorkerThreads() const { return worker_ ? worker_->Threads() : 0; }
     void StopWorker();
 
 private:
@@ -104,8 +113,15 @@ private:
     std::array<std::unique_ptr<TImageBuffer>, kImageBufferSlots> slots_;
 };
 
-// Stops the worker of every buffer: the one filler's cells and compiled code are shared by all
+// Stops the worker of every buffer: the one filler's fields and compiled code are shared by all
 // fills, so a sample may only be computed while no other fill runs.
 void StopAllFills();
+
+// The buffer in a slot of the table; nullptr for an empty slot.
+TImageBuffer *ImageBuffer(int32_t handle);
+
+// How many threads a threaded fill uses: n, or with 0 (the default) one per processor core.
+void SetFillThreads(int32_t n);
+int32_t FillThreads();
 
 }  // namespace quob
