@@ -1,9 +1,10 @@
-// Threaded fills: stop, suspend and resume, storms of messages, deletion while a fill runs.
-// Runs under TSan as well.
+// Threaded fills in one or several threads: pictures against the caller's thread, stop, suspend
+// and resume, storms of messages, deletion while a fill runs. Runs under TSan as well.
 #include <chrono>
 #include <random>
 #include <thread>
 
+#include "ibuffer.h"
 #include "render_support.h"
 
 namespace quob::test {
@@ -13,8 +14,13 @@ using namespace std::chrono_literals;
 
 constexpr int32_t kRedraw = QUOB_MSG_PREVIEW | QUOB_MSG_FILL_SMOOTH | QUOB_MSG_THREAD;
 
-class RenderThreads : public RenderTest {
+class ThreadsTest : public RenderTest {
 protected:
+    void TearDown() override {
+        RenderTest::TearDown();
+        SetFillThreads(0);
+    }
+
     // The home view with a cost that keeps a fill busy for a while: points inside the set never
     // settle and run 10,000 iterations.
     static QUOB_FillerParams SlowParams() {
@@ -41,7 +47,14 @@ protected:
     }
 };
 
-TEST_F(RenderThreads, FilledFollowsTheWorker) {
+// Every test of the worker runs with one thread and with more threads than this machine has
+// cores, so that threads share cores and stop, suspend and resume find them anywhere.
+class RenderThreads : public ThreadsTest, public ::testing::WithParamInterface<int32_t> {
+protected:
+    void SetUp() override { SetFillThreads(GetParam()); }
+};
+
+TEST_P(RenderThreads, FilledFollowsTheWorker) {
     const QUOB_FillerParams p = SlowParams();
     ASSERT_EQ(QUOB_CreateFiller(&p), 1);
     const int32_t buffer = QUOB_CreateIBufferEx(160, 120, 1);
@@ -59,7 +72,7 @@ TEST_F(RenderThreads, FilledFollowsTheWorker) {
     EXPECT_EQ(threaded, Reference(buffer, QUOB_MSG_CLEAR | QUOB_MSG_FILL));
 }
 
-TEST_F(RenderThreads, NoPixelIsWrittenAfterStopReturns) {
+TEST_P(RenderThreads, NoPixelIsWrittenAfterStopReturns) {
     const QUOB_FillerParams p = SlowParams();
     ASSERT_EQ(QUOB_CreateFiller(&p), 1);
     const int32_t buffer = QUOB_CreateIBufferEx(160, 120, 1);
@@ -75,25 +88,28 @@ TEST_F(RenderThreads, NoPixelIsWrittenAfterStopReturns) {
     }
 }
 
-TEST_F(RenderThreads, SuspendHoldsTheFillAndResumeFinishesIt) {
+TEST_P(RenderThreads, SuspendHoldsTheFillAndResumeFinishesIt) {
     const QUOB_FillerParams p = SlowParams();
     ASSERT_EQ(QUOB_CreateFiller(&p), 1);
     const int32_t buffer = QUOB_CreateIBufferEx(80, 60, 1);
-    const std::vector<uint32_t> expected = Reference(buffer, QUOB_MSG_FILL_SMOOTH);
-    ASSERT_EQ(QUOB_IBufferMessage(buffer, QUOB_MSG_CLEAR | QUOB_MSG_FILL_SMOOTH | QUOB_MSG_THREAD), 1);
-    std::this_thread::sleep_for(10ms);
-    EXPECT_EQ(QUOB_IBufferMessage(buffer, QUOB_MSG_SUSPEND), 1);
-    EXPECT_EQ(QUOB_IBufferMessage(buffer, QUOB_MSG_SUSPEND), 1);  // does nothing more
-    const std::vector<uint32_t> held = Pixels(buffer);
-    std::this_thread::sleep_for(50ms);
-    EXPECT_EQ(Pixels(buffer), held);
-    EXPECT_EQ(QUOB_IBufferFilled(buffer), 0);
-    EXPECT_EQ(QUOB_IBufferMessage(buffer, QUOB_MSG_RESUME), 1);  // once is enough
-    EXPECT_TRUE(WaitFilled(buffer));
-    EXPECT_EQ(Pixels(buffer), expected);
+    // The plain fill writes after every sample: a thread that is not held writes at once.
+    for (int32_t mode : {QUOB_MSG_FILL, QUOB_MSG_FILL_SMOOTH}) {
+        const std::vector<uint32_t> expected = Reference(buffer, mode);
+        ASSERT_EQ(QUOB_IBufferMessage(buffer, QUOB_MSG_CLEAR | mode | QUOB_MSG_THREAD), 1);
+        std::this_thread::sleep_for(10ms);
+        EXPECT_EQ(QUOB_IBufferMessage(buffer, QUOB_MSG_SUSPEND), 1);
+        EXPECT_EQ(QUOB_IBufferMessage(buffer, QUOB_MSG_SUSPEND), 1);  // does nothing more
+        const std::vector<uint32_t> held = Pixels(buffer);
+        std::this_thread::sleep_for(50ms);
+        EXPECT_EQ(Pixels(buffer), held);
+        EXPECT_EQ(QUOB_IBufferFilled(buffer), 0);
+        EXPECT_EQ(QUOB_IBufferMessage(buffer, QUOB_MSG_RESUME), 1);  // once is enough
+        EXPECT_TRUE(WaitFilled(buffer));
+        EXPECT_EQ(Pixels(buffer), expected);
+    }
 }
 
-TEST_F(RenderThreads, StopWakesASuspendedWorker) {
+TEST_P(RenderThreads, StopWakesASuspendedWorker) {
     const QUOB_FillerParams p = SlowParams();
     ASSERT_EQ(QUOB_CreateFiller(&p), 1);
     const int32_t buffer = QUOB_CreateIBufferEx(160, 120, 1);
@@ -103,7 +119,7 @@ TEST_F(RenderThreads, StopWakesASuspendedWorker) {
     EXPECT_EQ(QUOB_IBufferFilled(buffer), 1);
 }
 
-TEST_F(RenderThreads, ThousandRedrawsEndWithTheLastPicture) {
+TEST_P(RenderThreads, ThousandRedrawsEndWithTheLastPicture) {
     const QUOB_FillerParams p = DefaultParams();
     ASSERT_EQ(QUOB_CreateFiller(&p), 1);
     const int32_t buffer = QUOB_CreateIBufferEx(120, 90, 1);
@@ -114,7 +130,7 @@ TEST_F(RenderThreads, ThousandRedrawsEndWithTheLastPicture) {
     EXPECT_EQ(Pixels(buffer), expected);
 }
 
-TEST_F(RenderThreads, RedrawWithStopBeforeEachUpdate) {
+TEST_P(RenderThreads, RedrawWithStopBeforeEachUpdate) {
     // What the viewer does on every navigation.
     QUOB_FillerParams p = DefaultParams();
     ASSERT_EQ(QUOB_CreateFiller(&p), 1);
@@ -130,7 +146,7 @@ TEST_F(RenderThreads, RedrawWithStopBeforeEachUpdate) {
     EXPECT_EQ(Pixels(buffer), Reference(buffer, kRedraw));
 }
 
-TEST_F(RenderThreads, SuspendResumeStormLeavesTheRightPicture) {
+TEST_P(RenderThreads, SuspendResumeStormLeavesTheRightPicture) {
     const QUOB_FillerParams p = SlowParams();
     ASSERT_EQ(QUOB_CreateFiller(&p), 1);
     const int32_t buffer = QUOB_CreateIBufferEx(64, 48, 1);
@@ -149,7 +165,7 @@ TEST_F(RenderThreads, SuspendResumeStormLeavesTheRightPicture) {
     }
 }
 
-TEST_F(RenderThreads, StoppingInTheMiddleOfFillsManyTimes) {
+TEST_P(RenderThreads, StoppingInTheMiddleOfFillsManyTimes) {
     const QUOB_FillerParams p = SlowParams();
     ASSERT_EQ(QUOB_CreateFiller(&p), 1);
     const int32_t buffer = QUOB_CreateIBufferEx(100, 80, 1);
@@ -164,7 +180,7 @@ TEST_F(RenderThreads, StoppingInTheMiddleOfFillsManyTimes) {
     }
 }
 
-TEST_F(RenderThreads, DeletingABufferWhileItFills) {
+TEST_P(RenderThreads, DeletingABufferWhileItFills) {
     const QUOB_FillerParams p = SlowParams();
     ASSERT_EQ(QUOB_CreateFiller(&p), 1);
     for (int i = 0; i < 50; ++i) {
@@ -179,7 +195,7 @@ TEST_F(RenderThreads, DeletingABufferWhileItFills) {
 
 // All fills share the filler's cells: a fill or preview in one buffer ends the fill of another,
 // and changing or deleting the filler ends every fill before it touches the compiled code.
-TEST_F(RenderThreads, OneFillAtATime) {
+TEST_P(RenderThreads, OneFillAtATime) {
     QUOB_FillerParams p = SlowParams();
     ASSERT_EQ(QUOB_CreateFiller(&p), 1);
     const int32_t first = QUOB_CreateIBufferEx(160, 120, 1);
@@ -199,6 +215,156 @@ TEST_F(RenderThreads, OneFillAtATime) {
     ASSERT_EQ(QUOB_IBufferMessage(second, QUOB_MSG_FILL_SMOOTH | QUOB_MSG_THREAD | QUOB_MSG_SUSPEND), 1);
     ASSERT_EQ(QUOB_DeleteFiller(1), 1);
     EXPECT_EQ(QUOB_IBufferFilled(second), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Threads, RenderThreads, ::testing::Values(1, 3),
+                         [](const auto &info) { return std::to_string(info.param); });
+
+// Pictures filled by several threads against the caller's thread, bit for bit.
+struct ThreadedCase {
+    const char *name;
+    int32_t width, height;
+    QUOB_FillerParams (*params)();
+    bool independent;  // false: the samples depend on their order, so one thread fills
+};
+
+const ThreadedCase kThreadedCases[] = {
+    {"Home", 64, 48, [] { return DefaultParams(); }, true},
+    {"Seahorses", 48, 41,
+     [] {
+         QUOB_FillerParams p = DefaultParams();
+         p.CenterRe = -0.7435;
+         p.CenterIm = 0.1314;
+         p.Scale = 0.002;
+         p.IterationsLimit = 60;
+         p.BlockLength = 7;
+         p.Differential = 0;
+         return p;
+     },
+     true},
+    {"StartAtZero", 50, 30,
+     [] {
+         QUOB_FillerParams p = DefaultParams();
+         p.RecursionInit = 1;
+         return p;
+     },
+     true},
+    {"EscapeTakesColor", 50, 31,
+     [] {
+         QUOB_FillerParams p = DefaultParams();
+         p.EscapeTakesColor = 1;
+         p.EscapeColor = 0x00102030;
+         p.BlockLength = 1;
+         p.IterationsLimit = 40;
+         return p;
+     },
+     true},
+    // Zero divides and invalid operations: the fault flags of each thread.
+    {"Quotients", 45, 35,
+     [] {
+         QUOB_FillerParams p = DefaultParams();
+         p.FractalFormula = "tx ty x y = tx ty / x + ret ty tx / y + ret";
+         return p;
+     },
+     true},
+    // Fewer rows than threads, and a single column.
+    {"TwoRows", 5, 2, [] { return DefaultParams(); }, true},
+    {"OneColumn", 1, 37, [] { return DefaultParams(); }, true},
+    // "x" and "y" fed back: rewritten by every sample, so the samples stay independent.
+    {"PointFedBack", 23, 19,
+     [] {
+         QUOB_FillerParams p = DefaultParams();
+         p.FractalFormula = "tx ty x y = x ty sqr tx sqr -+ret y 2 tx ty **+ret x ret y ret";
+         return p;
+     },
+     true},
+    // Only the last row is slow (its |im| stays below MaxModule): the threads that fill the rows
+    // above end long before the one that fills it, and the picture must be whole when the buffer
+    // reports that it is filled.
+    {"SlowLastRow", 40, 40,
+     [] {
+         QUOB_FillerParams p = DefaultParams();
+         p.FractalFormula = "tx ty x y = 0 ret y ret";
+         p.ColorFormula = "x y = 9 ret y ret 0 ret";  // never 0, the colour of a cleared pixel
+         p.CenterIm = 20;
+         p.Scale = 40;
+         p.MaxModule = 1.5f;
+         p.Differential = 0;
+         p.IterationsLimit = 30;
+         p.BlockLength = 1000;
+         return p;
+     },
+     true},
+    // A fed-back count that no sample resets: each sample sees the count of the ones before it.
+    {"CountsItsCalls", 10, 6,
+     [] {
+         QUOB_FillerParams p = DefaultParams();
+         p.FractalFormula = "tx ty n x y = n 1 + ret 0 ret n 1 + ret";
+         p.ColorFormula = "x y = x ret 0 ret 0 ret";
+         p.IterationsLimit = 1;
+         p.BlockLength = 1;
+         p.MaxModule = 1e30f;
+         return p;
+     },
+     false},
+};
+
+void PrintTo(const ThreadedCase &c, std::ostream *out) { *out << c.name; }
+
+class ThreadedPictures : public ThreadsTest,
+                         public ::testing::WithParamInterface<std::tuple<ThreadedCase, int32_t>> {};
+
+TEST_P(ThreadedPictures, MatchTheCallersThread) {
+    const auto [c, threads] = GetParam();
+    const QUOB_FillerParams p = c.params();
+    ASSERT_EQ(QUOB_CreateFiller(&p), 1);
+    const int32_t buffer = QUOB_CreateIBufferEx(c.width, c.height, 1);
+    SetFillThreads(threads);
+    // A new compilation starts from fresh cells (the count of CountsItsCalls).
+    auto recompile = [&] { QUOB_UpdateFiller(1, &p, ChangeSet{QUOB_FP_FRACTAL_FORMULA}.flags); };
+    for (int32_t mode : {QUOB_MSG_FILL, QUOB_MSG_FILL_SMOOTH}) {
+        recompile();
+        const std::vector<uint32_t> expected = Reference(buffer, QUOB_MSG_CLEAR | mode);
+        recompile();
+        ASSERT_EQ(QUOB_IBufferMessage(buffer, QUOB_MSG_CLEAR | mode | QUOB_MSG_THREAD), 1);
+        EXPECT_EQ(ImageBuffer(buffer)->WorkerThreads(), c.independent ? threads : 1);
+        EXPECT_TRUE(WaitFilled(buffer));
+        EXPECT_EQ(Pixels(buffer), expected) << (mode == QUOB_MSG_FILL ? "plain" : "smoothed");
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Views, ThreadedPictures,
+                         ::testing::Combine(::testing::ValuesIn(kThreadedCases),
+                                            ::testing::Values(2, 3, 5)),
+                         [](const auto &info) {
+                             return std::string(std::get<0>(info.param).name) + "_" +
+                                    std::to_string(std::get<1>(info.param));
+                         });
+
+// The threads' copies of the filler's functions take no slot of the function table: while a
+// fill of four threads waits, the 126 slots beside the filler's two can all be taken.
+TEST_F(ThreadsTest, FunctionCopiesTakeNoSlot) {
+    const QUOB_FillerParams p = SlowParams();
+    ASSERT_EQ(QUOB_CreateFiller(&p), 1);
+    const int32_t buffer = QUOB_CreateIBufferEx(80, 60, 1);
+    const std::vector<uint32_t> expected = Reference(buffer, QUOB_MSG_FILL);
+    SetFillThreads(4);
+    ASSERT_EQ(QUOB_IBufferMessage(buffer, QUOB_MSG_CLEAR | QUOB_MSG_FILL | QUOB_MSG_THREAD |
+                                              QUOB_MSG_SUSPEND),
+              1);
+    ASSERT_EQ(ImageBuffer(buffer)->WorkerThreads(), 4);
+    std::vector<int32_t> handles;
+    for (;;) {
+        const std::string text = "f" + std::to_string(handles.size()) + " x = x ret";
+        const int32_t h = CreateRealFunction(text.c_str());
+        if (h == 0) break;
+        handles.push_back(h);
+    }
+    EXPECT_EQ(handles.size(), 126u);
+    for (int32_t h : handles) EXPECT_EQ(DeleteFunction(h), 1);
+    EXPECT_EQ(QUOB_IBufferMessage(buffer, QUOB_MSG_RESUME), 1);
+    EXPECT_TRUE(WaitFilled(buffer));
+    EXPECT_EQ(Pixels(buffer), expected);
 }
 
 }  // namespace
