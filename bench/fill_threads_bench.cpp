@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "ibuffer.h"
+#include "home_view.h"
 #include "quob32.h"
 #include "ratio_reporter.h"
 
@@ -22,25 +23,8 @@ extern char **environ;
 
 namespace {
 
-constexpr int32_t kWidth = 1920;
-constexpr int32_t kHeight = 1080;
 constexpr int32_t kSmoothedThreaded = QUOB_MSG_FILL_SMOOTH | QUOB_MSG_THREAD;
 
-QUOB_FillerParams HomeView() {
-    QUOB_FillerParams p{};
-    p.Version = 1;
-    p.FractalFormula = "tx ty x y = x ty sqr tx sqr -+ret y 2 tx ty **+ret";
-    p.ColorFormula =
-        "x y = x y * abs sqrt sqrt sqrt sqrt sqrt copy ret sqrt sqrt copy ret sqrt sqrt ret";
-    p.CenterRe = -0.5;
-    p.Scale = 2.0;
-    p.MaxModule = 2.0f;
-    p.Differential = 0.001f;
-    p.IterationsLimit = 20;
-    p.BlockLength = 20;
-    p.EscapeColor = 0x00FFFFFF;
-    return p;
-}
 
 // A threaded smoothed fill with `threads` threads (0: one per core), waited for as the viewer's
 // display timer does, by polling QUOB_IBufferFilled.

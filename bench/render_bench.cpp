@@ -12,31 +12,14 @@
 
 #include "../library/tests/render_reference.h"
 #include "filler.h"
+#include "home_view.h"
 #include "quob32.h"
 
 namespace {
 
-constexpr int32_t kWidth = 1920;
-constexpr int32_t kHeight = 1080;
 
 std::map<std::string, std::vector<double>> gSeconds;  // every timed run, by benchmark
 
-// The viewer's defaults (DefaultParams) on the home view.
-QUOB_FillerParams HomeView() {
-    QUOB_FillerParams p{};
-    p.Version = 1;
-    p.FractalFormula = "tx ty x y = x ty sqr tx sqr -+ret y 2 tx ty **+ret";
-    p.ColorFormula =
-        "x y = x y * abs sqrt sqrt sqrt sqrt sqrt copy ret sqrt sqrt copy ret sqrt sqrt ret";
-    p.CenterRe = -0.5;
-    p.Scale = 2.0;
-    p.MaxModule = 2.0f;
-    p.Differential = 0.001f;
-    p.IterationsLimit = 20;
-    p.BlockLength = 20;
-    p.EscapeColor = 0x00FFFFFF;
-    return p;
-}
 
 template <class Run>
 void Timed(benchmark::State &state, const std::string &name, Run run) {

@@ -48,8 +48,8 @@ uint32_t Mean(uint32_t a, uint32_t b, uint32_t c, uint32_t d) {
     return mean;
 }
 
-// Where one part of a fill takes its samples: the buffer's pixel routine (part 0), or a private
-// copy of the filler's functions (every other part).
+// Where one thread of a fill takes its samples: the buffer's pixel routine (the first thread), or
+// a private copy of the filler's functions (every other thread).
 struct TSampler {
     QUOB_PixelRoutine routine = nullptr;
     std::unique_ptr<TPixelCopy> copy;
