@@ -12,13 +12,11 @@
 #include <thread>
 
 #include "picture_files.h"
+#include "viewer_defaults.h"
 #include "quob32.h"
 
 namespace {
 
-constexpr const char *kDefaultFractal = "tx ty x y = x ty sqr tx sqr -+ret y 2 tx ty **+ret";
-constexpr const char *kDefaultColor =
-    "x y = x y * abs sqrt sqrt sqrt sqrt sqrt copy ret sqrt sqrt copy ret sqrt sqrt ret";
 // Pixels written by the filler have a zero top byte; this marks the ones not written yet.
 constexpr uint32_t kUnwritten = 0xFF000000;
 
@@ -87,17 +85,8 @@ struct Options {
 Options Parse(int argc, char **argv) {
     Options o;
     QUOB_FillerParams &p = o.params;
-    p.Version = 1;
+    p = ViewerDefaults();
     p.Description = "quob-render";
-    p.FractalFormula = kDefaultFractal;
-    p.ColorFormula = kDefaultColor;
-    p.CenterRe = -0.5;
-    p.Scale = 2.0;
-    p.MaxModule = 2.0f;
-    p.Differential = 0.001f;
-    p.IterationsLimit = 20;
-    p.BlockLength = 20;
-    p.EscapeColor = 0x00FFFFFF;
     for (int i = 1; i < argc; ++i) {
         const std::string option = argv[i];
         if (option == "-h" || option == "--help") {
