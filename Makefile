@@ -34,10 +34,12 @@ test-tsan: deps
 	cd build-tsan && ctest --output-on-failure -j $(JOBS) -L threads
 
 # The library and its tests as a 32-bit x86 process, running IA-32 code (gcc-multilib, GoogleTest
-# built from its Debian sources for that target).
+# built from its Debian sources for that target); under qemu-i386 where the kernel cannot run
+# 32-bit programs (cmake/m32-runner.cmake).
 test-m32: deps
 	@[ -f build-m32/CMakeCache.txt ] || cmake -S . -B build-m32 -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_TOOLCHAIN_FILE=cmake/i686-linux-gnu.cmake -DQUOB_GTEST_FROM_SOURCE=ON -DSPIRALIS_VIEWER=OFF -DSPIRALIS_BENCH=OFF -DSPIRALIS_TOOLS=OFF $(CMAKE_FLAGS)
 	cmake --build build-m32 -j $(JOBS)
+	@echo "test-m32: the 32-bit code runs $$(cat build-m32/m32-runner.txt)"
 	cd build-m32 && ctest --output-on-failure -j $(JOBS)
 
 test: test-plain test-asan test-tsan test-m32
