@@ -5,7 +5,6 @@
 #include <QListWidget>
 #include <QShowEvent>
 #include <QStringList>
-#include <cstdio>
 #include <cstring>
 
 #include "dlgcommon.h"
@@ -23,24 +22,17 @@ void StoreExtended(TExtended &bytes, long double value) {
 
 // ---- Saved positions ---------------------------------------------------------------------------
 
-THotList::THotList(const char *fileName, QListWidget *listBox) : listBox(listBox) {
-    StoreText(this->fileName, NameSize, QByteArray(fileName));
-    if (std::FILE *file = std::fopen(this->fileName, "rb")) {
-        // Only whole records count; records beyond the capacity are ignored.
+THotList::THotList(const char *fileName, QListWidget *listBox)
+    : listBox(listBox), file(fileName, sizeof(THotEntry), Capacity) {
+    file.Read([this](const char *bytes) {
         THotEntry record;
-        while (std::fread(&record, sizeof record, 1, file) == 1 && Append(record))
-            ;
-        std::fclose(file);
-    }
+        std::memcpy(&record, bytes, sizeof record);
+        Append(record);
+    });
     ShowEntries();  // once, after the whole file
 }
 
-THotList::~THotList() {
-    std::FILE *file = std::fopen(fileName, "wb");
-    if (!file) return;  // the old file stays as it was
-    std::fwrite(entries, sizeof(THotEntry), size_t(count), file);
-    std::fclose(file);
-}
+THotList::~THotList() { file.Write(entries, count); }
 
 bool THotList::Append(const THotEntry &entry) {
     if (count >= Capacity) return false;
