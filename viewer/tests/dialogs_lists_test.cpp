@@ -109,13 +109,8 @@ TEST_F(ListTest, RecordsBeyondTheCapacityGoBackUnchanged) {
     }
 }
 
-struct FailureCase {
-    const char *name;
-    TWriteFailure how;
-    const char *reason;
-};
-
-class ListWriteFailure : public ListTest, public ::testing::WithParamInterface<FailureCase> {};
+class ListWriteFailure : public ListTest,
+                         public ::testing::WithParamInterface<TWriteFailureCase> {};
 
 TEST_P(ListWriteFailure, LeavesTheOldFileAsItWasAndSaysWhy) {
     TFailingFolder folder(GetParam().how);
@@ -139,14 +134,8 @@ TEST_P(ListWriteFailure, LeavesTheOldFileAsItWasAndSaysWhy) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Failures, ListWriteFailure,
-    ::testing::Values(
-        FailureCase{"ReadOnlyFolder", TWriteFailure::ReadOnlyFolder, "Permission denied"},
-        FailureCase{"FullFileSystem", TWriteFailure::FullFileSystem, "No space left on device"},
-        FailureCase{"FileSizeLimit", TWriteFailure::FileSizeLimit, "File too large"},
-        FailureCase{"NoDescriptorLeft", TWriteFailure::NoDescriptorLeft, "Too many open files"}),
-    [](const auto &info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Failures, ListWriteFailure, ::testing::ValuesIn(WriteFailures),
+                         [](const auto &info) { return info.param.name; });
 
 TEST_F(ListTest, LinksAreFollowedAndOnlyRegularFilesReplaced) {
     ASSERT_TRUE(QDir().mkdir("kept"));

@@ -108,6 +108,12 @@ std::string PrivateMounts() {
 
 }  // namespace
 
+const TWriteFailureCase WriteFailures[4] = {
+    {"ReadOnlyFolder", TWriteFailure::ReadOnlyFolder, "Permission denied"},
+    {"FullFileSystem", TWriteFailure::FullFileSystem, "No space left on device"},
+    {"FileSizeLimit", TWriteFailure::FileSizeLimit, "File too large"},
+    {"NoDescriptorLeft", TWriteFailure::NoDescriptorLeft, "Too many open files"}};
+
 TFailingFolder::TFailingFolder(TWriteFailure how)
     : how(how), path(QDir::current().filePath("failing")), previousDir(QDir::currentPath()) {
     // "nobody" must reach the folder to be refused in it.

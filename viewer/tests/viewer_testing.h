@@ -94,6 +94,15 @@ class TFailingFolder {
     struct sigaction fileSizeAction = {};
 };
 
+// Each way of failing with the system's reason for it.
+struct TWriteFailureCase {
+    const char *name;
+    TWriteFailure how;
+    const char *reason;
+};
+extern const TWriteFailureCase WriteFailures[4];
+inline void PrintTo(const TWriteFailureCase &c, std::ostream *out) { *out << c.name; }
+
 // Records of the dialogs' list files: a formula (2050 bytes, expression and comment from 0 and
 // 1025, each ended by a NUL; the rest filler) and a position (287 bytes: three 80-bit reals and
 // a comment).
