@@ -125,9 +125,10 @@ void TExactPosition::ShowView(long double re, long double im, long double factor
 }
 
 void TExactPosition::ReadView(long double &re, long double &im, long double &scale) const {
-    re = ReadReal(X->text());
-    im = ReadReal(Y->text());
-    scale = FactorToScale(ReadReal(Mul->text()));
+    constexpr long double largestCentre = std::numeric_limits<double>::max();  // a double's
+    re = ReadReal(X->text(), "Re(z)", largestCentre);
+    im = ReadReal(Y->text(), "Im(z)", largestCentre);
+    scale = FactorToScale(ReadReal(Mul->text(), "Scale factor"));
 }
 
 void TExactPosition::FormShow() {
@@ -146,7 +147,12 @@ void TExactPosition::LoadClick() {
 void TExactPosition::AddClick() {
     if (!list) return;
     long double re, im, scale;
-    ReadView(re, im, scale);
+    try {
+        ReadView(re, im, scale);
+    } catch (const EConvertError &error) {
+        ShowGeneralError(QString::fromUtf8(error.what()));
+        return;
+    }
     list->AddEntry(Name->text().toUtf8(), re, im, scale);
 }
 
@@ -156,7 +162,12 @@ void TExactPosition::DeleteClick() {
 
 void TExactPosition::OKClick() {
     long double re, im, scale;
-    ReadView(re, im, scale);
+    try {
+        ReadView(re, im, scale);
+    } catch (const EConvertError &error) {
+        ShowGeneralError(QString::fromUtf8(error.what()));
+        return;  // the dialog stays open, the view as it was
+    }
     CurrentParams.CenterRe = static_cast<double>(re);
     CurrentParams.CenterIm = static_cast<double>(im);
     CurrentParams.Scale = static_cast<double>(scale);

@@ -98,7 +98,8 @@ class TExactPosition : public QDialog, public Ui::TExactPosition {
 
   private:
     void ShowView(long double re, long double im, long double factor);
-    // Reads X, Y and Mul; the factor becomes a scale.
+    // Reads X, Y and Mul; the factor becomes a scale. An edit that does not hold a number
+    // throws EConvertError naming its field: OK and Add then show it and change nothing.
     void ReadView(long double &re, long double &im, long double &scale) const;
 
     std::unique_ptr<THotList> list;

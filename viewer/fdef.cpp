@@ -130,13 +130,19 @@ void TFormulaDialog::DeleteClick() {
 }
 
 void TFormulaDialog::OKClick() {
-    // The library compiles the text during the update and keeps no pointer to it; a text it
-    // cannot compile leaves the formula in force, which is not reported.
+    // The library compiles the text during the update and keeps no pointer to it.
     char text[TExprList::TextSize];
     StoreText(text, sizeof text, exprEdit->text().toUtf8());
     SetFormula(text);
     Redraw(formula == TFormula::Fractal ? FractalChanged : ColoringChanged);
     SetFormula(nullptr);  // the formula fields are set only for the duration of an update
+    // A text that does not compile leaves the formula in force and the reason in the library's
+    // last error (every compilation records its code, 0 for success). The dialog stays open
+    // with the text, to be corrected.
+    if (Quob.GetLastError() != 0) {
+        ErrorMessageBox(QString::fromUtf8(Quob.GetLastErrorEx()));
+        return;
+    }
     hide();
 }
 

@@ -57,7 +57,9 @@ class TExprList {
 };
 
 // The dialog behaviour that TFractals and TColorAdjustment share: the list on the dialog's file
-// while it is shown, Load, Add, Delete, and OK that hands Expr to the filler through Redraw.
+// while it is shown, Load, Add, Delete, and OK that hands Expr to the filler through Redraw and
+// closes the dialog once the formula compiles; until then the dialog shows the library's message
+// and stays open, and the previous formula stays in force.
 class TFormulaDialog : public QDialog {
     Q_OBJECT
   public:
