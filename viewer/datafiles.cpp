@@ -52,12 +52,14 @@ QString WriteFileWhole(const QString &fileName, const QByteArray &bytes) {
     // Renaming over a directory or a device would replace it rather than write into it.
     if (exists && !S_ISREG(old.st_mode)) return "Not a regular file";
 
-    // A name of its own beside the target, created afresh so that the umask applies.
+    // A short name of its own in the target's folder, created afresh so that the umask applies.
+    const std::string folder = target.substr(0, target.rfind('/') + 1);  // "" for the current
     static unsigned serial = 0;
     std::string temporary;
     int fd;
     do {
-        temporary = target + ".tmp" + std::to_string(getpid()) + "-" + std::to_string(++serial);
+        temporary = folder + ".spiralis-" + std::to_string(getpid()) + "-" +
+                    std::to_string(++serial) + ".tmp";
         fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     } while (fd < 0 && errno == EEXIST);
     if (fd < 0) return Reason(errno);
