@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QDir>
 #include <QFile>
 #include <QListWidget>
 #include <cstdint>
@@ -37,8 +38,9 @@ extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv) {
         std::fprintf(stderr, "listfile_fuzz: %s\n", qPrintable(text));
         std::abort();
     };
-    char folder[] = "/tmp/listfile_fuzz-XXXXXX";
+    static char folder[] = "/tmp/listfile_fuzz-XXXXXX";
     Check(mkdtemp(folder) != nullptr && chdir(folder) == 0);
+    std::atexit([] { QDir(folder).removeRecursively(); });
     return 0;
 }
 
