@@ -1,11 +1,13 @@
 # make test   installs what is missing, builds everything and runs every test (also under sanitizers,
-#             and the library's tests as a 32-bit x86 process)
+#             the library's tests as a 32-bit x86 process, and a short run of every fuzz target)
 # make run    installs what is missing, builds and starts the viewer
 # make bench  builds and runs the benchmarks
+# make fuzz   fuzzes every target for FUZZ_SECONDS seconds (600 unless set)
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
+FUZZ_SECONDS ?= 600
 
-.PHONY: all deps build test test-plain test-asan test-tsan test-m32 run bench clean
+.PHONY: all deps build test test-plain test-asan test-tsan test-m32 test-fuzz fuzz fuzz-build run bench clean
 
 all: build
 
@@ -34,13 +36,27 @@ test-tsan: deps
 	cd build-tsan && ctest --output-on-failure -j $(JOBS) -L threads
 
 # The library and its tests as a 32-bit x86 process, running IA-32 code (gcc-multilib, GoogleTest
-# built from its Debian sources for that target).
+# built from its Debian sources for that target); under qemu-i386 where the kernel cannot run
+# 32-bit programs (cmake/m32-runner.cmake).
 test-m32: deps
 	@[ -f build-m32/CMakeCache.txt ] || cmake -S . -B build-m32 -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_TOOLCHAIN_FILE=cmake/i686-linux-gnu.cmake -DQUOB_GTEST_FROM_SOURCE=ON -DSPIRALIS_VIEWER=OFF -DSPIRALIS_BENCH=OFF -DSPIRALIS_TOOLS=OFF $(CMAKE_FLAGS)
 	cmake --build build-m32 -j $(JOBS)
+	@echo "test-m32: the 32-bit code runs $$(cat build-m32/m32-runner.txt)"
 	cd build-m32 && ctest --output-on-failure -j $(JOBS)
 
-test: test-plain test-asan test-tsan test-m32
+# Coverage-guided fuzzing with clang's libFuzzer (fuzz/), in a build of its own: every target
+# replays its seeds and regression cases, then fuzzes, 20 seconds in make test.
+fuzz-build: deps
+	@[ -f build-fuzz/CMakeCache.txt ] || CC=clang-14 CXX=clang++-14 cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSANITIZE=fuzzer -DSPIRALIS_BENCH=OFF -DSPIRALIS_TOOLS=OFF $(CMAKE_FLAGS)
+	cmake --build build-fuzz -j $(JOBS) --target fuzzers
+
+test-fuzz: fuzz-build
+	cd build-fuzz && FUZZ_SECONDS=20 ctest --output-on-failure -j $(JOBS) -L fuzz
+
+fuzz: fuzz-build
+	cd build-fuzz && FUZZ_SECONDS=$(FUZZ_SECONDS) ctest --output-on-failure -j $(JOBS) -L fuzz
+
+test: test-plain test-asan test-tsan test-m32 test-fuzz
 
 run: build
 	@tools/run-viewer build
@@ -51,4 +67,4 @@ bench: deps
 	@build/bench/run-benchmarks
 
 clean:
-	rm -rf build build-asan build-tsan build-m32
+	rm -rf build build-asan build-tsan build-m32 build-fuzz

@@ -2,7 +2,7 @@
 # dialogs, the saved positions with the exact position dialog, the precision dialog, the tool
 # window and the About box. Included by CMakeLists.txt beside it.
 target_sources(spiralis_core PRIVATE
-  dlgcommon.cpp dlgcommon.h icons.cpp icons.h
+  dlgcommon.cpp dlgcommon.h datafiles.cpp datafiles.h icons.cpp icons.h
   fdef.cpp fdef.h fdef.ui ca.cpp ca.h ca.ui
   exactp.cpp exactp.h exactp.ui prec.cpp prec.h prec.ui
   toolwin.cpp toolwin.h toolwin.ui about.cpp about.h about.ui)

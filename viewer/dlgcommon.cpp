@@ -81,9 +81,15 @@ QString FormatFixed(long double value, int decimals) {
     return QString::fromLatin1(text);
 }
 
-long double ReadReal(const QString &text) {
+EConvertError::EConvertError(const QString &message) : std::runtime_error(message.toStdString()) {}
+
+long double ReadReal(const QString &text, const QString &field, long double largest) {
     const QByteArray bytes = text.toUtf8();
     const char *p = bytes.constData();
+    const auto fail = [&] {
+        return EConvertError(
+            QString("%1: '%2' is not a valid floating point value").arg(field, text));
+    };
     while (IsBlank(*p)) ++p;
     const char *const number = p;
     if (*p == '+' || *p == '-') ++p;
@@ -93,22 +99,22 @@ long double ReadReal(const QString &text) {
         ++p;
         while (IsDigit(*p)) ++p, ++digits;
     }
-    if (digits == 0) return 0;  // also the empty text
+    if (digits == 0) throw fail();  // also the empty text
     if (*p == 'E' || *p == 'e') {
         ++p;
         if (*p == '+' || *p == '-') ++p;
-        if (!IsDigit(*p)) return 0;
+        if (!IsDigit(*p)) throw fail();
         while (IsDigit(*p)) ++p;
     }
     const char *const end = p;
     while (IsBlank(*p)) ++p;
-    if (*p != '\0') return 0;
+    if (*p != '\0') throw fail();
     // The grammar above is a subset of strtold's, which then rounds correctly to extended.
     const std::string checked(number, end);
-    return strtold_l(checked.c_str(), nullptr, CLocale());
+    const long double value = strtold_l(checked.c_str(), nullptr, CLocale());
+    if (std::fabs(value) > largest) throw fail();  // also beyond the extended range: infinite
+    return value;
 }
-
-EConvertError::EConvertError(const QString &message) : std::runtime_error(message.toStdString()) {}
 
 int32_t ReadInteger(const QString &text) {
     const QByteArray bytes = text.toUtf8();

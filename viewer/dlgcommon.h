@@ -8,6 +8,7 @@
 #include <QString>
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <stdexcept>
 
 // The length of the longest start of text (length bytes) that has at most limit bytes and does
@@ -32,21 +33,23 @@ void CenterOnScreen(QWidget *form);
 // and more in exponent notation with as many decimals.
 QString FormatFixed(long double value, int decimals);
 
-// A decimal real: optional blanks, optional sign, digits with an optional decimal point and
-// fraction, optional exponent ("E" or "e", optional sign, digits), optional trailing blanks. An
-// empty text reads as 0, and so does a text that is not such a number (the dialogs show no
-// message for those); a magnitude beyond the extended range reads as infinity.
-long double ReadReal(const QString &text);
-
-// The conversion error of a whole-number edit: "'%s' is not a valid integer value".
+// The conversion errors of the dialogs' edits, which name the text that does not read.
 class EConvertError : public std::runtime_error {
   public:
     explicit EConvertError(const QString &message);
 };
 
+// A decimal real for the field named field: optional blanks, optional sign, digits with an
+// optional decimal point and fraction, optional exponent ("E" or "e", optional sign, digits),
+// optional trailing blanks. Throws EConvertError ("<field>: '%s' is not a valid floating point
+// value") for any other text, the empty one included, and for a magnitude above largest, the
+// greatest finite value of the field's type.
+long double ReadReal(const QString &text, const QString &field,
+                     long double largest = std::numeric_limits<long double>::max());
+
 // A whole number: optional leading blanks, optional sign, then decimal digits or "$" and
 // hexadecimal digits; nothing may follow, and the value must fit a signed 32-bit integer.
-// Throws EConvertError otherwise.
+// Throws EConvertError ("'%s' is not a valid integer value") otherwise.
 int32_t ReadInteger(const QString &text);
 
 #endif  // SPIRALIS_DLGCOMMON_H

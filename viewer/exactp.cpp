@@ -5,7 +5,6 @@
 #include <QListWidget>
 #include <QShowEvent>
 #include <QStringList>
-#include <cstdio>
 #include <cstring>
 
 #include "dlgcommon.h"
@@ -23,24 +22,17 @@ void StoreExtended(TExtended &bytes, long double value) {
 
 // ---- Saved positions ---------------------------------------------------------------------------
 
-THotList::THotList(const char *fileName, QListWidget *listBox) : listBox(listBox) {
-    StoreText(this->fileName, NameSize, QByteArray(fileName));
-    if (std::FILE *file = std::fopen(this->fileName, "rb")) {
-        // Only whole records count; records beyond the capacity are ignored.
+THotList::THotList(const char *fileName, QListWidget *listBox)
+    : listBox(listBox), file(fileName, sizeof(THotEntry), Capacity) {
+    file.Read([this](const char *bytes) {
         THotEntry record;
-        while (std::fread(&record, sizeof record, 1, file) == 1 && Append(record))
-            ;
-        std::fclose(file);
-    }
+        std::memcpy(&record, bytes, sizeof record);
+        Append(record);
+    });
     ShowEntries();  // once, after the whole file
 }
 
-THotList::~THotList() {
-    std::FILE *file = std::fopen(fileName, "wb");
-    if (!file) return;  // the old file stays as it was
-    std::fwrite(entries, sizeof(THotEntry), size_t(count), file);
-    std::fclose(file);
-}
+THotList::~THotList() { file.Write(entries, count); }
 
 bool THotList::Append(const THotEntry &entry) {
     if (count >= Capacity) return false;
@@ -133,9 +125,10 @@ void TExactPosition::ShowView(long double re, long double im, long double factor
 }
 
 void TExactPosition::ReadView(long double &re, long double &im, long double &scale) const {
-    re = ReadReal(X->text());
-    im = ReadReal(Y->text());
-    scale = FactorToScale(ReadReal(Mul->text()));
+    constexpr long double largestCentre = std::numeric_limits<double>::max();  // a double's
+    re = ReadReal(X->text(), "Re(z)", largestCentre);
+    im = ReadReal(Y->text(), "Im(z)", largestCentre);
+    scale = FactorToScale(ReadReal(Mul->text(), "Scale factor"));
 }
 
 void TExactPosition::FormShow() {
@@ -154,7 +147,12 @@ void TExactPosition::LoadClick() {
 void TExactPosition::AddClick() {
     if (!list) return;
     long double re, im, scale;
-    ReadView(re, im, scale);
+    try {
+        ReadView(re, im, scale);
+    } catch (const EConvertError &error) {
+        ShowGeneralError(QString::fromUtf8(error.what()));
+        return;
+    }
     list->AddEntry(Name->text().toUtf8(), re, im, scale);
 }
 
@@ -164,7 +162,12 @@ void TExactPosition::DeleteClick() {
 
 void TExactPosition::OKClick() {
     long double re, im, scale;
-    ReadView(re, im, scale);
+    try {
+        ReadView(re, im, scale);
+    } catch (const EConvertError &error) {
+        ShowGeneralError(QString::fromUtf8(error.what()));
+        return;  // the dialog stays open, the view as it was
+    }
     CurrentParams.CenterRe = static_cast<double>(re);
     CurrentParams.CenterIm = static_cast<double>(im);
     CurrentParams.Scale = static_cast<double>(scale);

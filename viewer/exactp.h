@@ -8,6 +8,7 @@
 #include <limits>
 #include <memory>
 
+#include "datafiles.h"
 #include "ui_exactp.h"
 
 class QListWidget;
@@ -36,7 +37,6 @@ class THotList {
   public:
     static constexpr int32_t Capacity = 1025;
     static constexpr size_t CommentSize = sizeof(THotEntry::Comment);
-    static constexpr size_t NameSize = 257;
 
     THotList(const char *fileName, QListWidget *listBox);
     virtual ~THotList();
@@ -59,7 +59,7 @@ class THotList {
     THotEntry entries[Capacity] = {};
     int32_t count = 0;
     QListWidget *const listBox;
-    char fileName[NameSize] = {};
+    TListFile file;
 };
 
 // The zoom factor shown for a scale: the home scale divided by it, 1 for a scale that is not
@@ -98,7 +98,8 @@ class TExactPosition : public QDialog, public Ui::TExactPosition {
 
   private:
     void ShowView(long double re, long double im, long double factor);
-    // Reads X, Y and Mul; the factor becomes a scale.
+    // Reads X, Y and Mul; the factor becomes a scale. An edit that does not hold a number
+    // throws EConvertError naming its field: OK and Add then show it and change nothing.
     void ReadView(long double &re, long double &im, long double &scale) const;
 
     std::unique_ptr<THotList> list;

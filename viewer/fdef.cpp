@@ -6,7 +6,6 @@
 #include <QListWidget>
 #include <QShowEvent>
 #include <QStringList>
-#include <cstdio>
 #include <cstring>
 
 #include "dlgcommon.h"
@@ -14,27 +13,19 @@
 
 // ---- Expression lists --------------------------------------------------------------------------
 
-TExprList::TExprList(const char *fileName, QListWidget *listBox) : listBox(listBox) {
-    StoreText(this->fileName, NameSize, QByteArray(fileName));
-    if (std::FILE *file = std::fopen(this->fileName, "rb")) {
-        // Only whole records count; records beyond the capacity are ignored.
+TExprList::TExprList(const char *fileName, QListWidget *listBox)
+    : listBox(listBox), file(fileName, sizeof(TExprEntry), Capacity) {
+    file.Read([this](const char *bytes) {
         TExprEntry record;
-        while (std::fread(&record, sizeof record, 1, file) == 1 &&
-               Append(FieldText(record.Expression, TextSize), FieldText(record.Comment, TextSize)))
-            ;
-        std::fclose(file);
-    }
+        std::memcpy(&record, bytes, sizeof record);
+        Append(FieldText(record.Expression, TextSize), FieldText(record.Comment, TextSize));
+    });
     // One rebuild after the whole file rather than one per record: the same lines, in linear
     // rather than quadratic time for a full list.
     ShowEntries();
 }
 
-TExprList::~TExprList() {
-    std::FILE *file = std::fopen(fileName, "wb");
-    if (!file) return;  // the old file stays as it was
-    std::fwrite(entries, sizeof(TExprEntry), size_t(count), file);
-    std::fclose(file);
-}
+TExprList::~TExprList() { file.Write(entries, count); }
 
 bool TExprList::Append(const QByteArray &expression, const QByteArray &comment) {
     if (count >= Capacity) return false;
@@ -139,13 +130,19 @@ void TFormulaDialog::DeleteClick() {
 }
 
 void TFormulaDialog::OKClick() {
-    // The library compiles the text during the update and keeps no pointer to it; a text it
-    // cannot compile leaves the formula in force, which is not reported.
+    // The library compiles the text during the update and keeps no pointer to it.
     char text[TExprList::TextSize];
     StoreText(text, sizeof text, exprEdit->text().toUtf8());
     SetFormula(text);
     Redraw(formula == TFormula::Fractal ? FractalChanged : ColoringChanged);
     SetFormula(nullptr);  // the formula fields are set only for the duration of an update
+    // A text that does not compile leaves the formula in force and the reason in the library's
+    // last error (every compilation records its code, 0 for success). The dialog stays open
+    // with the text, to be corrected.
+    if (Quob.GetLastError() != 0) {
+        ErrorMessageBox(QString::fromUtf8(Quob.GetLastErrorEx()));
+        return;
+    }
     hide();
 }
 

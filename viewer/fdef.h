@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "datafiles.h"
 #include "ui_fdef.h"
 
 class QLineEdit;
@@ -26,11 +27,10 @@ class TExprList {
   public:
     static constexpr int32_t Capacity = 4097;
     static constexpr size_t TextSize = sizeof(TExprEntry::Expression);
-    static constexpr size_t NameSize = 257;
 
     // Reads the file (a missing or unreadable one is an empty list) and fills the list box.
     TExprList(const char *fileName, QListWidget *listBox);
-    // Rewrites the file with the whole list; a file that cannot be created stays as it was.
+    // Rewrites the file with the whole list (see TListFile::Write).
     virtual ~TExprList();
     TExprList(const TExprList &) = delete;
     TExprList &operator=(const TExprList &) = delete;
@@ -53,11 +53,13 @@ class TExprList {
     TExprEntry entries[Capacity] = {};
     int32_t count = 0;
     QListWidget *const listBox;
-    char fileName[NameSize] = {};
+    TListFile file;
 };
 
 // The dialog behaviour that TFractals and TColorAdjustment share: the list on the dialog's file
-// while it is shown, Load, Add, Delete, and OK that hands Expr to the filler through Redraw.
+// while it is shown, Load, Add, Delete, and OK that hands Expr to the filler through Redraw and
+// closes the dialog once the formula compiles; until then the dialog shows the library's message
+// and stays open, and the previous formula stays in force.
 class TFormulaDialog : public QDialog {
     Q_OBJECT
   public:

@@ -1,7 +1,6 @@
 #include "main.h"
 
 #include <QCursor>
-#include <QFile>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QPainter>
@@ -17,6 +16,7 @@
 
 #include "about.h"
 #include "ca.h"
+#include "datafiles.h"
 #include "exactp.h"
 #include "fdef.h"
 #include "prec.h"
@@ -308,8 +308,9 @@ TMainWin::TMainWin(QWidget *parent)
     DisplayTimer->setInterval(1500);
     connect(DisplayTimer, &QTimer::timeout, this, &TMainWin::Displaying);
     SaveAsBmp->setObjectName("SaveAsBmp");
-    // Qt's own dialog on every desktop: the same dialog for the user and for the tests.
-    SaveAsBmp->setOptions(QFileDialog::DontUseNativeDialog | QFileDialog::DontConfirmOverwrite);
+    // Qt's own dialog on every desktop: the same dialog for the user and for the tests. It asks
+    // before a file that exists is replaced.
+    SaveAsBmp->setOptions(QFileDialog::DontUseNativeDialog);
     SaveAsBmp->setAcceptMode(QFileDialog::AcceptSave);
     SaveAsBmp->setFileMode(QFileDialog::AnyFile);
     SaveAsBmp->setNameFilter("Windows bitmap (24 bits) (*.bmp)");
@@ -475,7 +476,12 @@ void TMainWin::Savepicture1Click() {
         picture = QImage(Display->width(), Display->height(), QImage::Format_RGB32);
         picture.fill(Qt::black);
     }
-    SaveBitmapFile(SaveAsBmp->selectedFiles().constFirst(), picture);
+    // The failure ends here: an exception must not unwind through Qt's signal delivery.
+    try {
+        SaveBitmapFile(SaveAsBmp->selectedFiles().constFirst(), picture);
+    } catch (const std::exception &error) {
+        ShowGeneralError(QString::fromUtf8(error.what()));
+    }
 }
 
 // ---- Saved pictures ----------------------------------------------------------------------------
@@ -512,12 +518,10 @@ void SaveBitmapFile(const QString &fileName, const QImage &picture) {
             *to++ = static_cast<uchar>(pixels[x] >> 16);  // red
         }
     }
-    QFile bmp(fileName);
-    if (!bmp.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        throw std::runtime_error(QString("Cannot create file \"%1\". %2")
-                                     .arg(fileName, bmp.errorString())
-                                     .toStdString());
-    if (bmp.write(file) != file.size()) throw std::runtime_error("Stream write error");
+    const QString reason = WriteFileWhole(fileName, file);
+    if (!reason.isEmpty())
+        throw std::runtime_error(
+            QString("Cannot create file \"%1\". %2").arg(fileName, reason).toStdString());
 }
 
 // ---- Start-up and shutdown ---------------------------------------------------------------------

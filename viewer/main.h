@@ -18,7 +18,8 @@ class QFileDialog;
 class QPainter;
 class QTimer;
 
-// ---- Settings ---------------------------------------------------------------------------------------
+// ---- Settings
+// ---------------------------------------------------------------------------------------
 
 extern const QUOB_FillerParams DefaultParams;
 
@@ -119,7 +120,8 @@ class THotSpotStack {
     void Restore(int32_t index);
 };
 
-// ---- Global state -----------------------------------------------------------------------------------
+// ---- Global state
+// -----------------------------------------------------------------------------------
 
 class TMainWin;
 
@@ -135,7 +137,8 @@ extern TMainWin *MainWin;  // the application's main window, while it exists
 void Redraw(const QUOB_ChangeSet &changes);
 void RedrawBuffer(const QUOB_ChangeSet &changes);
 
-// ---- Main window -----------------------------------------------------------------------------------
+// ---- Main window
+// -----------------------------------------------------------------------------------
 
 class TMainWin : public TViewWindow, public Ui::TMainWin {
     Q_OBJECT
@@ -202,7 +205,8 @@ struct TDialogForms {
 };
 extern TDialogForms Forms;
 
-// ---- Start-up and shutdown --------------------------------------------------------------------------
+// ---- Start-up and shutdown
+// --------------------------------------------------------------------------
 
 // The viewer's own initialisation: the filler, CurrentParams, no hot spot, the history with the
 // home view. False when the filler cannot be created (the caller reports it and ends).
@@ -215,8 +219,9 @@ void CreateForms();
 void DestroyForms();
 
 // Writes a 24-bit Windows bitmap file of the picture: 54 header bytes, then bottom-up rows of
-// 3 bytes a pixel padded to 4. Throws std::runtime_error with the framework's message when the
-// file cannot be written.
+// 3 bytes a pixel padded to 4, through a temporary file renamed over an old one (WriteFileWhole).
+// Throws std::runtime_error naming the file and the reason when it cannot be written; an old
+// file then stays as it was.
 void SaveBitmapFile(const QString &fileName, const QImage &picture);
 
 #endif  // SPIRALIS_MAIN_H

@@ -1,6 +1,7 @@
 #include "prec.h"
 
 #include <QShowEvent>
+#include <limits>
 
 #include "dlgcommon.h"
 #include "main.h"
@@ -24,13 +25,18 @@ void TPrecision::FormShow() {
     (CurrentParams.RecursionInit ? Zero : CurrP)->setChecked(true);
 }
 
-// The steps of OK up to the conversion error that may end them: what was stored before the
-// error stays stored, but nothing reaches the library.
+// The steps of OK. Every edit is read before anything is stored, so a conversion error, which
+// ends them, leaves the settings as they were.
 void TPrecision::Apply() {
-    CurrentParams.Differential = static_cast<float>(ReadReal(dR->text()));
-    CurrentParams.MaxModule = static_cast<float>(ReadReal(MaxR->text()));
-    CurrentParams.IterationsLimit = ReadInteger(N->text());
-    CurrentParams.BlockLength = ReadInteger(Cycle->text());
+    constexpr long double largest = std::numeric_limits<float>::max();
+    const auto differential = static_cast<float>(ReadReal(dR->text(), "Differential", largest));
+    const auto maxModule = static_cast<float>(ReadReal(MaxR->text(), "Max. module", largest));
+    const int32_t iterationsLimit = ReadInteger(N->text());
+    const int32_t blockLength = ReadInteger(Cycle->text());
+    CurrentParams.Differential = differential;
+    CurrentParams.MaxModule = maxModule;
+    CurrentParams.IterationsLimit = iterationsLimit;
+    CurrentParams.BlockLength = blockLength;
     CurrentParams.RecursionInit = Zero->isChecked() ? 1 : 0;
     // The redraw procedure with two updates: the block length after the other fields.
     Quob.IBufferMessage(BufferHandle, QUOB_MSG_STOP);

@@ -54,7 +54,8 @@ bool LoadQuob32(const std::string &firstFolder, std::string &error) {
         Bind(bound.IBufferMessage, 262, error) && Bind(bound.IBufferDC, 263, error) &&
         Bind(bound.IBufferFilled, 264, error) && Bind(bound.CreateFiller, 769, error) &&
         Bind(bound.DeleteFiller, 770, error) && Bind(bound.UpdateFiller, 771, error) &&
-        Bind(bound.GetFiller, 772, error);
+        Bind(bound.GetFiller, 772, error) && Bind(bound.GetLastError, 2, error) &&
+        Bind(bound.GetLastErrorEx, 3, error);
     if (!complete) {
         UnloadQuob32();
         return false;

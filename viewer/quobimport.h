@@ -1,7 +1,7 @@
 // Binding of the viewer to libquob32 by export ordinal.
 //
 // ELF has no ordinals: the library is opened with dlopen once the QApplication exists, each of
-// the nine ordinals the viewer imports is looked up in QUOB_ORDINALS of the public header, and
+// the eleven ordinals the viewer imports is looked up in QUOB_ORDINALS of the public header, and
 // the name found there is resolved with dlsym. A missing library or an ordinal that does not
 // resolve is fatal, as the platform loader would refuse to start the program.
 #ifndef SPIRALIS_QUOBIMPORT_H
@@ -11,7 +11,9 @@
 
 #include "quob32.h"
 
-// The nine imports, named after their exports without the "QUOB_" prefix.
+// The imports, named after their exports without the "QUOB_" prefix: the image buffer and filler
+// operations, and the last error, through which the formula dialogs tell why a formula does not
+// compile.
 struct TQuobImports {
     decltype(&::QUOB_CreateIBufferEx) CreateIBufferEx = nullptr;  // 258
     decltype(&::QUOB_DeleteIBuffer) DeleteIBuffer = nullptr;      // 259
@@ -22,6 +24,8 @@ struct TQuobImports {
     decltype(&::QUOB_DeleteFiller) DeleteFiller = nullptr;        // 770
     decltype(&::QUOB_UpdateFiller) UpdateFiller = nullptr;        // 771
     decltype(&::QUOB_GetFiller) GetFiller = nullptr;              // 772
+    decltype(&::QUOB_GetLastError) GetLastError = nullptr;        // 2
+    decltype(&::QUOB_GetLastErrorEx) GetLastErrorEx = nullptr;    // 3
 };
 
 extern TQuobImports Quob;

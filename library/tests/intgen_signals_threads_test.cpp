@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -51,7 +53,61 @@ int DeepestFitting(std::unique_ptr<IntFunction> &f) {
     return 0;
 }
 
+// Whether a thread of a 32-bit process that has handled a signal goes on with its own
+// thread-local storage. Under qemu-i386 (Debian 12's qemu-user 7.2) it does not: the emulator
+// keeps one descriptor table for all threads of the process, and the return from a handler
+// reloads %gs from the table's TLS slot, which holds the storage of the thread created last. The
+// interrupted thread then works with another thread's errno, malloc cache and stack guard, and a
+// storm ends in an abort in malloc within a fraction of a second, in a plain program as much as
+// here. The probe runs in a child process, which ends before a thread runs on with the wrong
+// storage. (x86-64 processes are never emulated here.)
+bool SignalsKeepThreadStorage() {
+#if defined(__i386__)
+    // The thread's control block as %gs reaches it: its first word holds its own address.
+    static const auto threadPointer = [] {
+        const void *pointer;
+        asm volatile("mov %%gs:0, %0" : "=r"(pointer));
+        return pointer;
+    };
+    const pid_t child = fork();
+    if (child == 0) {
+        struct sigaction action = {};
+        action.sa_handler = [](int) {};
+        sigaction(SIGUSR1, &action, nullptr);
+        static std::atomic<int> stage{0};  // 1 storage read, 2 kept, 3 lost
+        std::thread interrupted([] {
+            sigset_t usr1, none;
+            sigemptyset(&usr1);
+            sigemptyset(&none);
+            sigaddset(&usr1, SIGUSR1);
+            pthread_sigmask(SIG_BLOCK, &usr1, nullptr);
+            const void *const own = threadPointer();
+            stage = 1;
+            sigsuspend(&none);  // returns once the handler has run
+            stage = threadPointer() == own ? 2 : 3;
+            pause();
+        });
+        while (stage == 0) std::this_thread::yield();
+        std::thread later([] { pause(); });  // the thread created last
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        pthread_kill(interrupted.native_handle(), SIGUSR1);
+        for (int i = 0; stage == 1 && i < 5000; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        _exit(stage == 2 ? 0 : 1);
+    }
+    int status = 0;
+    return child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status) &&
+           WEXITSTATUS(status) == 0;
+#else
+    return true;
+#endif
+}
+
 TEST(IntSignals, StormLeavesSpilledValuesIntact) {
+    if (!SignalsKeepThreadStorage())
+        GTEST_SKIP() << "a thread that handles a signal here goes on with another thread's "
+                        "thread-local storage (qemu-i386 reloads %gs from a descriptor table "
+                        "shared by all threads): signals cannot be tested under this emulator";
     std::unique_ptr<IntFunction> f;
     const int copies = DeepestFitting(f);
     // Deeper than the 128-byte zone below the stack pointer that the kernel leaves alone.
@@ -95,3 +151,11 @@ TEST(IntSignals, StormLeavesSpilledValuesIntact) {
 }
 
 }  // namespace
+
+// A program whose tests were all skipped returns 77, which CTest shows as skipped.
+int main(int argc, char **argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    const int result = RUN_ALL_TESTS();
+    const ::testing::UnitTest &unit = *::testing::UnitTest::GetInstance();
+    return result == 0 && unit.skipped_test_count() == unit.test_to_run_count() ? 77 : result;
+}

@@ -1,8 +1,10 @@
 // The menu, the commands through their shortcuts, saving the picture, and start-up.
+#include <QAbstractButton>
 #include <QAction>
 #include <QDir>
 #include <QFileDialog>
 #include <QMenu>
+#include <QMessageBox>
 #include <QtEndian>
 #include <map>
 
@@ -119,22 +121,35 @@ class SavePictureTest : public MainWinTest {
   protected:
     struct Seen {
         QString title, filter, suffix, initialName;
+        QString prompt;  // the question before a file is replaced, if one was asked
     };
-    // Runs "Save picture" through its shortcut and answers the dialog with the file name in the
-    // working directory, or cancels it when name is empty. Returns what the dialog showed.
-    Seen Save(const QString &name) {
+    // Runs "Save picture" and answers the dialog with the file name in the working directory, or
+    // cancels it when name is empty; a question whether to replace the file gets the answer
+    // given, and after No the dialog is cancelled. Returns what the dialogs showed.
+    Seen Save(const QString &name, QMessageBox::StandardButton replace = QMessageBox::Yes) {
         Seen seen;
         QTimer::singleShot(0, win.get(), [&] {
             QFileDialog *dialog = win->SaveAsBmp;
             QTRY_VERIFY(dialog->isVisible());
             auto *edit = dialog->findChild<QLineEdit *>("fileNameEdit");
-            seen = {dialog->windowTitle(), dialog->nameFilters().join(";"), dialog->defaultSuffix(),
-                    edit->text()};
+            seen = {dialog->windowTitle(),
+                    dialog->nameFilters().join(";"),
+                    dialog->defaultSuffix(),
+                    edit->text(),
+                    {}};
             if (name.isEmpty()) return dialog->reject();
-            edit->setText(QDir::current().filePath(name));
+            dialog->selectFile(QDir::current().filePath(name));
+            QTimer::singleShot(0, dialog, [&] {  // runs in the question's own event loop
+                if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+                    seen.prompt = box->text();
+                    box->button(replace)->click();
+                }
+            });
             QMetaObject::invokeMethod(dialog, "accept");  // as the Save button does
+            if (dialog->isVisible()) dialog->reject();
         });
-        Key(Qt::Key_S, Qt::ControlModifier);
+        // Called directly: nothing may escape the command.
+        EXPECT_NO_THROW(win->Savepicture1Click());
         EXPECT_FALSE(win->SaveAsBmp->isVisible());
         // The offscreen platform has no window manager to hand the activation back.
         QApplication::setActiveWindow(win.get());
@@ -203,17 +218,40 @@ TEST_F(SavePictureTest, PixelsAreTheBuffersWithoutTheHotSpot) {
     EXPECT_GT(nonBlack, 0);
 }
 
-TEST_F(SavePictureTest, AFailureGoesToTheGeneralErrorDisplay) {
-    const QString name = QDir::current().filePath("missing/x.bmp");
-    Save("missing/x.bmp");
+TEST_F(SavePictureTest, ReplacesAFileThatExistsOnlyWhenTheUserAgrees) {
+    WriteFile("old.bmp", "old picture");
+    EXPECT_EQ(Save("old.bmp", QMessageBox::No).prompt,
+              "old.bmp already exists.\nDo you want to replace it?");
+    EXPECT_EQ(ReadFile("old.bmp"), "old picture");
+    Save("old.bmp", QMessageBox::Yes);
+    EXPECT_EQ(ReadFile("old.bmp").size(), 54 + 125 * 944);
+    EXPECT_TRUE(Save("new.bmp").prompt.isEmpty());
+    EXPECT_TRUE(RecordedBoxes.empty());
+}
+
+class SavePictureFailure : public SavePictureTest,
+                           public ::testing::WithParamInterface<TWriteFailureCase> {};
+
+TEST_P(SavePictureFailure, KeepsTheOldPictureAndGoesToTheGeneralErrorDisplay) {
+    TFailingFolder folder(GetParam().how);
+    if (!folder.Unavailable().empty()) GTEST_SKIP() << folder.Unavailable();
+    WriteFile("old.bmp", "old picture");
+    const QString name = QDir::current().filePath("old.bmp");
+    folder.Arm();
+    Save("old.bmp");
+    folder.Disarm();
+    EXPECT_EQ(ReadFile("old.bmp"), "old picture");
+    EXPECT_EQ(QDir().entryList(QDir::Files | QDir::Hidden), QStringList({"old.bmp"}));
     ASSERT_EQ(RecordedBoxes.size(), 1u);
     EXPECT_EQ(RecordedBoxes[0].Caption, "Spiralis 3.0");
-    EXPECT_TRUE(RecordedBoxes[0].Text.startsWith("Cannot create file \"" + name + "\""))
-        << RecordedBoxes[0].Text.toStdString();
-    EXPECT_TRUE(RecordedBoxes[0].Text.endsWith("."));
+    EXPECT_EQ(RecordedBoxes[0].Text,
+              QString("Cannot create file \"%1\". %2.").arg(name, GetParam().reason));
     Key(Qt::Key_I, Qt::ControlModifier);  // the application goes on
     EXPECT_EQ(+CurrentParams.Scale, 1.0);
 }
+
+INSTANTIATE_TEST_SUITE_P(Failures, SavePictureFailure, ::testing::ValuesIn(WriteFailures),
+                         [](const auto &info) { return info.param.name; });
 
 // ---- Start-up ----------------------------------------------------------------------------------
 

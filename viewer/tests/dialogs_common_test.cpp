@@ -66,30 +66,41 @@ TEST(FormatFixed, IgnoresTheUsersDecimalComma) {
     const std::string saved = setlocale(LC_NUMERIC, nullptr);
     if (!setlocale(LC_NUMERIC, "de_DE.UTF-8")) GTEST_SKIP() << "no German locale installed";
     EXPECT_EQ(FormatFixed(-0.5L, 2), QString("-0.50"));
-    EXPECT_EQ(ReadReal("1.25"), 1.25L);
+    EXPECT_EQ(ReadReal("1.25", "Field"), 1.25L);
     setlocale(LC_NUMERIC, saved.c_str());
 }
 
 struct RealCase {
     const char *text;
-    long double expected;
+    std::optional<long double> expected;  // none: the conversion error
+    long double largest = std::numeric_limits<long double>::max();
 };
 
 class ReadRealTest : public ::testing::TestWithParam<RealCase> {};
 
-TEST_P(ReadRealTest, Reads) {
-    EXPECT_EQ(ReadReal(GetParam().text), GetParam().expected) << '"' << GetParam().text << '"';
+TEST_P(ReadRealTest, ReadsOrThrowsTheConversionErrorNamingTheField) {
+    const RealCase &c = GetParam();
+    try {
+        EXPECT_EQ(ReadReal(c.text, "Field", c.largest), c.expected) << '"' << c.text << '"';
+    } catch (const EConvertError &error) {
+        EXPECT_FALSE(c.expected) << '"' << c.text << '"';
+        EXPECT_EQ(error.what(),
+                  "Field: '" + std::string(c.text) + "' is not a valid floating point value");
+    }
 }
+
+constexpr long double FloatMax = std::numeric_limits<float>::max();
 
 INSTANTIATE_TEST_SUITE_P(
     Texts, ReadRealTest,
-    ::testing::Values(RealCase{"", 0}, RealCase{"  -2", -2}, RealCase{"3 ", 3},
-                      RealCase{"+4.25", 4.25L}, RealCase{"2.5e+3", 2500}, RealCase{".5", 0.5L},
-                      RealCase{"5.", 5}, RealCase{"0.1", 0.1L},  // to extended, not via double
-                      RealCase{"abc", 0}, RealCase{"1.5x", 0}, RealCase{"1 5", 0},
-                      RealCase{"1e", 0}, RealCase{"-", 0}, RealCase{"1,5", 0}, RealCase{"0x10", 0},
-                      RealCase{"nan", 0},
-                      RealCase{"1e5000", std::numeric_limits<long double>::infinity()}));
+    ::testing::Values(RealCase{"  -2", -2}, RealCase{"3 ", 3}, RealCase{"+4.25", 4.25L},
+                      RealCase{"2.5e+3", 2500}, RealCase{".5", 0.5L}, RealCase{"5.", 5},
+                      RealCase{"0.1", 0.1L},  // to extended, not via double
+                      RealCase{"1e38", 1e38L, FloatMax}, RealCase{"", {}}, RealCase{"abc", {}},
+                      RealCase{"1.5x", {}}, RealCase{"1 5", {}}, RealCase{"1e", {}},
+                      RealCase{"-", {}}, RealCase{"1,5", {}}, RealCase{"0x10", {}},
+                      RealCase{"nan", {}}, RealCase{"1e5000", {}},
+                      RealCase{"-1e39", {}, FloatMax}));
 
 struct IntegerCase {
     const char *text;

@@ -65,8 +65,51 @@ INSTANTIATE_TEST_SUITE_P(Views, ExactPositionView, ::testing::Values(
              0.123456789012346, 0, 1},
     ViewCase{"NotAMultipleOfAHundredth", 0, 2.0 / 3, N, N, N, Zero, "3.00", 0, 0, double(2.0L / 3)},
     ViewCase{"Typed", 0, 2, "0.25", "-1e-3", "8", Zero, "1.00", 0.25, -0.001, 0.25},
-    ViewCase{"EmptyEdits", 5, 2, "", "", "", "5.000000000000000", "1.00", 0, 0, 1},
-    ViewCase{"NotNumbers", 0, 2, "x1", "1.5.5", "-4", Zero, "1.00", 0, 0, 1}),
+    ViewCase{"NegativeFactor", 5, 2, N, N, "-4", "5.000000000000000", "1.00", 5, 0, 1}),
+    [](const auto &info) { return info.param.name; });
+// clang-format on
+
+struct RefusalCase {
+    const char *name;
+    QLineEdit *Ui::TExactPosition::*edit;
+    const char *text;
+    const char *message;
+};
+
+void PrintTo(const RefusalCase &c, std::ostream *out) { *out << c.name; }
+
+class ExactPositionRefusal : public ExactPositionTest,
+                             public ::testing::WithParamInterface<RefusalCase> {};
+
+TEST_P(ExactPositionRefusal, NamesTheFieldAndChangesNothing) {
+    const RefusalCase &c = GetParam();
+    Show();
+    Type(dialog.get()->*c.edit, c.text);
+    Click(dialog->OK);
+    Click(dialog->Add);
+    EXPECT_TRUE(dialog->isVisible());
+    ASSERT_EQ(RecordedBoxes.size(), 2u);
+    for (const TRecordedBox &box : RecordedBoxes) {
+        EXPECT_EQ(box.Caption, "Spiralis 3.0");
+        EXPECT_EQ(box.Text, c.message);
+    }
+    EXPECT_EQ(dialog->List()->Count(), 0);
+    EXPECT_TRUE(LibraryCalls.empty());
+    EXPECT_EQ(+CurrentParams.CenterRe, +StartParams.CenterRe);
+    EXPECT_EQ(+CurrentParams.CenterIm, +StartParams.CenterIm);
+    EXPECT_EQ(+CurrentParams.Scale, +StartParams.Scale);
+}
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Edits, ExactPositionRefusal, ::testing::Values(
+    RefusalCase{"EmptyX", &Ui::TExactPosition::X, "",
+                "Re(z): '' is not a valid floating point value."},
+    RefusalCase{"DecimalCommaInY", &Ui::TExactPosition::Y, "1,5",
+                "Im(z): '1,5' is not a valid floating point value."},
+    RefusalCase{"LettersInMul", &Ui::TExactPosition::Mul, "abc",
+                "Scale factor: 'abc' is not a valid floating point value."},
+    RefusalCase{"XBeyondADouble", &Ui::TExactPosition::X, "1e309",
+                "Re(z): '1e309' is not a valid floating point value."}),
     [](const auto &info) { return info.param.name; });
 // clang-format on
 

@@ -1,5 +1,5 @@
 // The stored lists of formulas (TExprList) and positions (THotList) with their files.
-#include <sys/resource.h>
+#include <sys/stat.h>
 
 #include <QDir>
 #include <QFileInfo>
@@ -94,44 +94,71 @@ INSTANTIATE_TEST_SUITE_P(Files, ListFile, ::testing::Values(
     [](const auto &info) { return info.param.name; });
 // clang-format on
 
-TEST_F(ListTest, RecordsAndEntriesBeyondTheCapacityAreRefused) {
+TEST_F(ListTest, RecordsBeyondTheCapacityGoBackUnchanged) {
     for (const auto &[file, capacity] : {std::pair{F, 4097}, std::pair{H, 1025}}) {
         SCOPED_TRACE(file);
-        WriteFile(file, Records(file, capacity + 3));
+        const QByteArray bytes = Records(file, capacity + 5);
+        WriteFile(file, bytes);
         Open(file);
         Add("one too many");
         EXPECT_EQ(Count(), capacity);
         ASSERT_EQ(box.count(), capacity);
         EXPECT_EQ(box.item(capacity - 1)->text(), Line(file, capacity - 1));
         Close();
-        EXPECT_EQ(ReadFile(file), Records(file, capacity));
+        EXPECT_EQ(ReadFile(file), bytes);
     }
 }
 
-TEST_F(ListTest, AFileThatCannotBeCreatedIsLeftAsItWas) {
+class ListWriteFailure : public ListTest,
+                         public ::testing::WithParamInterface<TWriteFailureCase> {};
+
+TEST_P(ListWriteFailure, LeavesTheOldFileAsItWasAndSaysWhy) {
+    TFailingFolder folder(GetParam().how);
+    if (!folder.Unavailable().empty()) GTEST_SKIP() << folder.Unavailable();
     for (const char *file : {F, H}) {
         SCOPED_TRACE(file);
-        ASSERT_TRUE(QDir().mkdir(file));  // a directory in place of the file
-        Open(file);
-        Add("lost");
-        Close();
-        EXPECT_TRUE(QFileInfo(file).isDir());
-        ASSERT_TRUE(QDir().rmdir(file));
-
         WriteFile(file, Records(file, 2));
         Open(file);
         Add("lost");
-        // No descriptor left to create the file with: that fails even for root.
-        rlimit limit, none;
-        ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &limit), 0);
-        none = limit;
-        none.rlim_cur = 0;
-        ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &none), 0);
+        RecordedBoxes.clear();
+        folder.Arm();
         Close();
-        ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &limit), 0);
+        folder.Disarm();
         EXPECT_EQ(ReadFile(file), Records(file, 2));
+        EXPECT_TRUE(QDir().entryList(QDir::Files | QDir::Hidden).filter(".tmp").isEmpty());
+        ASSERT_EQ(RecordedBoxes.size(), 1u);
+        EXPECT_EQ(RecordedBoxes[0].Caption, "Spiralis 3.0");
+        EXPECT_EQ(RecordedBoxes[0].Text,
+                  QString("Cannot save \"%1\". %2. The file keeps its previous contents.")
+                      .arg(QFileInfo(file).absoluteFilePath(), GetParam().reason));
     }
+}
+
+INSTANTIATE_TEST_SUITE_P(Failures, ListWriteFailure, ::testing::ValuesIn(WriteFailures),
+                         [](const auto &info) { return info.param.name; });
+
+TEST_F(ListTest, LinksAreFollowedAndOnlyRegularFilesReplaced) {
+    ASSERT_TRUE(QDir().mkdir("kept"));
+    WriteFile("kept/fractals.dat", Records(F, 1));
+    ASSERT_EQ(chmod("kept/fractals.dat", 0640), 0);
+    ASSERT_TRUE(QFile::link("kept/fractals.dat", F));
+    Open(F);
+    Add("added");
+    Close();
+    EXPECT_TRUE(QFileInfo(F).isSymLink());
+    EXPECT_EQ(ReadFile("kept/fractals.dat"), Records(F, 1) + ExprRecord("added", "added"));
+    EXPECT_EQ(QFileInfo("kept/fractals.dat").permissions(), QFile::ReadOwner | QFile::WriteOwner |
+                                                                QFile::ReadUser | QFile::WriteUser |
+                                                                QFile::ReadGroup);
     EXPECT_TRUE(RecordedBoxes.empty());
+
+    ASSERT_TRUE(QDir().mkdir(H));  // a directory in place of the file
+    Open(H);
+    Add("lost");
+    Close();
+    EXPECT_TRUE(QFileInfo(H).isDir());
+    ASSERT_EQ(RecordedBoxes.size(), 1u);
+    EXPECT_TRUE(RecordedBoxes[0].Text.contains("Not a regular file"));
 }
 
 TEST_F(ListTest, FormulaTextsAndLinesAreCutOnACharacterBoundary) {

@@ -46,23 +46,25 @@ TEST_F(PrecisionTest, OKStoresTheFieldsAndUpdatesTwiceInOrder) {
     EXPECT_EQ(dialog->Cycle->text(), "16");
 }
 
-struct IntegerFieldCase {
+struct FieldErrorCase {
     const char *name;
-    const char *n, *cycle;
+    const char *maxR, *dR, *n, *cycle;
     const char *message;
-    int32_t iterationsLimit;  // stored before the error, or not
 };
 
-class PrecisionIntegerError : public PrecisionTest,
-                              public ::testing::WithParamInterface<IntegerFieldCase> {};
+void PrintTo(const FieldErrorCase &c, std::ostream *out) { *out << c.name; }
 
-TEST_P(PrecisionIntegerError, GoesToTheGeneralErrorDisplayAndKeepsTheDialog) {
-    const IntegerFieldCase &c = GetParam();
+class PrecisionFieldError : public PrecisionTest,
+                            public ::testing::WithParamInterface<FieldErrorCase> {};
+
+TEST_P(PrecisionFieldError, GoesToTheGeneralErrorDisplayAndChangesNothing) {
+    const FieldErrorCase &c = GetParam();
     Show();
-    Type(dialog->MaxR, "3");
-    Type(dialog->dR, "0.5");
+    Type(dialog->MaxR, c.maxR);
+    Type(dialog->dR, c.dR);
     Type(dialog->N, c.n);
     Type(dialog->Cycle, c.cycle);
+    Click(dialog->Zero);
     Click(dialog->OK);
     ASSERT_EQ(RecordedBoxes.size(), 1u);
     EXPECT_EQ(RecordedBoxes[0].Icon, TBoxIcon::Error);
@@ -70,20 +72,26 @@ TEST_P(PrecisionIntegerError, GoesToTheGeneralErrorDisplayAndKeepsTheDialog) {
     EXPECT_EQ(RecordedBoxes[0].Text, c.message);
     EXPECT_TRUE(dialog->isVisible());
     EXPECT_TRUE(LibraryCalls.empty());
-    // What came before the failing field is stored; the library has not seen it yet.
-    EXPECT_EQ(+CurrentParams.MaxModule, 3.0f);
-    EXPECT_EQ(+CurrentParams.Differential, 0.5f);
-    EXPECT_EQ(+CurrentParams.IterationsLimit, c.iterationsLimit);
+    EXPECT_EQ(+CurrentParams.MaxModule, +StartParams.MaxModule);
+    EXPECT_EQ(+CurrentParams.Differential, +StartParams.Differential);
+    EXPECT_EQ(+CurrentParams.IterationsLimit, +StartParams.IterationsLimit);
     EXPECT_EQ(+CurrentParams.BlockLength, +StartParams.BlockLength);
+    EXPECT_EQ(+CurrentParams.RecursionInit, +StartParams.RecursionInit);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Fields, PrecisionIntegerError,
-    ::testing::Values(
-        IntegerFieldCase{"Letters", "abc", "20", "'abc' is not a valid integer value.", 20},
-        IntegerFieldCase{"Empty", "", "20", "'' is not a valid integer value.", 20},
-        IntegerFieldCase{"CycleFails", "35", "1.5", "'1.5' is not a valid integer value.", 35}),
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Fields, PrecisionFieldError, ::testing::Values(
+    FieldErrorCase{"Letters", "3", "0.5", "abc", "20", "'abc' is not a valid integer value."},
+    FieldErrorCase{"Empty", "3", "0.5", "", "20", "'' is not a valid integer value."},
+    FieldErrorCase{"CycleFails", "3", "0.5", "35", "1.5", "'1.5' is not a valid integer value."},
+    FieldErrorCase{"DecimalComma", "3", "0,5", "35", "20",
+                   "Differential: '0,5' is not a valid floating point value."},
+    FieldErrorCase{"EmptyMaxModule", "", "0.5", "35", "20",
+                   "Max. module: '' is not a valid floating point value."},
+    FieldErrorCase{"BeyondAFloat", "1e39", "0.5", "35", "20",
+                   "Max. module: '1e39' is not a valid floating point value."}),
     [](const auto &info) { return info.param.name; });
+// clang-format on
 
 TEST_F(PrecisionTest, RealsAreRoundedToFiveDecimalsOnTheWayBack) {
     Show();

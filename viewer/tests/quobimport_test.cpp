@@ -1,4 +1,4 @@
-// The ordinal loader: the real library binds all nine imports; a missing library and a library
+// The ordinal loader: the real library binds all eleven imports; a missing library and a library
 // without an export end with a sentence for the user, leaving nothing bound.
 #include "quobimport.h"
 
@@ -6,15 +6,18 @@
 
 namespace {
 
-TEST(QuobImport, BindsTheNineImportsOfTheRealLibrary) {
+TEST(QuobImport, BindsTheElevenImportsOfTheRealLibrary) {
     std::string error;
     ASSERT_TRUE(LoadQuob32(QUOB_LIBRARY_DIR, error)) << error;
     for (const void *import :
          {(void *)Quob.CreateIBufferEx, (void *)Quob.DeleteIBuffer, (void *)Quob.IBufferMessage,
           (void *)Quob.IBufferDC, (void *)Quob.IBufferFilled, (void *)Quob.CreateFiller,
-          (void *)Quob.DeleteFiller, (void *)Quob.UpdateFiller, (void *)Quob.GetFiller})
+          (void *)Quob.DeleteFiller, (void *)Quob.UpdateFiller, (void *)Quob.GetFiller,
+          (void *)Quob.GetLastError, (void *)Quob.GetLastErrorEx})
         EXPECT_NE(import, nullptr);
     EXPECT_EQ(Quob.IBufferFilled(0), 1);  // an empty slot counts as filled
+    EXPECT_EQ(Quob.GetLastError(), 0);
+    EXPECT_STREQ(Quob.GetLastErrorEx(), "QUOB: Success (code 0)");
     UnloadQuob32();
     EXPECT_EQ(Quob.CreateFiller, nullptr);
 }

@@ -1,10 +1,19 @@
 // Runs the viewer's tests on Qt's offscreen platform with libquob32 bound through the viewer's
 // own ordinal loader; the filler's updates, the buffer's messages and the message boxes are
 // recorded on their way. The library's banner goes to standard error: no host message box here.
+#include <fcntl.h>
+#include <sched.h>
+#include <sys/fsuid.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QDir>
 #include <QFile>
 #include <QMouseEvent>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <limits>
 
 #include "viewer_testing.h"
@@ -78,6 +87,119 @@ void ViewerTest::WriteFile(const char *name, const QByteArray &bytes) {
     QFile file(name);
     ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
     ASSERT_EQ(file.write(bytes), bytes.size());
+}
+
+namespace {
+
+constexpr uid_t Nobody = 65534;
+
+// Mounts made by the tests stay in a mount namespace of the test's thread, invisible to the rest
+// of the machine. Empty when there is one, otherwise why not.
+std::string PrivateMounts() {
+    static const std::string reason = []() -> std::string {
+        if (unshare(CLONE_NEWNS) != 0 ||
+            mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+            return std::string("no file system can be mounted here (") + std::strerror(errno) +
+                   "; it takes CAP_SYS_ADMIN)";
+        return {};
+    }();
+    return reason;
+}
+
+}  // namespace
+
+const TWriteFailureCase WriteFailures[4] = {
+    {"ReadOnlyFolder", TWriteFailure::ReadOnlyFolder, "Permission denied"},
+    {"FullFileSystem", TWriteFailure::FullFileSystem, "No space left on device"},
+    {"FileSizeLimit", TWriteFailure::FileSizeLimit, "File too large"},
+    {"NoDescriptorLeft", TWriteFailure::NoDescriptorLeft, "Too many open files"}};
+
+TFailingFolder::TFailingFolder(TWriteFailure how)
+    : how(how), path(QDir::current().filePath("failing")), previousDir(QDir::currentPath()) {
+    // "nobody" must reach the folder to be refused in it.
+    chmod(QFile::encodeName(previousDir).constData(), 0755);
+    QDir().mkdir(path);
+    const QByteArray folder = QFile::encodeName(path);
+    if (how == TWriteFailure::FullFileSystem) {
+        unavailable = PrivateMounts();
+        if (unavailable.empty() && mount("spiralis-test", folder.constData(), "tmpfs",
+                                         MS_NOSUID | MS_NODEV, "size=256k") != 0)
+            unavailable = std::string("no tmpfs can be mounted here: ") + std::strerror(errno);
+        mounted = unavailable.empty();
+    }
+    QDir::setCurrent(path);
+    if (how == TWriteFailure::ReadOnlyFolder) {
+        Arm();
+        const int probe = open("probe", O_WRONLY | O_CREAT | O_EXCL, 0644);
+        Disarm();
+        if (probe >= 0) {
+            close(probe);
+            unlink("probe");
+            unavailable = "this process writes into read-only folders and cannot give that up";
+        }
+    }
+}
+
+TFailingFolder::~TFailingFolder() {
+    Disarm();
+    QDir::setCurrent(previousDir);
+    if (mounted) umount2(QFile::encodeName(path).constData(), MNT_DETACH);
+}
+
+void TFailingFolder::Arm() {
+    if (armed) return;
+    armed = true;
+    switch (how) {
+        case TWriteFailure::ReadOnlyFolder:
+            chmod(".", 0555);
+            if (geteuid() == 0) setfsuid(Nobody);  // drops root's right to override modes
+            return;
+        case TWriteFailure::FullFileSystem: {
+            const int fd = open("filler", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            static const char block[4096] = {};
+            while (write(fd, block, sizeof block) > 0) {
+            }
+            close(fd);
+            return;
+        }
+        case TWriteFailure::FileSizeLimit: {
+            // Writing beyond the limit raises SIGXFSZ, which would end the process.
+            struct sigaction ignore = {};
+            ignore.sa_handler = SIG_IGN;
+            sigaction(SIGXFSZ, &ignore, &fileSizeAction);
+            getrlimit(RLIMIT_FSIZE, &limit);
+            const rlimit oneByte = {1, limit.rlim_max};
+            setrlimit(RLIMIT_FSIZE, &oneByte);
+            return;
+        }
+        case TWriteFailure::NoDescriptorLeft: {
+            getrlimit(RLIMIT_NOFILE, &limit);
+            const rlimit none = {0, limit.rlim_max};
+            setrlimit(RLIMIT_NOFILE, &none);
+            return;
+        }
+    }
+}
+
+void TFailingFolder::Disarm() {
+    if (!armed) return;
+    armed = false;
+    switch (how) {
+        case TWriteFailure::ReadOnlyFolder:
+            if (geteuid() == 0) setfsuid(0);
+            chmod(".", 0755);
+            return;
+        case TWriteFailure::FullFileSystem:
+            unlink("filler");
+            return;
+        case TWriteFailure::FileSizeLimit:
+            setrlimit(RLIMIT_FSIZE, &limit);
+            sigaction(SIGXFSZ, &fileSizeAction, nullptr);
+            return;
+        case TWriteFailure::NoDescriptorLeft:
+            setrlimit(RLIMIT_NOFILE, &limit);
+            return;
+    }
 }
 
 QByteArray ExprRecord(const QByteArray &expression, const QByteArray &comment, char filler) {

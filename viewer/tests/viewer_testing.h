@@ -4,6 +4,8 @@
 #define SPIRALIS_VIEWER_TESTING_H
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
 
 #include <QLineEdit>
 #include <QListWidget>
@@ -61,6 +63,45 @@ class ViewerTest : public ::testing::Test {
     QTemporaryDir dir;
     QString previousDir;
 };
+
+// A folder in which writing files fails in one of these ways once Arm() has been called. It is the
+// working directory while the object lives; Disarm() (or the end of the object) ends the failure,
+// and files written there before Arm() stay readable throughout.
+enum class TWriteFailure {
+    ReadOnlyFolder,    // for root, this thread's file-system user becomes "nobody" (setfsuid)
+    FullFileSystem,    // a small tmpfs, mounted in a mount namespace of the test's thread
+    FileSizeLimit,     // RLIMIT_FSIZE of one byte
+    NoDescriptorLeft,  // RLIMIT_NOFILE of 0: no file can be opened or created
+};
+class TFailingFolder {
+  public:
+    explicit TFailingFolder(TWriteFailure how);
+    ~TFailingFolder();
+    TFailingFolder(const TFailingFolder &) = delete;
+    TFailingFolder &operator=(const TFailingFolder &) = delete;
+
+    // Why writing cannot be made to fail that way on this machine; empty when it can.
+    const std::string &Unavailable() const { return unavailable; }
+    void Arm();
+    void Disarm();
+
+  private:
+    const TWriteFailure how;
+    QString path, previousDir;
+    std::string unavailable;
+    bool mounted = false, armed = false;
+    rlimit limit = {};
+    struct sigaction fileSizeAction = {};
+};
+
+// Each way of failing with the system's reason for it.
+struct TWriteFailureCase {
+    const char *name;
+    TWriteFailure how;
+    const char *reason;
+};
+extern const TWriteFailureCase WriteFailures[4];
+inline void PrintTo(const TWriteFailureCase &c, std::ostream *out) { *out << c.name; }
 
 // Records of the dialogs' list files: a formula (2050 bytes, expression and comment from 0 and
 // 1025, each ended by a NUL; the rest filler) and a position (287 bytes: three 80-bit reals and
