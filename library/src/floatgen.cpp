@@ -66,19 +66,41 @@ bool TFloatHardware::Keyword(int keyword) {
             emit_.fstp_st(1);
             --depth_;
             return true;
-        case kfNeg: case kfAbs: case kfSqrt: case kfSqr: case kfSin: case kfCos:
-        case kf2Px: case kfInt:
+        case kfNeg:
+        case kfAbs:
+        case kfSqrt:
+        case kfSqr:
+        case kfSin:
+        case kfCos:
+        case kf2Px:
+        case kfInt:
             if (!Need(1)) return false;
             Resolve();
             switch (keyword) {
-                case kfNeg: emit_.fchs(); break;
-                case kfAbs: emit_.fabs(); break;
-                case kfSqrt: emit_.fsqrt(); break;
-                case kfSqr: emit_.fmul_st0_st0(); break;
-                case kfSin: emit_.fsin(); break;
-                case kfCos: emit_.fcos(); break;
-                case kf2Px: emit_.f2xm1(); break;
-                default: emit_.frndint(); break;
+                case kfNeg:
+                    emit_.fchs();
+                    break;
+                case kfAbs:
+                    emit_.fabs();
+                    break;
+                case kfSqrt:
+                    emit_.fsqrt();
+                    break;
+                case kfSqr:
+                    emit_.fmul_st0_st(0);
+                    break;
+                case kfSin:
+                    emit_.fsin();
+                    break;
+                case kfCos:
+                    emit_.fcos();
+                    break;
+                case kf2Px:
+                    emit_.f2xm1();
+                    break;
+                default:
+                    emit_.frndint();
+                    break;
             }
             return true;
         case kfScale:
@@ -112,25 +134,44 @@ bool TFloatHardware::Keyword(int keyword) {
             if (!Need(2)) return false;
             pendingExchange_ = !pendingExchange_;
             return true;
-        case kfPi: case kfZero: case kfOne: case kfLog2Ten: case kfLog2E: case kfLog10Two:
+        case kfPi:
+        case kfZero:
+        case kfOne:
+        case kfLog2Ten:
+        case kfLog2E:
+        case kfLog10Two:
         case kfLnTwo:
             if (!Push()) return false;
             Resolve();
             switch (keyword) {
-                case kfPi: emit_.fldpi(); break;
-                case kfZero: emit_.fldz(); break;
-                case kfOne: emit_.fld1(); break;
-                case kfLog2Ten: emit_.fldl2t(); break;
-                case kfLog2E: emit_.fldl2e(); break;
-                case kfLog10Two: emit_.fldlg2(); break;
-                default: emit_.fldln2(); break;
+                case kfPi:
+                    emit_.fldpi();
+                    break;
+                case kfZero:
+                    emit_.fldz();
+                    break;
+                case kfOne:
+                    emit_.fld1();
+                    break;
+                case kfLog2Ten:
+                    emit_.fldl2t();
+                    break;
+                case kfLog2E:
+                    emit_.fldl2e();
+                    break;
+                case kfLog10Two:
+                    emit_.fldlg2();
+                    break;
+                default:
+                    emit_.fldln2();
+                    break;
             }
             return true;
         case kfRet:
             if (!Need(1)) return false;
             Resolve();
-            emit_.fstp_m80(Mem::Cell(
-                static_cast<uint32_t>(kRealWidth * (record_.ParamCount + results_))));
+            emit_.fstp_m80(
+                Mem::Cell(static_cast<uint32_t>(kRealWidth * (record_.ParamCount + results_))));
             ++results_;
             --depth_;
             return true;
@@ -145,18 +186,18 @@ bool TFloatHardware::Keyword(int keyword) {
             if (!Need(1) || !Temporaries(2)) return false;
             Resolve();
             emit_.fldl2e();
-            emit_.fmulp();        // t = x * log2 e
+            emit_.fmulp();  // t = x * log2 e
             emit_.fld_st(0);
-            emit_.frndint();      // n
-            emit_.fsub_st1_st0(); // f = t - n, below n
+            emit_.frndint();       // n
+            emit_.fsub_st1_st0();  // f = t - n, below n
             emit_.fld1();
-            emit_.fscale();       // 2^n
-            emit_.fstp_st(1);     // drop n
+            emit_.fscale();    // 2^n
+            emit_.fstp_st(1);  // drop n
             emit_.fxch_st(1);
-            emit_.f2xm1();        // 2^f - 1
+            emit_.f2xm1();  // 2^f - 1
             emit_.fld1();
-            emit_.faddp();        // 2^f
-            emit_.fmulp();        // 2^f * 2^n
+            emit_.faddp();  // 2^f
+            emit_.fmulp();  // 2^f * 2^n
             return true;
     }
     return false;
@@ -169,20 +210,20 @@ bool TFloatHardware::Literal(const char *token) {
     Resolve();
     // The constant sits inline behind a short jump; its address is its position in the code
     // plus the code's start offset in the block.
-    if (literal.extended) {
-        uint8_t bytes[10];
+    uint8_t bytes[10];
+    const float single = static_cast<float>(literal.value);
+    if (literal.extended)
         std::memcpy(bytes, &literal.value, 10);
-        emit_.jmp_short(10);
-        const int32_t at = emit_.Length();
-        emit_.Data(bytes, 10);
-        emit_.fld_m80(Mem::Cell(codeStart_ + static_cast<uint32_t>(at)));
-    } else {
-        const float single = static_cast<float>(literal.value);
-        emit_.jmp_short(4);
-        const int32_t at = emit_.Length();
-        emit_.Data(&single, 4);
-        emit_.fld_m32(Mem::Cell(codeStart_ + static_cast<uint32_t>(at)));
-    }
+    else
+        std::memcpy(bytes, &single, 4);
+    const TLabel value = emit_.NewLabel();
+    const TLabel after = emit_.NewLabel();
+    emit_.jmp(after);
+    emit_.Bind(value);
+    emit_.Data(bytes, literal.extended ? 10 : 4);
+    emit_.Bind(after);
+    const Mem at = Mem::Cell(codeStart_ + static_cast<uint32_t>(emit_.Position(value)));
+    literal.extended ? emit_.fld_m80(at) : emit_.fld_m32(at);
     return true;
 }
 
@@ -229,7 +270,9 @@ int32_t TFloatHardware::CompileBody() {
 
 int32_t TFloatHardware::CompileRecursive(int32_t blockLength, bool earlyExit) {
     emit_.mov_r_imm(EAX, static_cast<uint32_t>(blockLength));
-    constexpr int32_t kLoopStart = 5;
+    const TLabel loop = emit_.NewLabel();
+    const TLabel loopEnd = emit_.NewLabel();
+    emit_.Bind(loop);
     const int32_t results = CompileBody();
     if (results < 1 || record_.ParamCount == 0) {
         RecordError(record_.ParamCount == 0 ? QUOB_ERR_RECURSIVE_NO_PARAMETER
@@ -238,14 +281,11 @@ int32_t TFloatHardware::CompileRecursive(int32_t blockLength, bool earlyExit) {
     }
     const int32_t fed = results < record_.ParamCount ? results : record_.ParamCount;
     const uint32_t resultsAt = static_cast<uint32_t>(kRealWidth * record_.ParamCount);
-    // Each test of an exponent word: AND ECX,7FFF (6 bytes), CMP ECX,7FFF (6), JE rel32 (6) to
-    // the end of the loop, past the remaining copies and tests, DEC EAX and JNZ.
-    constexpr int32_t kTestLength = 18;
-    const int32_t loopEnd = (emit_.target() == Target::X64 ? 2 : 1) + 6;  // DEC EAX, JNZ rel32
-    auto exponentTest = [&](int32_t remainingBytes) {
+    // Each test of an exponent word leaves the loop, past the remaining copies and tests.
+    auto exponentTest = [&] {
         emit_.and_r_imm(ECX, 0x7FFF);
         emit_.cmp_r_imm(ECX, 0x7FFF);
-        emit_.je_rel32(remainingBytes + loopEnd);
+        emit_.jcc(Cond::E, loopEnd);
     };
     if (emit_.target() == Target::IA32) {
         // REP MOVSW copies results 0..K-1 over parameters 0..K-1, 10 bytes each.
@@ -254,17 +294,15 @@ int32_t TFloatHardware::CompileRecursive(int32_t blockLength, bool earlyExit) {
         emit_.mov_r_imm(ECX, static_cast<uint32_t>(5 * fed));
         emit_.rep_movsw();
         if (earlyExit) {
-            constexpr int32_t kMovzx = 7;  // MOVZX ECX,WORD [disp32]
             for (int32_t k = 0; k < fed; ++k) {
                 emit_.movzx_r_m16(ECX, Mem::Cell(static_cast<uint32_t>(kRealWidth * k + 8)));
-                exponentTest((fed - 1 - k) * (kMovzx + kTestLength));
+                exponentTest();
             }
         }
     } else {
         // Each value moves as 8 + 2 bytes through RCX: the next iteration's 80-bit loads then
         // take their data straight from these stores, which the 2-byte stores of REP MOVSW
         // prevent. The exponent word ends up in CX, ready for the variant's test.
-        constexpr int32_t kCopyLength = 4 * 8;  // four moves with [disp32] in SIB form
         for (int32_t k = 0; k < fed; ++k) {
             const auto result = resultsAt + static_cast<uint32_t>(kRealWidth * k);
             const auto param = static_cast<uint32_t>(kRealWidth * k);
@@ -272,11 +310,12 @@ int32_t TFloatHardware::CompileRecursive(int32_t blockLength, bool earlyExit) {
             emit_.mov_m_r64(Mem::Cell(param), ECX);
             emit_.movzx_r_m16(ECX, Mem::Cell(result + 8));
             emit_.mov_m_r16(Mem::Cell(param + 8), ECX);
-            if (earlyExit) exponentTest((fed - 1 - k) * (kCopyLength + kTestLength));
+            if (earlyExit) exponentTest();
         }
     }
     emit_.dec_r(EAX);
-    emit_.jnz_rel32_to(kLoopStart);
+    emit_.jcc(Cond::NE, loop, JumpForm::Near);
+    emit_.Bind(loopEnd);
     return results;
 }
 

@@ -393,9 +393,11 @@ void TIntHardware::Absolute() {
         }
         case Operand::Slot: {
             const Mem m = memoryOf(x);
+            const TLabel done = emit_.NewLabel();
             emit_.cmp_m_imm8(m, 0);
-            emit_.jns_short(emit_.Measure([&](TEmitter &e) { e.neg_m(m); }));
+            emit_.jcc(Cond::NS, done);
             emit_.neg_m(m);
+            emit_.Bind(done);
             Push(x);
             return;
         }
@@ -404,9 +406,11 @@ void TIntHardware::Absolute() {
             // A parameter is loaded first: its cell keeps its value.
             const int index = intoRegister(x);
             const Reg r = R(index);
+            const TLabel done = emit_.NewLabel();
             emit_.cmp_r_imm8(r, 0);
-            emit_.jns_short(emit_.Measure([&](TEmitter &e) { e.neg_r(r); }));
+            emit_.jcc(Cond::NS, done);
             emit_.neg_r(r);
+            emit_.Bind(done);
             Push({Operand::Register, index});
             return;
         }
@@ -474,18 +478,16 @@ void TIntHardware::TableFunction(int keyword) {
     } else {
         if (keyword == kiCos) emit_.add_eax_imm32(32768);  // a quarter turn ahead
         // Bit 16 selects the half turn: the second half is the first one negated.
+        const TLabel secondHalf = emit_.NewLabel();
+        const TLabel done = emit_.NewLabel();
         emit_.test_eax_imm32(0x10000);
-        emit_.jnz_short(emit_.Measure([&](TEmitter &e) {
-            SineHalf(e, table);
-            e.jmp_short(0);
-        }));
+        emit_.jcc(Cond::NE, secondHalf);
         SineHalf(emit_, table);
-        emit_.jmp_short(emit_.Measure([&](TEmitter &e) {
-            SineHalf(e, table);
-            e.neg_r(EAX);
-        }));
+        emit_.jmp(done);
+        emit_.Bind(secondHalf);
         SineHalf(emit_, table);
         emit_.neg_r(EAX);
+        emit_.Bind(done);
     }
     Push({Operand::Register, kEax});
 }

@@ -146,8 +146,8 @@ TEST(FloatBytes, X64LoopTailCopiesEightPlusTwoBytes) {
 TEST(FloatBytes, IA32LoopTailWithExponentTests) {
     const std::string code = Emit("x ret y ret", Target::IA32, 3, true);
     const std::string tail = "BF00000000BE14000000B90A00000066F3A5"
-                             "0FB70D08000000" "81E1FF7F0000" "81F9FF7F0000" "0F8420000000"
-                             "0FB70D12000000" "81E1FF7F0000" "81F9FF7F0000" "0F8407000000"
+                             "0FB70D08000000" "81E1FF7F0000" "81F9FF7F0000" "741C"
+                             "0FB70D12000000" "81E1FF7F0000" "81F9FF7F0000" "7407"
                              "48" "0F85";
     EXPECT_NE(code.find(tail), std::string::npos) << code;
 }
