@@ -75,16 +75,6 @@ void TEmitter::mov_r_cell(Reg r, uint32_t cellOffset) {
     Address(cellOffset);
 }
 
-void TEmitter::and_r_imm(Reg r, uint32_t imm) {
-    Bytes({0x81, uint8_t(0xE0 | r)});
-    Dword(imm);
-}
-
-void TEmitter::cmp_r_imm(Reg r, uint32_t imm) {
-    Bytes({0x81, uint8_t(0xF8 | r)});
-    Dword(imm);
-}
-
 void TEmitter::RegRm(std::initializer_list<uint8_t> opcode, uint8_t regField, Reg rm) {
     Bytes(opcode);
     Byte(static_cast<uint8_t>(0xC0 | (regField & 7) << 3 | rm));

@@ -121,8 +121,6 @@ class TEmitter {
     void mov_r_imm(Reg r, uint32_t imm);          // B8+r imm32
     void mov_r_cell(Reg r, uint32_t cellOffset);  // B8+r, relocated address of a block cell
     void movzx_r_m16(Reg r, const Mem &m) { Op({0x0F, 0xB7}, r, m); }
-    void and_r_imm(Reg r, uint32_t imm);
-    void cmp_r_imm(Reg r, uint32_t imm);
     void dec_r(Reg r);  // IA-32 48+r, x86-64 FF /1
     void rep_movsw() { Bytes({0x66, 0xF3, 0xA5}); }
     // 64-bit and 16-bit moves between a register and memory, x86-64 only (REX.W 8B/89; 66 89).

@@ -31,13 +31,6 @@ long double LoadCell(const uint8_t *cell) {
 
 void StoreCell(uint8_t *cell, long double v) { std::memcpy(cell, &v, 10); }
 
-// All ones in the exponent: infinity or NaN.
-bool NotFinite(const uint8_t *cell) {
-    uint16_t signExponent;
-    std::memcpy(&signExponent, cell + 8, 2);
-    return (signExponent & 0x7FFF) == 0x7FFF;
-}
-
 // The letter of the next function of a kind: a, b, ... z, then y, z, y, ... so that the new
 // name never equals the one still installed while the new function compiles.
 char NextLetter(char installed) {
@@ -46,6 +39,22 @@ char NextLetter(char installed) {
 }
 
 uint8_t *Cell(void *address) { return static_cast<uint8_t *>(address); }
+
+// True when the fractal function carries no value from one sample to the next: it feeds back
+// nothing but parameters 0 and 1, "x" and "y", which every sample rewrites.
+bool Independent(const TCompiledFormula &d) {
+    for (int32_t k = 2 * kRealWidth; k < d.fedBackBytes; k += kRealWidth) {
+        const uint8_t *cell = d.fedBack + k;
+        if (cell != d.x && cell != d.y) return false;
+    }
+    return true;
+}
+
+// The early-leaving variant leaves the cells as they were at the fault, not at the end of the
+// block: only a function whose samples are independent may run it.
+const void *FractalEntry(const TCompiledFormula &d) {
+    return gUseFractalVariant && Independent(d) ? FillerEntry(d.handle) : d.exactEntry;
+}
 
 // Compiles one formula under "D?" or "C?" and resolves its cells; on success replaces the
 // installed function of that kind. On any failure the installed function stays and no slot is
@@ -79,10 +88,9 @@ bool CompileFormula(TCompiledFormula &installed, char prefix, const char *formul
     next.handle = handle;
     next.letter = letter;
     next.exactEntry = ExecutionEntry(handle);
-    next.entry = fractal && gUseFractalVariant ? FillerEntry(handle) : next.exactEntry;
     next.x = Cell(AccessParamByName(handle, "x"));
     next.y = Cell(AccessParamByName(handle, "y"));
-    bool complete = next.entry && next.exactEntry && next.x && next.y;
+    bool complete = next.exactEntry && next.x && next.y;
     if (fractal) {
         next.cells[0] = Cell(AccessParam(handle, 0));
         next.cells[1] = Cell(AccessParam(handle, 1));
@@ -102,6 +110,7 @@ bool CompileFormula(TCompiledFormula &installed, char prefix, const char *formul
         DeleteFunction(handle);
         return false;
     }
+    next.entry = fractal ? FractalEntry(next) : next.exactEntry;
     if (installed.handle != 0) DeleteFunction(installed.handle);
     installed = next;
     return true;
@@ -115,7 +124,8 @@ void Forget(TCompiledFormula &formula) {
 void RecomputeStep() {
     // Divided in extended precision and stored as a double, as the x87 does it.
     if (gFiller.height != 0)
-        gFiller.step = static_cast<double>(static_cast<long double>(gFiller.scale) / gFiller.height);
+        gFiller.step =
+            static_cast<double>(static_cast<long double>(gFiller.scale) / gFiller.height);
 }
 
 // Fields 10 to 16, one by one.
@@ -136,7 +146,7 @@ uint32_t Channel(const uint8_t *cell) {
     const long double v = LoadCell(cell);
     if (!(v < 2147483647.5L)) return 0;  // NaN, +infinity, too large
     if (v > 254.5L) return 255;
-    if (!(v > 0.5L)) return 0;  // also -infinity and the negative range
+    if (!(v > 0.5L)) return 0;          // also -infinity and the negative range
     auto n = static_cast<uint32_t>(v);  // truncation, exact here
     const long double fraction = v - n;
     if (fraction > 0.5L || (fraction == 0.5L && (n & 1) != 0)) ++n;
@@ -157,31 +167,20 @@ uint16_t RunBlock(const void *entry) {
 uint32_t Sample(const TFillerState &f, const TCompiledFormula &d, const TCompiledFormula &c,
                 int32_t x, int32_t y) {
     const long double step = f.step;
-    const long double re = static_cast<long double>(int64_t{x} - (f.width >> 1)) * step + f.centerRe;
-    const long double im = f.centerIm - static_cast<long double>(int64_t{y} - (f.height >> 1)) * step;
+    const long double re =
+        static_cast<long double>(int64_t{x} - (f.width >> 1)) * step + f.centerRe;
+    const long double im =
+        f.centerIm - static_cast<long double>(int64_t{y} - (f.height >> 1)) * step;
     StoreCell(d.x, re);
     StoreCell(d.y, im);
     StoreCell(d.cells[0], f.recursionInit == 0 ? re : 0.0L);
     StoreCell(d.cells[1], f.recursionInit == 0 ? im : 0.0L);
 
-    const bool variant = d.entry != d.exactEntry;
-    uint8_t before[kMaxParams * kRealWidth];
     float previous = 0;
     for (int32_t passes = f.iterationsLimit;;) {
-        if (variant) std::memcpy(before, d.fedBack, d.fedBackBytes);
+        // The early-leaving variant stops at the first fault flag, after which only the flag
+        // counts.
         if (RunBlock(d.entry) != 0) return static_cast<uint32_t>(f.escapeColor);
-        if (variant) {
-            // The variant left its block early on a value that became infinite or NaN without a
-            // fault flag (an infinite constant or start point): only the exact block gives the
-            // right iterate then.
-            bool early = false;
-            for (int32_t k = 0; k < d.fedBackBytes; k += kRealWidth)
-                early = early || NotFinite(d.fedBack + k);
-            if (early) {
-                std::memcpy(d.fedBack, before, d.fedBackBytes);
-                if (RunBlock(d.exactEntry) != 0) return static_cast<uint32_t>(f.escapeColor);
-            }
-        }
         const long double m = std::fabs(LoadCell(d.cells[0])) + std::fabs(LoadCell(d.cells[1]));
         if (m > f.maxModule) {
             if (f.escapeTakesColor != 0) return static_cast<uint32_t>(f.escapeColor);
@@ -230,7 +229,7 @@ const TFillerState &FillerState() { return gFiller; }
 void UseFractalVariant(bool on) {
     gUseFractalVariant = on;
     TCompiledFormula &d = gFiller.fractal;
-    if (d.handle != 0) d.entry = on ? FillerEntry(d.handle) : d.exactEntry;
+    if (d.handle != 0) d.entry = FractalEntry(d);
 }
 
 void FillerUnload() {
@@ -240,15 +239,7 @@ void FillerUnload() {
     gFiller.version = 0;
 }
 
-bool SamplesAreIndependent() {
-    const TCompiledFormula &d = gFiller.fractal;
-    // Parameters 0 and 1 are rewritten by every sample, and so are "x" and "y".
-    for (int32_t k = 2 * kRealWidth; k < d.fedBackBytes; k += kRealWidth) {
-        const uint8_t *cell = d.fedBack + k;
-        if (cell != d.x && cell != d.y) return false;
-    }
-    return true;
-}
+bool SamplesAreIndependent() { return Independent(gFiller.fractal); }
 
 TPixelCopy::~TPixelCopy() {
     ReleaseClone(fractalClone_);
@@ -285,8 +276,7 @@ extern "C" {
 QUOB_API int32_t QUOB_CALL QUOB_CreateFiller(const QUOB_FillerParams *params) {
     using namespace quob;
     if (params == nullptr || params->Version != 1 || gFiller.exists) return 0;
-    const uint8_t all[QUOB_FP_FIELD_COUNT] = {1, 1, 1, 1, 1, 1, 1, 1, 1,
-                                              1, 1, 1, 1, 1, 1, 1, 1};
+    const uint8_t all[QUOB_FP_FIELD_COUNT] = {1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1};
     gFiller.description = params->Description;
     gFiller.centerRe = params->CenterRe;
     gFiller.centerIm = params->CenterIm;

@@ -10,12 +10,12 @@ namespace quob {
 
 // One installed compiled function and the cells the pixel routine reads and writes.
 struct TCompiledFormula {
-    int32_t handle = 0;  // 0: none installed
-    char letter = 0;     // second character of its name ("Da", "Cb", ...)
+    int32_t handle = 0;                // 0: none installed
+    char letter = 0;                   // second character of its name ("Da", "Cb", ...)
     const void *entry = nullptr;       // what the pixel routine calls
-    const void *exactEntry = nullptr;  // the exact block-length loop (fractal: see TFillerState)
-    uint8_t *x = nullptr;  // parameter "x"
-    uint8_t *y = nullptr;  // parameter "y"
+    const void *exactEntry = nullptr;  // the execution copy, which always runs the whole block
+    uint8_t *x = nullptr;              // parameter "x"
+    uint8_t *y = nullptr;              // parameter "y"
     // Fractal: parameters 0 and 1, the iterate. Colour: results 0, 1 and 2.
     uint8_t *cells[3] = {};
     // Fractal: the parameters fed back after each iteration (0..K-1, K = min(P, R)), contiguous.
@@ -41,8 +41,7 @@ struct TFillerState {
     int32_t escapeTakesColor = 0;
     double step = 0;  // distance between neighbouring pixels in the plane
     // The fractal function runs its early-leaving variant: the loop leaves its block right after
-    // an iteration whose fed-back value is infinite or NaN (x87 arithmetic on those is very slow).
-    // exactEntry keeps the exact block for the rare sample that needs it (see the pixel routine).
+    // an iteration that raised a fault flag, which decides the sample's colour whatever follows.
     TCompiledFormula fractal;
     TCompiledFormula color;
 };
@@ -67,7 +66,7 @@ bool SamplesAreIndependent();
 // cells. It takes no slot of the function table. Made and destroyed in the caller's thread while
 // no fill runs; the filler must not change while it exists.
 class TPixelCopy {
-public:
+  public:
     TPixelCopy() = default;
     ~TPixelCopy();
     TPixelCopy(const TPixelCopy &) = delete;
@@ -78,7 +77,7 @@ public:
     // The pixel routine's colour for column x, row y.
     uint32_t Pixel(int32_t x, int32_t y) const;
 
-private:
+  private:
     TFunctionClone fractalClone_;
     TFunctionClone colorClone_;
     TCompiledFormula fractal_;

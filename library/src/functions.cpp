@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "codebuffer.h"
+#include "emitter.h"
 #include "errors.h"
 #include "floatgen.h"
 #include "intgen.h"
@@ -37,14 +38,19 @@ void KeepRelocations(const TCodeBuffer &code, uint16_t *positions, int32_t &coun
     for (int32_t i = 0; i < count; ++i) positions[i] = static_cast<uint16_t>(code.Relocation(i));
 }
 
-// Moves every address field of code that points into the block at from to the block at to.
-void Rebase(uint8_t *code, const uint16_t *positions, int32_t count, uint32_t from, uint32_t to) {
+// A read-and-execute copy of code whose address fields point into the block at from, with
+// those fields moved to the block at to.
+void *Rebased(const void *code, uint32_t length, const uint16_t *positions, int32_t count,
+              uint32_t from, uint32_t to) {
+    uint8_t bytes[TCodeBuffer::kCapacity];
+    std::memcpy(bytes, code, length);
     for (int32_t i = 0; i < count; ++i) {
         uint32_t field;
-        std::memcpy(&field, code + positions[i], 4);
+        std::memcpy(&field, bytes + positions[i], 4);
         field = field - from + to;
-        std::memcpy(code + positions[i], &field, 4);
+        std::memcpy(bytes + positions[i], &field, 4);
     }
+    return platform::CreateExecutionCopy(bytes, length);
 }
 
 TFunctionSlot slots[kFunctionSlots];  // zero-filled at load: every slot free
@@ -63,23 +69,42 @@ void ReleaseSlotCode(TFunctionSlot &slot) {
     slot.copy = slot.variant = nullptr;
 }
 
+// The code of one compilation: the record's, and the execution copy and the filler's variant
+// where the back end translates the body into them (else the record's code runs, and there is
+// no variant).
+struct TCompiledCode {
+    TCodeBuffer record;
+    std::unique_ptr<TCodeBuffer> copy;
+    std::unique_ptr<TCodeBuffer> variant;
+};
+
+// Appends the final RET; false when it does not fit.
+bool Finish(TCodeBuffer &code) {
+    TEmitter(code, kHostTarget).ret();
+    return !code.Overflowed();
+}
+
 // Runs the back end of the kind over the body; returns R (below 1 on failure).
-int32_t CompileBody(const char *definition, int32_t bodyPosition, TCodeBuffer &code,
-                    const QUOB_FunctionRecord &record, const CompileRequest &request,
-                    bool variant) {
+int32_t CompileBody(const char *definition, int32_t bodyPosition, const QUOB_FunctionRecord &record,
+                    const CompileRequest &request, TCompiledCode &out) {
     TScanner scanner(definition);
     // Re-reading the header is cheap and keeps TScanner's interface as small as the language.
     for (int32_t i = 0; i < bodyPosition; ++i) scanner.NextToken();
-    const BackEndInput in{scanner, code, record};
-    switch (request.kind) {
-        case FunctionKind::Real:
-            return TFloatHardware(in, kHostTarget).CompileBody();
-        case FunctionKind::Recursive:
-            return TFloatHardware(in, kHostTarget).CompileRecursive(request.blockLength, variant);
-        case FunctionKind::Integer:
-            return CompileIntegerBody(in, kHostTarget);
-    }
-    return 0;
+    const BackEndInput in{scanner, out.record, record};
+    if (request.kind == FunctionKind::Integer) return CompileIntegerBody(in, kHostTarget);
+    TFloatHardware hardware(in, kHostTarget);
+    const int32_t results = request.kind == FunctionKind::Real
+                                ? hardware.CompileBody()
+                                : hardware.CompileRecursive(request.blockLength);
+    if (results < 1 || results > kMaxResults) return results;
+    auto translated = [&](bool leaveOnFault) {
+        auto code = std::make_unique<TCodeBuffer>();
+        if (!hardware.CompileExecutionCopy(*code, leaveOnFault) || !Finish(*code)) code.reset();
+        return code;
+    };
+    out.copy = translated(false);
+    if (request.fillerVariant) out.variant = translated(true);
+    return results;
 }
 
 int32_t Compile(const char *definition, const CompileRequest &request) {
@@ -136,28 +161,17 @@ int32_t Compile(const char *definition, const CompileRequest &request) {
     record.ParamCount = params;
 
     // Body: the back end works on a private copy of the record.
-    auto code = std::make_unique<TCodeBuffer>();
+    auto code = std::make_unique<TCompiledCode>();
     const QUOB_FunctionRecord header = record;
-    const int32_t results = CompileBody(definition, tokens, *code, header, request, false);
-    code->EmitByte(0xC3);  // RET
+    const int32_t results = CompileBody(definition, tokens, header, request, *code);
+    const bool finished = Finish(code->record);
     if (results > kMaxResults) return fail(QUOB_ERR_TOO_MANY_RESULTS);
     if (results < 1) {
         if (ErrorRecordings() == recordingsBefore) RecordError(QUOB_ERR_INVALID_EXPRESSION);
         return 0;
     }
     // Code that did not fit the buffer is never run.
-    if (code->Overflowed()) return fail(QUOB_ERR_OUT_OF_RESOURCES);
-
-    // The filler's variant: the same body with a loop that leaves at the first infinity. It
-    // addresses the same cells, so it runs on the same block. Without room for it, the filler
-    // runs the plain copy.
-    std::unique_ptr<TCodeBuffer> variant;
-    if (request.kind == FunctionKind::Recursive && request.fillerVariant) {
-        variant = std::make_unique<TCodeBuffer>();
-        if (CompileBody(definition, tokens, *variant, header, request, true) != results ||
-            !variant->EmitByte(0xC3) || variant->Overflowed())
-            variant.reset();
-    }
+    if (!finished) return fail(QUOB_ERR_OUT_OF_RESOURCES);
 
     for (int32_t k = 0; k < results; ++k) {
         record.Results[k].Name[0] = '\0';
@@ -166,24 +180,27 @@ int32_t Compile(const char *definition, const CompileRequest &request) {
     }
     record.ResultCount = results;
     const uint32_t dataSize = static_cast<uint32_t>((params + results) * width);
-    const uint32_t blockSize = dataSize + static_cast<uint32_t>(code->Length());
+    const uint32_t blockSize = dataSize + static_cast<uint32_t>(code->record.Length());
 
     void *block = platform::AllocateLowBlock(blockSize);
     if (!block) return fail(QUOB_ERR_OUT_OF_RESOURCES);
     const auto base = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(block));
-    code->Relocate(base);
-    code->CopyOut(block, static_cast<int32_t>(dataSize));
-    slot.codeLength = static_cast<uint32_t>(code->Length());
-    slot.copy = platform::CreateExecutionCopy(code->Code(), slot.codeLength);
-    KeepRelocations(*code, slot.relocations, slot.relocationCount);
+    // Every buffer addresses the same cells and constants of the block.
+    code->record.Relocate(base);
+    code->record.CopyOut(block, static_cast<int32_t>(dataSize));
+    const TCodeBuffer &copy = code->copy ? *code->copy : code->record;
+    if (code->copy) code->copy->Relocate(base);
+    KeepRelocations(copy, slot.relocations, slot.relocationCount);
+    slot.codeLength = static_cast<uint32_t>(copy.Length());
+    slot.copy = platform::CreateExecutionCopy(copy.Code(), slot.codeLength);
     slot.variantRelocationCount = 0;
-    if (variant) {
-        KeepRelocations(*variant, slot.variantRelocations, slot.variantRelocationCount);
-        variant->Relocate(base);
-        slot.variantLength = static_cast<uint32_t>(variant->Length());
-        slot.variant = platform::CreateExecutionCopy(variant->Code(), slot.variantLength);
+    if (code->variant) {
+        KeepRelocations(*code->variant, slot.variantRelocations, slot.variantRelocationCount);
+        code->variant->Relocate(base);
+        slot.variantLength = static_cast<uint32_t>(code->variant->Length());
+        slot.variant = platform::CreateExecutionCopy(code->variant->Code(), slot.variantLength);
     }
-    if (!slot.copy || (variant && !slot.variant)) {
+    if (!slot.copy || (code->variant && !slot.variant)) {
         ReleaseSlotCode(slot);
         platform::FreeLowBlock(block, blockSize);
         return fail(QUOB_ERR_OUT_OF_RESOURCES);
@@ -239,18 +256,14 @@ bool CloneFunction(int32_t handle, TFunctionClone &clone) {
     c.blockSize = r.BlockSize;
     c.originalBase = r.Block;
     std::memcpy(block, Address(r.Block), r.BlockSize);
-    uint8_t *code = static_cast<uint8_t *>(block) + (r.Entry - r.Block);
-    Rebase(code, slot->relocations, slot->relocationCount, c.originalBase, c.base);
     c.codeLength = slot->codeLength;
-    c.copy = platform::CreateExecutionCopy(code, c.codeLength);
+    c.copy = Rebased(slot->copy, c.codeLength, slot->relocations, slot->relocationCount,
+                     c.originalBase, c.base);
     bool complete = c.copy != nullptr;
     if (slot->variant) {
-        uint8_t variantCode[TCodeBuffer::kCapacity];
-        std::memcpy(variantCode, slot->variant, slot->variantLength);
-        Rebase(variantCode, slot->variantRelocations, slot->variantRelocationCount,
-               c.originalBase, c.base);
         c.variantLength = slot->variantLength;
-        c.variant = platform::CreateExecutionCopy(variantCode, c.variantLength);
+        c.variant = Rebased(slot->variant, c.variantLength, slot->variantRelocations,
+                            slot->variantRelocationCount, c.originalBase, c.base);
         complete = complete && c.variant != nullptr;
     }
     if (!complete) {
@@ -366,7 +379,9 @@ QUOB_API int32_t QUOB_CALL GetFunction(int32_t handle, QUOB_FunctionRecord *out)
     if (!slot || !out) return 0;
     const QUOB_FunctionRecord &r = slot->record;
     // Names up to and including their NUL; counts, addresses, types and cell addresses.
-    auto copyName = [](char *to, const char *from) { std::memcpy(to, from, std::strlen(from) + 1); };
+    auto copyName = [](char *to, const char *from) {
+        std::memcpy(to, from, std::strlen(from) + 1);
+    };
     auto copyDescriptor = [&](QUOB_Descriptor &to, const QUOB_Descriptor &from, bool live) {
         copyName(to.Name, live ? from.Name : "");
         to.Type = live ? from.Type : QUOB_VALUE_NONE;

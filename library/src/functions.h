@@ -23,7 +23,7 @@ struct CompileRequest {
     FunctionKind kind = FunctionKind::Real;
     int32_t blockLength = 1;  // recursive functions: iterations per call, at least 1
     // Recursive functions: also build the filler's variant, whose loop leaves the block right
-    // after an iteration whose fed-back value is infinite or NaN (see FillerEntry).
+    // after an iteration that raised a fault flag (see FillerEntry).
     bool fillerVariant = false;
 };
 
@@ -40,12 +40,16 @@ struct BackEndInput {
 // Returns the handle, or 0 with the last error recorded.
 int32_t CreateFunction(const char *definition, const CompileRequest &request);
 
-// The entry of a function's execution copy (what LaunchFunction runs), or nullptr for an
-// invalid handle.
+// The entry of a function's execution copy (what LaunchFunction runs): the back end's
+// register-resident translation of the body, or the record's code itself; nullptr for an invalid
+// handle.
 void *ExecutionEntry(int32_t handle);
 
 // The entry of the early-leaving variant built for the filler (fillerVariant), or the execution
-// copy when the function has no variant; nullptr for an invalid handle.
+// copy when the function has no variant; nullptr for an invalid handle. The variant computes what
+// the execution copy computes, and leaves its loop right after an iteration that raised one of
+// the flags invalid, denormal, zero divide or overflow: the filler's sample then ends with
+// EscapeColor whatever the rest of the block would do.
 void *FillerEntry(int32_t handle);
 
 // A private copy of a function object, for a worker thread that must not share the original's
@@ -53,7 +57,7 @@ void *FillerEntry(int32_t handle);
 // every address field moved to the new block (lookup-table addresses stay). It takes no slot of
 // the table; the function-object operations do not see it.
 struct TFunctionClone {
-    uint32_t base = 0;          // the clone's block
+    uint32_t base = 0;  // the clone's block
     uint32_t blockSize = 0;
     uint32_t originalBase = 0;  // the block it was copied from
     void *copy = nullptr;       // execution copy
@@ -63,7 +67,8 @@ struct TFunctionClone {
 
     // The clone's counterpart of an address inside the original's block (a value cell).
     void *Translate(const void *original) const {
-        const auto offset = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(original)) - originalBase;
+        const auto offset =
+            static_cast<uint32_t>(reinterpret_cast<uintptr_t>(original)) - originalBase;
         return reinterpret_cast<void *>(uintptr_t{base + offset});
     }
     void *FillerEntry() const { return variant ? variant : copy; }
