@@ -20,16 +20,27 @@ constexpr uint16_t kPixelControlWord = 0x033F;
 // Status flags that make a sample fault: invalid operation, denormal operand, zero divide,
 // overflow (underflow and precision do not count).
 constexpr uint16_t kFaultFlags = 0x000F;
+// Every flag that FNCLEX clears: the six exception flags, stack fault, error summary, busy.
+constexpr uint16_t kStatusFlags = 0x80FF;
 
 constexpr int32_t kTextCapacity = 4096;  // name, blank, formula text, NUL
 
+// A value cell as the x87 unit loads and stores it: ten bytes, converted in neither direction. An
+// 80-bit load right after an 80-bit store of the same cell takes its data from the store, which
+// a load after the bytewise copy of a memcpy cannot.
+struct Extended {
+    uint8_t bytes[10];
+};
+
 long double LoadCell(const uint8_t *cell) {
-    long double v = 0;
-    std::memcpy(&v, cell, 10);
+    long double v;
+    asm("fldt %1" : "=t"(v) : "m"(*reinterpret_cast<const Extended *>(cell)));
     return v;
 }
 
-void StoreCell(uint8_t *cell, long double v) { std::memcpy(cell, &v, 10); }
+void StoreCell(uint8_t *cell, long double v) {
+    asm("fstpt %0" : "=m"(*reinterpret_cast<Extended *>(cell)) : "t"(v) : "st");
+}
 
 // The letter of the next function of a kind: a, b, ... z, then y, z, y, ... so that the new
 // name never equals the one still installed while the new function compiles.
@@ -153,13 +164,25 @@ uint32_t Channel(const uint8_t *cell) {
     return n;
 }
 
-// Runs one block of the fractal function; returns the fault flags it raised.
-uint16_t RunBlock(const void *entry) {
-    asm volatile("fnclex" ::: "memory");
-    quob_call_generated(entry);
+uint16_t Status() {
     uint16_t status;
     asm volatile("fnstsw %0" : "=m"(status)::"memory");
-    return status & kFaultFlags;
+    return status;
+}
+
+// Clears the status flags when any of `flags` is set: FNCLEX waits for the whole x87 unit and
+// costs more than a block of a short formula, reading the flags a fraction of it.
+void ClearFlags(uint16_t flags) {
+    if (Status() & flags) asm volatile("fnclex" ::: "memory");
+}
+
+// Runs one block of the fractal function; returns the fault flags it raised. A pass that faults
+// ends the sample, so the flags are clean after every other pass: they need clearing only when
+// the pixel routine's own arithmetic between the blocks raised one.
+uint16_t RunBlock(const void *entry) {
+    ClearFlags(kFaultFlags);
+    quob_call_generated(entry);
+    return Status() & kFaultFlags;
 }
 
 // Steps 2 to 13 of a sample through fractal function d and colour function c, under the pixel
@@ -190,22 +213,36 @@ uint32_t Sample(const TFillerState &f, const TCompiledFormula &d, const TCompile
         previous = static_cast<float>(m);
         if (--passes == 0) break;
     }
-    std::memcpy(c.x, d.cells[0], 10);
-    std::memcpy(c.y, d.cells[1], 10);
+    StoreCell(c.x, LoadCell(d.cells[0]));
+    StoreCell(c.y, LoadCell(d.cells[1]));
     quob_call_generated(c.entry);
     return Channel(c.cells[0]) << 16 | Channel(c.cells[1]) << 8 | Channel(c.cells[2]);
 }
 
-// A whole sample: the pixel routine's floating-point environment around Sample.
-uint32_t PixelOf(const TCompiledFormula &d, const TCompiledFormula &c, int32_t x, int32_t y) {
+}  // namespace
+
+uint16_t EnterPixelEnvironment() {
     uint16_t callerControl;
     asm volatile("fnstcw %0" : "=m"(callerControl)::"memory");
     asm volatile("fldcw %0" ::"m"(kPixelControlWord) : "memory");
-    const uint32_t colour = Sample(gFiller, d, c, x, y);
-    // The colour is an input so that all of the sample's arithmetic precedes the restore.
-    asm volatile("fnclex\n\tfldcw %0" ::"m"(callerControl), "r"(colour) : "memory");
-    return colour;
+    return callerControl;
 }
+
+void LeavePixelEnvironment(uint16_t callerControl, uint32_t colour) {
+    // The colour is an input so that all of the sample's arithmetic precedes the flags' test.
+    uint16_t status;
+    asm volatile("fnstsw %0" : "=m"(status) : "r"(colour) : "memory");
+    if (status & kStatusFlags) asm volatile("fnclex" ::: "memory");
+    asm volatile("fldcw %0" ::"m"(callerControl) : "memory");
+}
+
+uint32_t FillerSample(int32_t x, int32_t y) {
+    // A buffer may still hold the routine of a deleted filler: it draws black then.
+    if (gFiller.fractal.handle == 0 || gFiller.color.handle == 0) return 0;
+    return Sample(gFiller, gFiller.fractal, gFiller.color, x, y);
+}
+
+namespace {
 
 // The installed function's counterpart in its clone: the same entry kind and cells.
 TCompiledFormula Translated(const TCompiledFormula &installed, const TFunctionClone &clone) {
@@ -259,16 +296,19 @@ bool TPixelCopy::Make() {
     return true;
 }
 
-uint32_t TPixelCopy::Pixel(int32_t x, int32_t y) const { return PixelOf(fractal_, color_, x, y); }
+uint32_t TPixelCopy::Sample(int32_t x, int32_t y) const {
+    return quob::Sample(gFiller, fractal_, color_, x, y);
+}
 
 }  // namespace quob
 
 using quob::gFiller;
 
 extern "C" uint32_t quob_pixel_routine(int32_t x, int32_t y) {
-    // A buffer may still hold the routine of a deleted filler: it draws black then.
-    if (gFiller.fractal.handle == 0 || gFiller.color.handle == 0) return 0;
-    return quob::PixelOf(gFiller.fractal, gFiller.color, x, y);
+    const uint16_t callerControl = quob::EnterPixelEnvironment();
+    const uint32_t colour = quob::FillerSample(x, y);
+    quob::LeavePixelEnvironment(callerControl, colour);
+    return colour;
 }
 
 extern "C" {

@@ -49,6 +49,17 @@ struct TFillerState {
 // The filler as the pixel routine sees it; read-only outside filler.cpp.
 const TFillerState &FillerState();
 
+// The pixel routine's floating-point environment: extended precision, rounding to nearest, every
+// exception masked. The routine sets it and gives the caller's back around every sample; a fill
+// sets it once around all of its samples, since clearing the status flags waits for the whole x87
+// unit and costs as much as a short block. Enter returns the caller's control word; Leave clears
+// the status flags and restores it, after the arithmetic that produced `colour`.
+uint16_t EnterPixelEnvironment();
+void LeavePixelEnvironment(uint16_t callerControl, uint32_t colour = 0);
+
+// The pixel routine's colour for column x, row y, under the pixel environment.
+uint32_t FillerSample(int32_t x, int32_t y);
+
 // Chooses whether the pixel routine runs the fractal function's early-leaving variant (the
 // default) or its exact block loop. Pictures are identical either way.
 void UseFractalVariant(bool on);
@@ -74,8 +85,8 @@ class TPixelCopy {
 
     // Copies the installed functions; false (holding nothing) without them or without memory.
     bool Make();
-    // The pixel routine's colour for column x, row y.
-    uint32_t Pixel(int32_t x, int32_t y) const;
+    // The pixel routine's colour for column x, row y, under the pixel environment.
+    uint32_t Sample(int32_t x, int32_t y) const;
 
   private:
     TFunctionClone fractalClone_;

@@ -536,18 +536,25 @@ bool TFloatHardware::Translate(bool leaveOnFault) {
         emit_.jcc(Cond::NE, loop);
         emit_.Bind(done);
     }
-    // The held registers go back to the cells, the top first: a fed-back value into its result
-    // cell (and then, with the others, into its parameter's), the others are dropped.
+    // The held registers go back to the cells, the top first: a fed-back value into its
+    // parameter's cell, with an 80-bit store, from which the caller's and the next call's 80-bit
+    // loads take their data at once (they could not from the two parts of a copy), and from there
+    // into its result cell; the others are dropped. A fed-back value that was not held is in its
+    // result cell and goes to its parameter's.
     for (int32_t s = r.held - 1; s >= 0; --s) {
         int32_t p = 0;
         while (r.slot[p] != s) ++p;
         if (p < r.fedBack)
-            emit_.fstp_m80(Mem::Cell(resultCell(p)));
+            emit_.fstp_m80(Mem::Cell(record_.Params[p].Address));
         else
             emit_.fstp_st(0);
     }
-    for (int32_t k = 0; k < r.fedBack; ++k)
-        CopyCell(resultCell(k), static_cast<uint32_t>(kRealWidth * k));
+    for (int32_t k = 0; k < r.fedBack; ++k) {
+        if (r.slot[k] >= 0)
+            CopyCell(record_.Params[k].Address, resultCell(k));
+        else
+            CopyCell(resultCell(k), record_.Params[k].Address);
+    }
     return true;
 }
 

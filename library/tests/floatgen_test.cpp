@@ -156,7 +156,8 @@ TEST(FloatBytes, X64LoopTailCopiesEightPlusTwoBytes) {
 // The execution copy of the default formula: the four parameters in registers (tx deepest, y
 // on top), loaded once; FLD ST(i) for reads, "ty *" as FMUL ST(0),ST(i); result 1 replaces ty at
 // once, result 0 waits in a register for the end of the iteration, as tx is still read; the
-// constant 2 is the record's inline constant; after the loop the values go to their cells.
+// constant 2 is the record's inline constant; after the loop the values go to their cells, the
+// fed-back ones with 80-bit stores into the parameters' cells and from there into the results'.
 TEST(FloatBytes, ExecutionCopyOfTheDefaultFractalKeepsItsValuesInRegisters) {
     const QUOB_FunctionRecord record = DefaultFractalRecord();
     quob::TScanner scanner(kDefaultBody);
@@ -170,12 +171,11 @@ TEST(FloatBytes, ExecutionCopyOfTheDefaultFractalKeepsItsValuesInRegisters) {
         "D9C1D9C3D8C8D9C5D8C8DEE1DEC1"  // x ty sqr tx sqr - +
         "D9C1D90569000000D9C6D8CE"      // y 2 tx, ty * fused
         "DEC9DEC1DDDCDDDC";             // * + ret, then result 0
-    const std::string stores =
-        "DDD8DDD8DB3D32000000DB3D28000000"
-        "8B0D28000000890D000000008B0D2C000000890D04000000"
-        "0FB70D3000000066890D08000000"
-        "8B0D32000000890D0A0000008B0D36000000890D0E000000"
-        "0FB70D3A00000066890D12000000";
+    const std::string stores = "DDD8DDD8DB3D0A000000DB3D00000000"
+                               "8B0D00000000890D280000008B0D04000000890D2C000000"
+                               "0FB70D0800000066890D30000000"
+                               "8B0D0A000000890D320000008B0D0E000000890D36000000"
+                               "0FB70D1200000066890D3A000000";
     EXPECT_EQ(quob::test::Hex(copy.Code(), size_t(copy.Length())),
               loads + body + "4A75DB" + stores);
     // The variant tests the fault flags after each iteration: FNSTSW AX, TEST AL,0Fh, JNZ out.
