@@ -4,10 +4,12 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <new>
 
 #include "errors.h"
 #include "functions.h"
 #include "ibuffer.h"
+#include "platform.h"
 
 namespace quob {
 namespace {
@@ -15,13 +17,9 @@ namespace {
 TFillerState gFiller;
 bool gUseFractalVariant = true;
 
-// Extended precision, rounding to nearest even, every exception masked.
-constexpr uint16_t kPixelControlWord = 0x033F;
 // Status flags that make a sample fault: invalid operation, denormal operand, zero divide,
 // overflow (underflow and precision do not count).
 constexpr uint16_t kFaultFlags = 0x000F;
-// Every flag that FNCLEX clears: the six exception flags, stack fault, error summary, busy.
-constexpr uint16_t kStatusFlags = 0x80FF;
 
 constexpr int32_t kTextCapacity = 4096;  // name, blank, formula text, NUL
 
@@ -49,13 +47,11 @@ char NextLetter(char installed) {
     return installed < 'z' ? static_cast<char>(installed + 1) : 'y';
 }
 
-uint8_t *Cell(void *address) { return static_cast<uint8_t *>(address); }
-
 // True when the fractal function carries no value from one sample to the next: it feeds back
 // nothing but parameters 0 and 1, "x" and "y", which every sample rewrites.
 bool Independent(const TCompiledFormula &d) {
     for (int32_t k = 2 * kRealWidth; k < d.fedBackBytes; k += kRealWidth) {
-        const uint8_t *cell = d.fedBack + k;
+        const auto cell = static_cast<uint32_t>(k);
         if (cell != d.x && cell != d.y) return false;
     }
     return true;
@@ -63,8 +59,13 @@ bool Independent(const TCompiledFormula &d) {
 
 // The early-leaving variant leaves the cells as they were at the fault, not at the end of the
 // block: only a function whose samples are independent may run it.
-const void *FractalEntry(const TCompiledFormula &d) {
-    return gUseFractalVariant && Independent(d) ? FillerEntry(d.handle) : d.exactEntry;
+bool LeavesOnFault(const TCompiledFormula &d) { return gUseFractalVariant && Independent(d); }
+
+// The block offset of the first parameter of a record named name, or -1.
+int64_t ParamOffset(const QUOB_FunctionRecord &r, const char *name) {
+    for (int32_t p = 0; p < r.ParamCount; ++p)
+        if (std::strcmp(r.Params[p].Name, name) == 0) return r.Params[p].Address - r.Block;
+    return -1;
 }
 
 // Compiles one formula under "D?" or "C?" and resolves its cells; on success replaces the
@@ -95,40 +96,37 @@ bool CompileFormula(TCompiledFormula &installed, char prefix, const char *formul
     const int32_t handle = CreateFunction(text, request);
     if (handle == 0) return false;
 
+    const QUOB_FunctionRecord &r = *FunctionRecord(handle);
     TCompiledFormula next;
     next.handle = handle;
     next.letter = letter;
-    next.exactEntry = ExecutionEntry(handle);
-    next.x = Cell(AccessParamByName(handle, "x"));
-    next.y = Cell(AccessParamByName(handle, "y"));
-    bool complete = next.exactEntry && next.x && next.y;
+    next.function = CompiledFunction(handle);
+    const int64_t x = ParamOffset(r, "x");
+    const int64_t y = ParamOffset(r, "y");
+    bool complete = x >= 0 && y >= 0;
+    next.x = static_cast<uint32_t>(x);
+    next.y = static_cast<uint32_t>(y);
     if (fractal) {
-        next.cells[0] = Cell(AccessParam(handle, 0));
-        next.cells[1] = Cell(AccessParam(handle, 1));
-        complete = complete && next.cells[0] && next.cells[1];
-        QUOB_FunctionRecord record;
-        if (complete && GetFunction(handle, &record)) {
-            next.fedBack = next.cells[0];
-            next.fedBackBytes = kRealWidth * std::min(record.ParamCount, record.ResultCount);
-        }
+        complete = complete && r.ParamCount >= 2;
+        next.cells[0] = r.Params[0].Address - r.Block;
+        next.cells[1] = r.Params[1].Address - r.Block;
+        next.fedBackBytes = kRealWidth * std::min(r.ParamCount, r.ResultCount);
+        next.leavesOnFault = LeavesOnFault(next);
     } else {
-        for (int32_t k = 0; k < 3; ++k) {
-            next.cells[k] = Cell(AccessResult(handle, k));
-            complete = complete && next.cells[k];
-        }
+        complete = complete && r.ResultCount >= 3;
+        for (int32_t k = 0; k < 3; ++k) next.cells[k] = r.Results[k].Address - r.Block;
     }
     if (!complete) {
-        DeleteFunction(handle);
+        ReleaseFunction(handle);
         return false;
     }
-    next.entry = fractal ? FractalEntry(next) : next.exactEntry;
-    if (installed.handle != 0) DeleteFunction(installed.handle);
+    if (installed.handle != 0) ReleaseFunction(installed.handle);
     installed = next;
     return true;
 }
 
 void Forget(TCompiledFormula &formula) {
-    if (formula.handle != 0) DeleteFunction(formula.handle);
+    if (formula.handle != 0) ReleaseFunction(formula.handle);
     formula = TCompiledFormula{};
 }
 
@@ -185,26 +183,29 @@ uint16_t RunBlock(const void *entry) {
     return Status() & kFaultFlags;
 }
 
-// Steps 2 to 13 of a sample through fractal function d and colour function c, under the pixel
-// routine's control word.
-uint32_t Sample(const TFillerState &f, const TCompiledFormula &d, const TCompiledFormula &c,
-                int32_t x, int32_t y) {
+// Steps 2 to 13 of a sample through the functions of the fractal and the colour formula (the
+// installed ones or their copies), under the pixel routine's control word.
+uint32_t Sample(const TFillerState &f, const TCompiledFunction &fractal,
+                const TCompiledFunction &color, int32_t x, int32_t y) {
+    const TCompiledFormula &d = f.fractal;
+    const TCompiledFormula &c = f.color;
     const long double step = f.step;
     const long double re =
         static_cast<long double>(int64_t{x} - (f.width >> 1)) * step + f.centerRe;
     const long double im =
         f.centerIm - static_cast<long double>(int64_t{y} - (f.height >> 1)) * step;
-    StoreCell(d.x, re);
-    StoreCell(d.y, im);
-    StoreCell(d.cells[0], f.recursionInit == 0 ? re : 0.0L);
-    StoreCell(d.cells[1], f.recursionInit == 0 ? im : 0.0L);
+    uint8_t *const iterate[2] = {fractal.Cell(d.cells[0]), fractal.Cell(d.cells[1])};
+    StoreCell(fractal.Cell(d.x), re);
+    StoreCell(fractal.Cell(d.y), im);
+    StoreCell(iterate[0], f.recursionInit == 0 ? re : 0.0L);
+    StoreCell(iterate[1], f.recursionInit == 0 ? im : 0.0L);
 
+    // The early-leaving variant stops at the first fault flag, after which only the flag counts.
+    const void *entry = d.leavesOnFault ? fractal.FillerEntry() : fractal.Entry();
     float previous = 0;
     for (int32_t passes = f.iterationsLimit;;) {
-        // The early-leaving variant stops at the first fault flag, after which only the flag
-        // counts.
-        if (RunBlock(d.entry) != 0) return static_cast<uint32_t>(f.escapeColor);
-        const long double m = std::fabs(LoadCell(d.cells[0])) + std::fabs(LoadCell(d.cells[1]));
+        if (RunBlock(entry) != 0) return static_cast<uint32_t>(f.escapeColor);
+        const long double m = std::fabs(LoadCell(iterate[0])) + std::fabs(LoadCell(iterate[1]));
         if (m > f.maxModule) {
             if (f.escapeTakesColor != 0) return static_cast<uint32_t>(f.escapeColor);
             break;
@@ -213,60 +214,26 @@ uint32_t Sample(const TFillerState &f, const TCompiledFormula &d, const TCompile
         previous = static_cast<float>(m);
         if (--passes == 0) break;
     }
-    StoreCell(c.x, LoadCell(d.cells[0]));
-    StoreCell(c.y, LoadCell(d.cells[1]));
-    quob_call_generated(c.entry);
-    return Channel(c.cells[0]) << 16 | Channel(c.cells[1]) << 8 | Channel(c.cells[2]);
+    StoreCell(color.Cell(c.x), LoadCell(iterate[0]));
+    StoreCell(color.Cell(c.y), LoadCell(iterate[1]));
+    quob_call_generated(color.Entry());
+    return Channel(color.Cell(c.cells[0])) << 16 | Channel(color.Cell(c.cells[1])) << 8 |
+           Channel(color.Cell(c.cells[2]));
 }
 
 }  // namespace
-
-uint16_t EnterPixelEnvironment() {
-    uint16_t callerControl;
-    asm volatile("fnstcw %0" : "=m"(callerControl)::"memory");
-    asm volatile("fldcw %0" ::"m"(kPixelControlWord) : "memory");
-    return callerControl;
-}
-
-void LeavePixelEnvironment(uint16_t callerControl, uint32_t colour) {
-    // The colour is an input so that all of the sample's arithmetic precedes the flags' test.
-    uint16_t status;
-    asm volatile("fnstsw %0" : "=m"(status) : "r"(colour) : "memory");
-    if (status & kStatusFlags) asm volatile("fnclex" ::: "memory");
-    asm volatile("fldcw %0" ::"m"(callerControl) : "memory");
-}
 
 uint32_t FillerSample(int32_t x, int32_t y) {
     // A buffer may still hold the routine of a deleted filler: it draws black then.
     if (gFiller.fractal.handle == 0 || gFiller.color.handle == 0) return 0;
-    return Sample(gFiller, gFiller.fractal, gFiller.color, x, y);
+    return Sample(gFiller, *gFiller.fractal.function, *gFiller.color.function, x, y);
 }
-
-namespace {
-
-// The installed function's counterpart in its clone: the same entry kind and cells.
-TCompiledFormula Translated(const TCompiledFormula &installed, const TFunctionClone &clone) {
-    auto moved = [&](uint8_t *cell) {
-        return cell ? static_cast<uint8_t *>(clone.Translate(cell)) : nullptr;
-    };
-    TCompiledFormula copy = installed;
-    copy.exactEntry = clone.copy;
-    copy.entry = installed.entry == installed.exactEntry ? clone.copy : clone.FillerEntry();
-    copy.x = moved(installed.x);
-    copy.y = moved(installed.y);
-    for (uint8_t *&cell : copy.cells) cell = moved(cell);
-    copy.fedBack = moved(installed.fedBack);
-    return copy;
-}
-
-}  // namespace
 
 const TFillerState &FillerState() { return gFiller; }
 
 void UseFractalVariant(bool on) {
     gUseFractalVariant = on;
-    TCompiledFormula &d = gFiller.fractal;
-    if (d.handle != 0) d.entry = FractalEntry(d);
+    gFiller.fractal.leavesOnFault = LeavesOnFault(gFiller.fractal);
 }
 
 void FillerUnload() {
@@ -278,26 +245,31 @@ void FillerUnload() {
 
 bool SamplesAreIndependent() { return Independent(gFiller.fractal); }
 
-TPixelCopy::~TPixelCopy() {
-    ReleaseClone(fractalClone_);
-    ReleaseClone(colorClone_);
+QUOB_PixelRoutine BindFiller(int32_t filler, int32_t width, int32_t height) {
+    if (filler == 0 || !gFiller.exists) return nullptr;
+    StopAllFills();  // the running fill reads these fields
+    gFiller.width = width;
+    gFiller.height = height;
+    RecomputeStep();
+    return quob_pixel_routine;
 }
 
 bool TPixelCopy::Make() {
-    const TCompiledFormula &d = gFiller.fractal;
-    const TCompiledFormula &c = gFiller.color;
-    if (d.handle == 0 || c.handle == 0 || !CloneFunction(d.handle, fractalClone_)) return false;
-    if (!CloneFunction(c.handle, colorClone_)) {
-        ReleaseClone(fractalClone_);
-        return false;
+    if (gFiller.fractal.handle == 0 || gFiller.color.handle == 0) return false;
+    try {
+        fractal_ = gFiller.fractal.function->Clone();
+        color_ = gFiller.color.function->Clone();
+    } catch (const std::bad_alloc &) {
+        // No memory for a copy: the fill runs in fewer threads.
     }
-    fractal_ = Translated(d, fractalClone_);
-    color_ = Translated(c, colorClone_);
-    return true;
+    if (fractal_ && color_) return true;
+    fractal_.reset();
+    color_.reset();
+    return false;
 }
 
 uint32_t TPixelCopy::Sample(int32_t x, int32_t y) const {
-    return quob::Sample(gFiller, fractal_, color_, x, y);
+    return quob::Sample(gFiller, *fractal_, *color_, x, y);
 }
 
 }  // namespace quob
@@ -305,9 +277,10 @@ uint32_t TPixelCopy::Sample(int32_t x, int32_t y) const {
 using quob::gFiller;
 
 extern "C" uint32_t quob_pixel_routine(int32_t x, int32_t y) {
-    const uint16_t callerControl = quob::EnterPixelEnvironment();
+    using quob::platform::TX87Control;
+    const TX87Control control(quob::kPixelControlWord, TX87Control::kControlWord);
     const uint32_t colour = quob::FillerSample(x, y);
-    quob::LeavePixelEnvironment(callerControl, colour);
+    quob::platform::ComputedBefore(colour);
     return colour;
 }
 

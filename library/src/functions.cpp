@@ -16,42 +16,111 @@
 #include "scanner.h"
 
 namespace quob {
+
+// ---- TExecutableCode -----------------------------------------------------------------------
+
 namespace {
 
-// One slot of the table: the exported record plus what the library keeps beside it.
+std::vector<uint16_t> RelocationsOf(const TCodeBuffer &code) {
+    std::vector<uint16_t> positions(static_cast<std::size_t>(code.RelocationCount()));
+    for (int32_t i = 0; i < code.RelocationCount(); ++i)
+        positions[static_cast<std::size_t>(i)] = static_cast<uint16_t>(code.Relocation(i));
+    return positions;
+}
+
+}  // namespace
+
+TExecutableCode::TExecutableCode(const TCodeBuffer &code)
+    : TExecutableCode(code.Code(), static_cast<uint32_t>(code.Length()), RelocationsOf(code)) {}
+
+TExecutableCode::TExecutableCode(const uint8_t *code, uint32_t length,
+                                 std::vector<uint16_t> relocations)
+    : code_(platform::CreateExecutionCopy(code, length)),
+      length_(code_ ? length : 0),
+      relocations_(std::move(relocations)) {}
+
+TExecutableCode &TExecutableCode::operator=(TExecutableCode &&other) noexcept {
+    std::swap(code_, other.code_);
+    std::swap(length_, other.length_);
+    std::swap(relocations_, other.relocations_);
+    return *this;
+}
+
+TExecutableCode::~TExecutableCode() { platform::FreeExecutionCopy(code_, length_); }
+
+TExecutableCode TExecutableCode::Moved(uint32_t from, uint32_t to) const {
+    uint8_t bytes[TCodeBuffer::kCapacity];
+    std::memcpy(bytes, code_, length_);
+    for (const uint16_t at : relocations_) {
+        uint32_t field;
+        std::memcpy(&field, bytes + at, 4);
+        field = field - from + to;
+        std::memcpy(bytes + at, &field, 4);
+    }
+    return TExecutableCode(bytes, length_, relocations_);
+}
+
+// ---- TCompiledFunction ---------------------------------------------------------------------
+
+TCompiledFunction::TCompiledFunction(FunctionKind kind, uint32_t blockSize)
+    : kind_(kind), blockSize_(blockSize) {}
+
+TCompiledFunction::~TCompiledFunction() { ReleaseBlock(); }
+
+bool TCompiledFunction::ReleaseBlock() {
+    if (base_ != 0 && !platform::FreeLowBlock(Cell(0), blockSize_)) return false;
+    base_ = 0;
+    return true;
+}
+
+std::unique_ptr<TCompiledFunction> TCompiledFunction::Place(FunctionKind kind, uint32_t dataSize,
+                                                            TCodeBuffer &record, TCodeBuffer *copy,
+                                                            TCodeBuffer *variant) {
+    const uint32_t blockSize = dataSize + static_cast<uint32_t>(record.Length());
+    std::unique_ptr<TCompiledFunction> function(new TCompiledFunction(kind, blockSize));
+    void *block = platform::AllocateLowBlock(blockSize);
+    if (!block) return nullptr;
+    function->base_ = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(block));
+    // Every buffer addresses the same cells and constants of the block.
+    record.Relocate(function->base_);
+    record.CopyOut(block, static_cast<int32_t>(dataSize));
+    if (copy) copy->Relocate(function->base_);
+    function->copy_ = TExecutableCode(copy ? *copy : record);
+    if (!function->copy_) return nullptr;
+    if (variant) {
+        variant->Relocate(function->base_);
+        function->variant_ = TExecutableCode(*variant);
+        if (!function->variant_) return nullptr;
+    }
+    return function;
+}
+
+std::unique_ptr<TCompiledFunction> TCompiledFunction::Clone() const {
+    std::unique_ptr<TCompiledFunction> clone(new TCompiledFunction(kind_, blockSize_));
+    void *block = platform::AllocateLowBlock(blockSize_);
+    if (!block) return nullptr;
+    clone->base_ = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(block));
+    std::memcpy(block, Cell(0), blockSize_);
+    clone->copy_ = copy_.Moved(base_, clone->base_);
+    if (!clone->copy_) return nullptr;
+    if (variant_) {
+        clone->variant_ = variant_.Moved(base_, clone->base_);
+        if (!clone->variant_) return nullptr;
+    }
+    return clone;
+}
+
+// ---- the function table and the driver -----------------------------------------------------
+
+namespace {
+
+// One slot of the table: the exported record and the function it describes. The table is a
+// plain array (the library's unload step runs after the static destructors), so the slot owns
+// its function through a plain pointer.
 struct TFunctionSlot {
     QUOB_FunctionRecord record;
-    FunctionKind kind;
-    void *copy;           // the execution copy of the code
-    void *variant;        // the filler's early-leaving variant, or nullptr
-    uint32_t codeLength;  // length of the execution copy
-    uint32_t variantLength;
-    // Positions of the address fields in the code and in the variant, for cloning.
-    uint16_t relocations[TCodeBuffer::kMaxRelocations];
-    uint16_t variantRelocations[TCodeBuffer::kMaxRelocations];
-    int32_t relocationCount;
-    int32_t variantRelocationCount;
+    TCompiledFunction *function;
 };
-
-void KeepRelocations(const TCodeBuffer &code, uint16_t *positions, int32_t &count) {
-    count = code.RelocationCount();
-    for (int32_t i = 0; i < count; ++i) positions[i] = static_cast<uint16_t>(code.Relocation(i));
-}
-
-// A read-and-execute copy of code whose address fields point into the block at from, with
-// those fields moved to the block at to.
-void *Rebased(const void *code, uint32_t length, const uint16_t *positions, int32_t count,
-              uint32_t from, uint32_t to) {
-    uint8_t bytes[TCodeBuffer::kCapacity];
-    std::memcpy(bytes, code, length);
-    for (int32_t i = 0; i < count; ++i) {
-        uint32_t field;
-        std::memcpy(&field, bytes + positions[i], 4);
-        field = field - from + to;
-        std::memcpy(bytes + positions[i], &field, 4);
-    }
-    return platform::CreateExecutionCopy(bytes, length);
-}
 
 TFunctionSlot slots[kFunctionSlots];  // zero-filled at load: every slot free
 
@@ -62,12 +131,6 @@ TFunctionSlot *Slot(int32_t handle) {
 }
 
 void *Address(uint32_t address) { return reinterpret_cast<void *>(uintptr_t{address}); }
-
-void ReleaseSlotCode(TFunctionSlot &slot) {
-    platform::FreeExecutionCopy(slot.copy, slot.codeLength);
-    platform::FreeExecutionCopy(slot.variant, slot.variantLength);
-    slot.copy = slot.variant = nullptr;
-}
 
 // The code of one compilation: the record's, and the execution copy and the filler's variant
 // where the back end translates the body into them (else the record's code runs, and there is
@@ -180,38 +243,17 @@ int32_t Compile(const char *definition, const CompileRequest &request) {
     }
     record.ResultCount = results;
     const uint32_t dataSize = static_cast<uint32_t>((params + results) * width);
-    const uint32_t blockSize = dataSize + static_cast<uint32_t>(code->record.Length());
-
-    void *block = platform::AllocateLowBlock(blockSize);
-    if (!block) return fail(QUOB_ERR_OUT_OF_RESOURCES);
-    const auto base = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(block));
-    // Every buffer addresses the same cells and constants of the block.
-    code->record.Relocate(base);
-    code->record.CopyOut(block, static_cast<int32_t>(dataSize));
-    const TCodeBuffer &copy = code->copy ? *code->copy : code->record;
-    if (code->copy) code->copy->Relocate(base);
-    KeepRelocations(copy, slot.relocations, slot.relocationCount);
-    slot.codeLength = static_cast<uint32_t>(copy.Length());
-    slot.copy = platform::CreateExecutionCopy(copy.Code(), slot.codeLength);
-    slot.variantRelocationCount = 0;
-    if (code->variant) {
-        KeepRelocations(*code->variant, slot.variantRelocations, slot.variantRelocationCount);
-        code->variant->Relocate(base);
-        slot.variantLength = static_cast<uint32_t>(code->variant->Length());
-        slot.variant = platform::CreateExecutionCopy(code->variant->Code(), slot.variantLength);
-    }
-    if (!slot.copy || (code->variant && !slot.variant)) {
-        ReleaseSlotCode(slot);
-        platform::FreeLowBlock(block, blockSize);
-        return fail(QUOB_ERR_OUT_OF_RESOURCES);
-    }
+    std::unique_ptr<TCompiledFunction> function = TCompiledFunction::Place(
+        request.kind, dataSize, code->record, code->copy.get(), code->variant.get());
+    if (!function) return fail(QUOB_ERR_OUT_OF_RESOURCES);
+    const uint32_t base = function->Base();
 
     for (int32_t p = 0; p < params; ++p) record.Params[p].Address += base;
     for (int32_t k = 0; k < results; ++k) record.Results[k].Address += base;
     record.Entry = base + dataSize;
-    record.BlockSize = blockSize;
+    record.BlockSize = function->BlockSize();
     record.Block = base;  // the slot is in use from here on
-    slot.kind = request.kind;
+    slot.function = function.release();
     RecordError(QUOB_OK);
     return handle;
 }
@@ -234,58 +276,30 @@ int32_t CreateFunction(const char *definition, const CompileRequest &request) {
     }
 }
 
-void *ExecutionEntry(int32_t handle) {
+const TCompiledFunction *CompiledFunction(int32_t handle) {
     const TFunctionSlot *slot = Slot(handle);
-    return slot ? slot->copy : nullptr;
+    return slot ? slot->function : nullptr;
 }
 
-void *FillerEntry(int32_t handle) {
+const QUOB_FunctionRecord *FunctionRecord(int32_t handle) {
     const TFunctionSlot *slot = Slot(handle);
-    if (!slot) return nullptr;
-    return slot->variant ? slot->variant : slot->copy;
+    return slot ? &slot->record : nullptr;
 }
 
-bool CloneFunction(int32_t handle, TFunctionClone &clone) {
-    const TFunctionSlot *slot = Slot(handle);
-    if (!slot) return false;
-    const QUOB_FunctionRecord &r = slot->record;
-    void *block = platform::AllocateLowBlock(r.BlockSize);
-    if (!block) return false;
-    TFunctionClone c;
-    c.base = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(block));
-    c.blockSize = r.BlockSize;
-    c.originalBase = r.Block;
-    std::memcpy(block, Address(r.Block), r.BlockSize);
-    c.codeLength = slot->codeLength;
-    c.copy = Rebased(slot->copy, c.codeLength, slot->relocations, slot->relocationCount,
-                     c.originalBase, c.base);
-    bool complete = c.copy != nullptr;
-    if (slot->variant) {
-        c.variantLength = slot->variantLength;
-        c.variant = Rebased(slot->variant, c.variantLength, slot->variantRelocations,
-                            slot->variantRelocationCount, c.originalBase, c.base);
-        complete = complete && c.variant != nullptr;
-    }
-    if (!complete) {
-        ReleaseClone(c);
-        return false;
-    }
-    clone = c;
+bool ReleaseFunction(int32_t handle) {
+    TFunctionSlot *slot = Slot(handle);
+    if (!slot || !slot->function->ReleaseBlock()) return false;
+    delete slot->function;
+    slot->function = nullptr;
+    slot->record.Block = 0;
+    slot->record.BlockSize = 0;
     return true;
-}
-
-void ReleaseClone(TFunctionClone &clone) {
-    platform::FreeExecutionCopy(clone.copy, clone.codeLength);
-    platform::FreeExecutionCopy(clone.variant, clone.variantLength);
-    if (clone.base) platform::FreeLowBlock(Address(clone.base), clone.blockSize);
-    clone = TFunctionClone{};
 }
 
 void ReleaseAllFunctions() {
     for (TFunctionSlot &slot : slots) {
-        if (slot.record.Block == 0) continue;
-        ReleaseSlotCode(slot);
-        platform::FreeLowBlock(Address(slot.record.Block), slot.record.BlockSize);
+        delete slot.function;
+        slot.function = nullptr;
     }
 }
 
@@ -298,25 +312,20 @@ namespace {
 // Runs generated code under the library's own x87 environment: extended precision, rounding to
 // nearest, every exception masked, so that no floating-point fault can trap. The caller's
 // environment (control word, status flags, register tags) is restored afterwards.
-void RunGenerated(const TFunctionSlot &slot) {
-    struct X87Environment {
-        uint8_t bytes[28];
-    } saved;
+void RunGenerated(const TCompiledFunction &function) {
     constexpr uint16_t kControlWord = 0x037F;
-    __asm__ volatile("fnstenv %0" : "=m"(saved));
-    __asm__ volatile("fninit\n\tfldcw %0" : : "m"(kControlWord));
-    if (slot.kind == FunctionKind::Integer) {
+    const platform::TX87Control control(kControlWord, platform::TX87Control::kEnvironment);
+    if (function.Kind() == FunctionKind::Integer) {
         // Integer code keeps scratch values below the stack pointer, where a signal handler's
         // frame would land: no signal is delivered on this thread while it runs.
         sigset_t all, old;
         sigfillset(&all);
         pthread_sigmask(SIG_SETMASK, &all, &old);
-        quob_call_generated(slot.copy);
+        quob_call_generated(function.Entry());
         pthread_sigmask(SIG_SETMASK, &old, nullptr);
     } else {
-        quob_call_generated(slot.copy);
+        quob_call_generated(function.Entry());
     }
-    __asm__ volatile("fldenv %0" : : "m"(saved));
 }
 
 }  // namespace
@@ -336,20 +345,12 @@ QUOB_API int32_t QUOB_CALL CreateRecursiveFunction(const char *definition, int32
     return CreateFunction(definition, {FunctionKind::Recursive, blockLength, false});
 }
 
-QUOB_API int32_t QUOB_CALL DeleteFunction(int32_t handle) {
-    TFunctionSlot *slot = Slot(handle);
-    if (!slot) return 0;
-    if (!platform::FreeLowBlock(Address(slot->record.Block), slot->record.BlockSize)) return 0;
-    ReleaseSlotCode(*slot);
-    slot->record.Block = 0;
-    slot->record.BlockSize = 0;
-    return 1;
-}
+QUOB_API int32_t QUOB_CALL DeleteFunction(int32_t handle) { return ReleaseFunction(handle); }
 
 QUOB_API void *QUOB_CALL LaunchFunction(int32_t handle) {
     const TFunctionSlot *slot = Slot(handle);
     if (!slot) return nullptr;
-    RunGenerated(*slot);
+    RunGenerated(*slot->function);
     return Address(slot->record.Results[0].Address);
 }
 

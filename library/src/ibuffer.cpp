@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "filler.h"
+#include "platform.h"
 #include "rendering.h"
 
 namespace quob {
@@ -16,9 +17,6 @@ namespace {
 // A plain pointer: the library's unload step runs after the static destructors, so the table
 // must not be an object with a destructor of its own.
 TIB_Stack *gBuffers = nullptr;
-
-// The filler's Width and Height, set to a buffer's size when it selects the filler.
-constexpr uint8_t kSizeChanged[QUOB_FP_FIELD_COUNT] = {0, 0, 0, 1, 1};
 
 int32_t gFillThreads = 0;  // 0: one per processor core
 
@@ -123,11 +121,10 @@ TFill::TFill(int32_t mode, const FillJob &job, int32_t parts)
 
 void TFill::Run(int32_t part, TWorker *worker) {
     if (job_.pixelRoutine == nullptr) return;
-    const uint16_t callerControl = EnterPixelEnvironment();
+    const platform::TX87Control control(kPixelControlWord, platform::TX87Control::kControlWord);
     if (mode_ == QUOB_MSG_FILL) Plain(samplers_[part], worker);
     if (mode_ == QUOB_MSG_FILL_SMOOTH) Smooth(samplers_[part], worker);
     // Modes 12 and 16 are reserved and draw nothing.
-    LeavePixelEnvironment(callerControl);
 }
 
 // Mode 4: rows top to bottom, each from the right edge to the left.
@@ -285,14 +282,10 @@ int32_t TImageBuffer::SelectFiller(int32_t filler) {
         pixelRoutine_ = nullptr;
         return 1;
     }
-    QUOB_FillerParams size{};
-    size.Width = width_;
-    size.Height = height_;
-    QUOB_UpdateFiller(filler, &size, kSizeChanged);
-    QUOB_FillerParams identity{};
-    if (!QUOB_GetFiller(filler, &identity)) return 0;
+    const QUOB_PixelRoutine routine = BindFiller(filler, width_, height_);
+    if (routine == nullptr) return 0;
     filler_ = filler;
-    pixelRoutine_ = identity.PixelRoutine;
+    pixelRoutine_ = routine;
     return 1;
 }
 

@@ -171,11 +171,12 @@ TEST(FloatBytes, ExecutionCopyOfTheDefaultFractalKeepsItsValuesInRegisters) {
         "D9C1D9C3D8C8D9C5D8C8DEE1DEC1"  // x ty sqr tx sqr - +
         "D9C1D90569000000D9C6D8CE"      // y 2 tx, ty * fused
         "DEC9DEC1DDDCDDDC";             // * + ret, then result 0
-    const std::string stores = "DDD8DDD8DB3D0A000000DB3D00000000"
-                               "8B0D00000000890D280000008B0D04000000890D2C000000"
-                               "0FB70D0800000066890D30000000"
-                               "8B0D0A000000890D320000008B0D0E000000890D36000000"
-                               "0FB70D1200000066890D3A000000";
+    const std::string stores =
+        "DDD8DDD8DB3D0A000000DB3D00000000"
+        "8B0D00000000890D280000008B0D04000000890D2C000000"
+        "0FB70D0800000066890D30000000"
+        "8B0D0A000000890D320000008B0D0E000000890D36000000"
+        "0FB70D1200000066890D3A000000";
     EXPECT_EQ(quob::test::Hex(copy.Code(), size_t(copy.Length())),
               loads + body + "4A75DB" + stores);
     // The variant tests the fault flags after each iteration: FNSTSW AX, TEST AL,0Fh, JNZ out.
@@ -268,7 +269,8 @@ TEST(Recursive, FillerVariantLeavesAtTheFirstFault) {
     const int32_t h = quob::CreateFunction(text, {quob::FunctionKind::Recursive, 20, true});
     ASSERT_NE(h, 0);
     Function f(h);
-    ASSERT_NE(quob::FillerEntry(h), quob::ExecutionEntry(h));
+    const quob::TCompiledFunction &compiled = *quob::CompiledFunction(h);
+    ASSERT_NE(compiled.FillerEntry(), compiled.Entry());
     auto run = [&](const void *entry, ld start) {
         f.Param(0) = 0, f.Param(1) = start;
         __asm__ volatile("fnclex");
@@ -277,15 +279,15 @@ TEST(Recursive, FillerVariantLeavesAtTheFirstFault) {
     };
     // Squaring 1e300 overflows the extended range in the fifth iteration: the variant stops
     // right after it (the counter b shows how far it got); the execution copy runs all 20.
-    EXPECT_EQ(run(quob::FillerEntry(h), 1e300L), 5);
+    EXPECT_EQ(run(compiled.FillerEntry(), 1e300L), 5);
     EXPECT_TRUE(std::isinf(f.Param(1)));
-    EXPECT_EQ(run(quob::ExecutionEntry(h), 1e300L), 20);
+    EXPECT_EQ(run(compiled.Entry(), 1e300L), 20);
     // An infinity that raises no flag: the whole block.
-    EXPECT_EQ(run(quob::FillerEntry(h), INFINITY), 20);
+    EXPECT_EQ(run(compiled.FillerEntry(), INFINITY), 20);
     // With finite values both run the whole block and agree bit for bit.
     volatile long double squared = 1.0000001L;
     for (int i = 0; i < 20; ++i) squared = squared * squared;
-    for (const auto entry : {quob::FillerEntry(h), quob::ExecutionEntry(h)}) {
+    for (const auto entry : {compiled.FillerEntry(), compiled.Entry()}) {
         EXPECT_EQ(run(entry, 1.0000001L), 20);
         EXPECT_EQ(x87::Bits(f.Param(1)), x87::Bits(squared));
     }
@@ -387,8 +389,8 @@ TEST(ExecutionCopy, MatchesTheRecordsCodeBitForBit) {
         void *record = quob::platform::CreateExecutionCopy(
             reinterpret_cast<void *>(uintptr_t{r.Entry}), length);
         ASSERT_NE(record, nullptr);
-        const void *copy = quob::ExecutionEntry(f.handle);
-        const void *variant = quob::FillerEntry(f.handle);
+        const void *copy = quob::CompiledFunction(f.handle)->Entry();
+        const void *variant = quob::CompiledFunction(f.handle)->FillerEntry();
         translated += std::memcmp(copy, record, length) != 0;
         for (int trial = 0; trial < 3; ++trial) {
             std::vector<ld> params;
