@@ -72,30 +72,24 @@ TFloatHardware::TFloatHardware(const TFloatHardware &compiled, TCodeBuffer &code
       words_(compiled.words_),
       residence_(&residence) {}
 
-// The record's code fails with a code; an execution copy that does not fit fails silently, and
-// the function keeps the record's code.
-bool TFloatHardware::Fail(int32_t code) const {
-    if (!residence_) RecordError(code);
-    return false;
-}
-
-bool TFloatHardware::Need(int n) const {
-    return depth_ >= n || Fail(QUOB_ERR_NOT_ENOUGH_PARAMETERS);
+// Every failure abandons the compilation: the record's with the code, an execution copy silently
+// (the function then keeps the record's code).
+void TFloatHardware::Need(int n) const {
+    if (depth_ < n) throw TAbandon{QUOB_ERR_NOT_ENOUGH_PARAMETERS};
 }
 
 int32_t TFloatHardware::Base() const {
     return residence_ ? residence_->held + residence_->waitingCount : 0;
 }
 
-bool TFloatHardware::Push() {
-    if (Base() + depth_ >= kX87Registers) return Fail(QUOB_ERR_STACK_OVERFLOW);
+void TFloatHardware::Push() {
+    if (Base() + depth_ >= kX87Registers) throw TAbandon{QUOB_ERR_STACK_OVERFLOW};
     ++depth_;
-    return true;
 }
 
 // Room for n registers beyond the current depth, used and released within one keyword.
-bool TFloatHardware::Temporaries(int n) {
-    return Base() + depth_ + n <= kX87Registers || Fail(QUOB_ERR_STACK_OVERFLOW);
+void TFloatHardware::Temporaries(int n) const {
+    if (Base() + depth_ + n > kX87Registers) throw TAbandon{QUOB_ERR_STACK_OVERFLOW};
 }
 
 void TFloatHardware::Resolve() {
@@ -108,33 +102,33 @@ int32_t TFloatHardware::HeldPosition(int32_t p) const {
     return depth_ + r.waitingCount + r.held - 1 - r.slot[p];
 }
 
-bool TFloatHardware::Keyword(int keyword) {
+void TFloatHardware::Keyword(int keyword) {
     switch (keyword) {
         case kfAdd:
         case kfMul:
-            if (!Need(2)) return false;
+            Need(2);
             pendingExchange_ = false;  // commutative: the order does not matter
             keyword == kfAdd ? emit_.faddp() : emit_.fmulp();
             --depth_;
-            return true;
+            return;
         case kfSub:
         case kfDiv:
             // Top minus (divided by) second: with the pair exchanged, the plain form does it.
-            if (!Need(2)) return false;
+            Need(2);
             if (keyword == kfSub)
                 pendingExchange_ ? emit_.fsubp() : emit_.fsubrp();
             else
                 pendingExchange_ ? emit_.fdivp() : emit_.fdivrp();
             pendingExchange_ = false;
             --depth_;
-            return true;
+            return;
         case kfRem:
-            if (!Need(2)) return false;
+            Need(2);
             Resolve();
             emit_.fprem();
             emit_.fstp_st(1);
             --depth_;
-            return true;
+            return;
         case kfNeg:
         case kfAbs:
         case kfSqrt:
@@ -143,7 +137,7 @@ bool TFloatHardware::Keyword(int keyword) {
         case kfCos:
         case kf2Px:
         case kfInt:
-            if (!Need(1)) return false;
+            Need(1);
             Resolve();
             switch (keyword) {
                 case kfNeg:
@@ -171,38 +165,39 @@ bool TFloatHardware::Keyword(int keyword) {
                     emit_.frndint();
                     break;
             }
-            return true;
+            return;
         case kfScale:
-            if (!Need(2)) return false;
+            Need(2);
             Resolve();
             emit_.fscale();
-            return true;
+            return;
         case kfSinCos:
         case kfCopy:
-            if (!Need(1)) return false;
-            if (!Push()) return false;
+            Need(1);
+            Push();
             Resolve();
             keyword == kfSinCos ? emit_.fsincos() : emit_.fld_st(0);
-            return true;
+            return;
         case kfTan:
         case kfLog2:
-            if (!Need(1) || !Temporaries(1)) return false;
+            Need(1);
+            Temporaries(1);
             Resolve();
             keyword == kfTan ? emit_.fptan() : emit_.fxtract();
             emit_.ffree_st(0);  // drop FPTAN's 1.0, or FXTRACT's significand
             emit_.fincstp();
-            return true;
+            return;
         case kfPatan:
         case kfYxLog2X:
-            if (!Need(2)) return false;
+            Need(2);
             Resolve();
             keyword == kfPatan ? emit_.fpatan() : emit_.fyl2x();
             --depth_;
-            return true;
+            return;
         case kfSwap:
-            if (!Need(2)) return false;
+            Need(2);
             pendingExchange_ = !pendingExchange_;
-            return true;
+            return;
         case kfPi:
         case kfZero:
         case kfOne:
@@ -210,7 +205,7 @@ bool TFloatHardware::Keyword(int keyword) {
         case kfLog2E:
         case kfLog10Two:
         case kfLnTwo:
-            if (!Push()) return false;
+            Push();
             Resolve();
             switch (keyword) {
                 case kfPi:
@@ -235,18 +230,20 @@ bool TFloatHardware::Keyword(int keyword) {
                     emit_.fldln2();
                     break;
             }
-            return true;
+            return;
         case kfRet:
-            return Return();
+            Return();
+            return;
         case kfDel:
-            if (!Need(1)) return false;
+            Need(1);
             Resolve();
             emit_.ffree_st(0);
             emit_.fincstp();
             --depth_;
-            return true;
+            return;
         case kfExp:
-            if (!Need(1) || !Temporaries(2)) return false;
+            Need(1);
+            Temporaries(2);
             Resolve();
             emit_.fldl2e();
             emit_.fmulp();  // t = x * log2 e
@@ -261,13 +258,12 @@ bool TFloatHardware::Keyword(int keyword) {
             emit_.fld1();
             emit_.faddp();  // 2^f
             emit_.fmulp();  // 2^f * 2^n
-            return true;
+            return;
     }
-    return false;
 }
 
-bool TFloatHardware::Return() {
-    if (!Need(1)) return false;
+void TFloatHardware::Return() {
+    Need(1);
     Resolve();
     const int32_t k = results_;
     const Mem cell = Mem::Cell(static_cast<uint32_t>(kRealWidth * (record_.ParamCount + k)));
@@ -286,27 +282,25 @@ bool TFloatHardware::Return() {
     }
     ++results_;
     --depth_;
-    return true;
 }
 
-bool TFloatHardware::Param(int32_t p) {
+void TFloatHardware::Param(int32_t p) {
     if (residence_ && residence_->slot[p] >= 0) {
         const int32_t at = HeldPosition(p);
-        if (!Push()) return false;
+        Push();
         Resolve();
         emit_.fld_st(at);
-        return true;
+        return;
     }
-    if (!Push()) return false;
+    Push();
     Resolve();
     emit_.fld_m80(Mem::Cell(record_.Params[p].Address));
-    return true;
 }
 
 // A held parameter read as the operand of the operation right after it: the register form with
 // ST(0), the value below the parameter, as destination, and the parameter as source; the same
 // roles and the same result as the load followed by the popping form.
-bool TFloatHardware::FusedParam(int32_t p, int keyword) {
+void TFloatHardware::FusedParam(int32_t p, int keyword) {
     Resolve();
     const int32_t at = HeldPosition(p);
     switch (keyword) {
@@ -323,39 +317,41 @@ bool TFloatHardware::FusedParam(int32_t p, int keyword) {
             emit_.fdivr_st0_st(at);
             break;
     }
-    return true;
 }
 
-int32_t TFloatHardware::Word(std::size_t i) {
+std::size_t TFloatHardware::Word(std::size_t i) {
     const TBodyWord &w = words_[i];
     switch (w.kind) {
         case TBodyWord::kKeyword:
-            return Keyword(w.index) ? 1 : 0;
-        case TBodyWord::kParam: {
+            Keyword(w.index);
+            return 1;
+        case TBodyWord::kParam:
             if (residence_ && residence_->slot[w.index] >= 0 && depth_ >= 1 &&
                 i + 1 < words_.size()) {
                 const TBodyWord &next = words_[i + 1];
                 if (next.kind == TBodyWord::kKeyword &&
                     (next.index == kfAdd || next.index == kfMul || next.index == kfSub ||
-                     next.index == kfDiv))
-                    return FusedParam(w.index, next.index) ? 2 : 0;
+                     next.index == kfDiv)) {
+                    FusedParam(w.index, next.index);
+                    return 2;
+                }
             }
-            return Param(w.index) ? 1 : 0;
-        }
+            Param(w.index);
+            return 1;
         case TBodyWord::kLiteral:
             // The execution copy loads the record's inline constant where it lies.
-            if (!Push()) return 0;
+            Push();
             Resolve();
             w.extended ? emit_.fld_m80(Mem::Cell(w.at)) : emit_.fld_m32(Mem::Cell(w.at));
             return 1;
     }
-    return 0;
+    return 1;
 }
 
-bool TFloatHardware::Literal(TBodyWord &word, const char *token) {
+void TFloatHardware::Literal(TBodyWord &word, const char *token) {
     RealLiteral literal;
-    if (!ParseRealLiteral(token, literal)) return false;  // the driver records 10
-    if (!Push()) return false;
+    if (!ParseRealLiteral(token, literal)) throw TAbandon{0};  // the driver records 10
+    Push();
     Resolve();
     // The constant sits inline behind a short jump; its address is its position in the code
     // plus the code's start offset in the block.
@@ -374,7 +370,6 @@ bool TFloatHardware::Literal(TBodyWord &word, const char *token) {
     word.extended = literal.extended;
     word.at = codeStart_ + static_cast<uint32_t>(emit_.Position(value));
     literal.extended ? emit_.fld_m80(Mem::Cell(word.at)) : emit_.fld_m32(Mem::Cell(word.at));
-    return true;
 }
 
 int32_t TFloatHardware::CompileBody() {
@@ -395,20 +390,14 @@ int32_t TFloatHardware::CompileBody() {
         if (keyword >= 0 || param >= 0) {
             words_.push_back({keyword >= 0 ? TBodyWord::kKeyword : TBodyWord::kParam, false,
                               static_cast<int16_t>(keyword >= 0 ? keyword : param), 0});
-            if (!Word(words_.size() - 1)) return 0;
+            Word(words_.size() - 1);
             continue;
         }
         words_.push_back({TBodyWord::kLiteral, false, 0, 0});
-        if (!Literal(words_.back(), t)) return 0;
+        Literal(words_.back(), t);
     }
-    if (depth_ != 0) {
-        RecordError(QUOB_ERR_STACK_NOT_EMPTY);
-        return 0;
-    }
-    if (results_ == 0) {
-        RecordError(QUOB_ERR_INVALID_EXPRESSION);
-        return 0;
-    }
+    if (depth_ != 0) throw TAbandon{QUOB_ERR_STACK_NOT_EMPTY};
+    if (results_ == 0) throw TAbandon{QUOB_ERR_INVALID_EXPRESSION};
     return results_;
 }
 
@@ -417,12 +406,17 @@ int32_t TFloatHardware::CompileRecursive(int32_t blockLength) {
     emit_.mov_r_imm(EAX, static_cast<uint32_t>(blockLength));
     const TLabel loop = emit_.NewLabel();
     emit_.Bind(loop);
-    const int32_t results = CompileBody();
-    if (results < 1 || record_.ParamCount == 0) {
-        RecordError(record_.ParamCount == 0 ? QUOB_ERR_RECURSIVE_NO_PARAMETER
-                                            : QUOB_ERR_RECURSIVE_NO_RESULT);
-        return 0;
+    // A body that fails or stores nothing, and a function without parameters, have codes of
+    // their own.
+    const int32_t failure =
+        record_.ParamCount == 0 ? QUOB_ERR_RECURSIVE_NO_PARAMETER : QUOB_ERR_RECURSIVE_NO_RESULT;
+    int32_t results;
+    try {
+        results = CompileBody();
+    } catch (const TAbandon &) {
+        throw TAbandon{failure};
     }
+    if (record_.ParamCount == 0) throw TAbandon{failure};
     const int32_t fed = std::min(results, record_.ParamCount);
     const uint32_t resultsAt = static_cast<uint32_t>(kRealWidth * record_.ParamCount);
     if (emit_.target() == Target::IA32) {
@@ -466,17 +460,21 @@ bool TFloatHardware::CompileExecutionCopy(TCodeBuffer &code, bool leaveOnFault) 
         TCodeBuffer attempt;
         Residence residence{plan};
         if (blockLength_ > 0) residence.fedBack = std::min(results_, record_.ParamCount);
-        TFloatHardware copy(*this, attempt, residence);
-        if (copy.Translate(leaveOnFault) && !attempt.Overflowed()) {
-            code = attempt;
-            return true;
+        try {
+            TFloatHardware(*this, attempt, residence).Translate(leaveOnFault);
+            if (!attempt.Overflowed()) {
+                code = attempt;
+                return true;
+            }
+        } catch (const TAbandon &) {
+            // Not with this plan.
         }
         if (blockLength_ == 0) break;  // a real function holds its repeated parameters or nothing
     }
     return false;
 }
 
-bool TFloatHardware::Translate(bool leaveOnFault) {
+void TFloatHardware::Translate(bool leaveOnFault) {
     Residence &r = *residence_;
     const bool recursive = blockLength_ > 0;
     int32_t reads[kMaxParams] = {};
@@ -484,7 +482,7 @@ bool TFloatHardware::Translate(bool leaveOnFault) {
     for (std::size_t i = 0; i < words_.size(); ++i) {
         const TBodyWord &w = words_[i];
         if (w.kind == TBodyWord::kKeyword && (w.index == kfTan || w.index == kfSinCos))
-            return false;
+            throw TAbandon{0};
         if (w.kind == TBodyWord::kParam) {
             ++reads[w.index];
             r.lastRead[w.index] = static_cast<int32_t>(i);
@@ -496,7 +494,7 @@ bool TFloatHardware::Translate(bool leaveOnFault) {
             recursive ? reads[p] > 0 && (r.plan.holdConstants || p < r.fedBack) : reads[p] > 1;
         r.slot[p] = static_cast<int8_t>(hold ? r.held++ : -1);
     }
-    if (r.held > kX87Registers || (!recursive && r.held == 0)) return false;
+    if (r.held > kX87Registers || (!recursive && r.held == 0)) throw TAbandon{0};
     for (int32_t p = 0; p < record_.ParamCount; ++p)
         if (r.slot[p] >= 0) emit_.fld_m80(Mem::Cell(record_.Params[p].Address));
 
@@ -508,9 +506,7 @@ bool TFloatHardware::Translate(bool leaveOnFault) {
     }
     for (std::size_t i = 0; i < words_.size();) {
         r.word = i;
-        const int32_t taken = Word(i);
-        if (taken == 0) return false;
-        i += static_cast<std::size_t>(taken);
+        i += Word(i);
     }
     const auto resultCell = [&](int32_t k) {
         return static_cast<uint32_t>(kRealWidth * (record_.ParamCount + k));
@@ -522,7 +518,7 @@ bool TFloatHardware::Translate(bool leaveOnFault) {
             --r.waitingCount;
         }
         for (int32_t j = 0; j < r.storedCount; ++j) {
-            if (r.held >= kX87Registers) return false;
+            if (r.held >= kX87Registers) throw TAbandon{QUOB_ERR_STACK_OVERFLOW};
             const int32_t k = r.stored[j];
             emit_.fld_m80(Mem::Cell(resultCell(k)));
             emit_.fstp_st(r.held - r.slot[k]);
@@ -555,7 +551,6 @@ bool TFloatHardware::Translate(bool leaveOnFault) {
         else
             CopyCell(resultCell(k), record_.Params[k].Address);
     }
-    return true;
 }
 
 }  // namespace quob

@@ -20,8 +20,8 @@ class TFloatHardware {
   public:
     TFloatHardware(const BackEndInput &in, Target target);
 
-    // Compiles a real function's body; returns R, or 0 with a code recorded (or none, for an
-    // unrecognised word: the driver then records 10).
+    // Compiles a real function's body; returns R. A failure throws TAbandon with its code (or
+    // with none, for an unrecognised word: the driver then records 10).
     int32_t CompileBody();
 
     // Compiles a recursive function: the loop around the body, N iterations per call.
@@ -40,21 +40,20 @@ class TFloatHardware {
 
     TFloatHardware(const TFloatHardware &compiled, TCodeBuffer &code, Residence &residence);
 
-    bool Fail(int32_t code) const;
-    bool Need(int n) const;
+    void Need(int n) const;
     int32_t Base() const;  // registers below the language's stack
-    bool Push();
-    bool Temporaries(int n);
+    void Push();
+    void Temporaries(int n) const;
     void Resolve();
     // Compiles words_[i] (and, in the execution copy, an operation fused with it); returns the
-    // number of words taken, 0 on failure.
-    int32_t Word(std::size_t i);
-    bool Keyword(int keyword);
-    bool Param(int32_t p);
-    bool FusedParam(int32_t p, int keyword);
-    bool Literal(TBodyWord &word, const char *token);
-    bool Return();
-    bool Translate(bool leaveOnFault);
+    // number of words taken.
+    std::size_t Word(std::size_t i);
+    void Keyword(int keyword);
+    void Param(int32_t p);
+    void FusedParam(int32_t p, int keyword);
+    void Literal(TBodyWord &word, const char *token);
+    void Return();
+    void Translate(bool leaveOnFault);
     int32_t HeldPosition(int32_t p) const;  // ST(i) of a held parameter
     void CopyCell(uint32_t from, uint32_t to);
 

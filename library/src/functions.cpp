@@ -147,7 +147,7 @@ bool Finish(TCodeBuffer &code) {
     return !code.Overflowed();
 }
 
-// Runs the back end of the kind over the body; returns R (below 1 on failure).
+// Runs the back end of the kind over the body; returns R, or throws TAbandon.
 int32_t CompileBody(const char *definition, int32_t bodyPosition, const QUOB_FunctionRecord &record,
                     const CompileRequest &request, TCompiledCode &out) {
     TScanner scanner(definition);
@@ -159,7 +159,7 @@ int32_t CompileBody(const char *definition, int32_t bodyPosition, const QUOB_Fun
     const int32_t results = request.kind == FunctionKind::Real
                                 ? hardware.CompileBody()
                                 : hardware.CompileRecursive(request.blockLength);
-    if (results < 1 || results > kMaxResults) return results;
+    if (results > kMaxResults) return results;
     auto translated = [&](bool leaveOnFault) {
         auto code = std::make_unique<TCodeBuffer>();
         if (!hardware.CompileExecutionCopy(*code, leaveOnFault) || !Finish(*code)) code.reset();
@@ -173,7 +173,6 @@ int32_t CompileBody(const char *definition, int32_t bodyPosition, const QUOB_Fun
 int32_t Compile(const char *definition, const CompileRequest &request) {
     const KeywordSet keywords =
         request.kind == FunctionKind::Integer ? kIntKeywords : kFloatKeywords;
-    const uint32_t recordingsBefore = ErrorRecordings();
     auto fail = [](int32_t code) {
         RecordError(code);
         return 0;
@@ -226,15 +225,15 @@ int32_t Compile(const char *definition, const CompileRequest &request) {
     // Body: the back end works on a private copy of the record.
     auto code = std::make_unique<TCompiledCode>();
     const QUOB_FunctionRecord header = record;
-    const int32_t results = CompileBody(definition, tokens, header, request, *code);
-    const bool finished = Finish(code->record);
-    if (results > kMaxResults) return fail(QUOB_ERR_TOO_MANY_RESULTS);
-    if (results < 1) {
-        if (ErrorRecordings() == recordingsBefore) RecordError(QUOB_ERR_INVALID_EXPRESSION);
-        return 0;
+    int32_t results;
+    try {
+        results = CompileBody(definition, tokens, header, request, *code);
+    } catch (const TAbandon &failure) {
+        return fail(failure.code != 0 ? failure.code : QUOB_ERR_INVALID_EXPRESSION);
     }
+    if (results > kMaxResults) return fail(QUOB_ERR_TOO_MANY_RESULTS);
     // Code that did not fit the buffer is never run.
-    if (!finished) return fail(QUOB_ERR_OUT_OF_RESOURCES);
+    if (!Finish(code->record)) return fail(QUOB_ERR_OUT_OF_RESOURCES);
 
     for (int32_t k = 0; k < results; ++k) {
         record.Results[k].Name[0] = '\0';
@@ -265,13 +264,10 @@ int32_t CreateFunction(const char *definition, const CompileRequest &request) {
         RecordError(QUOB_ERR_NO_EXPRESSION);
         return 0;
     }
-    const uint32_t recordingsBefore = ErrorRecordings();
     try {
         return Compile(definition, request);
     } catch (const std::exception &) {
-        // An object of the compilation could not be created. A back end that failed to get a
-        // resource (a lookup table) has recorded code 9 itself.
-        if (ErrorRecordings() == recordingsBefore) RecordError(QUOB_ERR_OUT_OF_RESOURCES);
+        RecordError(QUOB_ERR_OUT_OF_RESOURCES);  // an object of the compilation could not be made
         return 0;
     }
 }

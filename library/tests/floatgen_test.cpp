@@ -8,6 +8,7 @@
 #include <string>
 
 #include "codebuffer.h"
+#include "errors.h"
 #include "int_support.h"
 #include "platform.h"
 #include "scanner.h"
@@ -30,9 +31,11 @@ std::string Emit(const std::string &body, Target target, int blockLength = 0) {
     quob::TScanner scanner(body.c_str());
     quob::TCodeBuffer code;
     quob::TFloatHardware hw({scanner, code, record}, target);
-    QUOB_SetLastError(0);
-    const int32_t r = blockLength ? hw.CompileRecursive(blockLength) : hw.CompileBody();
-    if (r < 1) return "fail:" + std::to_string(QUOB_GetLastError());
+    try {
+        blockLength ? hw.CompileRecursive(blockLength) : hw.CompileBody();
+    } catch (const quob::TAbandon &failure) {
+        return "fail:" + std::to_string(failure.code);
+    }
     return quob::test::Hex(code.Code(), size_t(code.Length()));
 }
 
