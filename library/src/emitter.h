@@ -2,15 +2,20 @@
 //
 // Back ends call these methods and never write opcode bytes themselves. Every encoding detail
 // lives here; the only difference between the targets, the form of a memory operand, is decided
-// in one function (Operand). Generated x86-64 code is the IA-32 code re-expressed:
+// in one function (Op). Generated x86-64 code is the IA-32 code re-expressed:
 //   - an absolute [disp32] operand takes the SIB form (04 25 disp32), since mod 00 r/m 101 is
 //     RIP-relative in 64-bit mode;
 //   - an indexed table read [disp32 + reg*scale] takes the address-size prefix 67, so the index
 //     wraps in 32 bits exactly as on IA-32;
 //   - DEC r32 is FF /1 (48..4F are REX prefixes).
+//
+// Jumps go to labels. A jump to a label that is not bound yet holds back the code after it until
+// every such label is bound; then each jump takes its short form (rel8) where the displacement
+// fits and its near form (rel32) elsewhere, and the held code goes to the buffer.
 #pragma once
 #include <cstdint>
 #include <initializer_list>
+#include <vector>
 
 #include "codebuffer.h"
 
@@ -50,29 +55,45 @@ struct Mem {
     }
 };
 
+// A place in the code that jumps go to; made by NewLabel, bound once by Bind.
+struct TLabel {
+    int32_t id;
+};
+
+// Conditions of Jcc by their encoding (70+cc, 0F 80+cc).
+enum class Cond : uint8_t { E = 0x4, NE = 0x5, S = 0x8, NS = 0x9 };
+
+// Shortest: rel8 where the displacement fits. Near: always rel32.
+enum class JumpForm : uint8_t { Shortest, Near };
+
 class TEmitter {
-public:
+  public:
     TEmitter(TCodeBuffer &code, Target target) : code_(code), target_(target) {}
 
     Target target() const { return target_; }
-    int32_t Length() const { return code_.Length(); }
 
     // ---- x87 ----------------------------------------------------------------------------
     void fld_m80(const Mem &m) { Op({0xDB}, 5, m); }
     void fstp_m80(const Mem &m) { Op({0xDB}, 7, m); }
     void fld_m32(const Mem &m) { Op({0xD9}, 0, m); }
-    void fld_st(int i) { Bytes({0xD9, uint8_t(0xC0 + i)}); }   // FLD ST(i)
-    void fxch_st(int i) { Bytes({0xD9, uint8_t(0xC8 + i)}); }  // FXCH ST(i)
-    void fstp_st(int i) { Bytes({0xDD, uint8_t(0xD8 + i)}); }  // FSTP ST(i)
-    void ffree_st(int i) { Bytes({0xDD, uint8_t(0xC0 + i)}); } // FFREE ST(i)
-    void faddp() { Bytes({0xDE, 0xC1}); }                      // FADDP ST(1),ST
-    void fmulp() { Bytes({0xDE, 0xC9}); }                      // FMULP ST(1),ST
-    void fsubp() { Bytes({0xDE, 0xE9}); }                      // FSUBP ST(1),ST: ST1-ST0
-    void fsubrp() { Bytes({0xDE, 0xE1}); }                     // FSUBRP ST(1),ST: ST0-ST1
-    void fdivp() { Bytes({0xDE, 0xF9}); }                      // FDIVP ST(1),ST: ST1/ST0
-    void fdivrp() { Bytes({0xDE, 0xF1}); }                     // FDIVRP ST(1),ST: ST0/ST1
-    void fmul_st0_st0() { Bytes({0xD8, 0xC8}); }               // FMUL ST(0),ST(0)
-    void fsub_st1_st0() { Bytes({0xDC, 0xE9}); }               // FSUB ST(1),ST(0)
+    void fld_st(int i) { Bytes({0xD9, uint8_t(0xC0 + i)}); }    // FLD ST(i)
+    void fxch_st(int i) { Bytes({0xD9, uint8_t(0xC8 + i)}); }   // FXCH ST(i)
+    void fstp_st(int i) { Bytes({0xDD, uint8_t(0xD8 + i)}); }   // FSTP ST(i)
+    void ffree_st(int i) { Bytes({0xDD, uint8_t(0xC0 + i)}); }  // FFREE ST(i)
+    void faddp() { Bytes({0xDE, 0xC1}); }                       // FADDP ST(1),ST
+    void fmulp() { Bytes({0xDE, 0xC9}); }                       // FMULP ST(1),ST
+    void fsubp() { Bytes({0xDE, 0xE9}); }                       // FSUBP ST(1),ST: ST1-ST0
+    void fsubrp() { Bytes({0xDE, 0xE1}); }                      // FSUBRP ST(1),ST: ST0-ST1
+    void fdivp() { Bytes({0xDE, 0xF9}); }                       // FDIVP ST(1),ST: ST1/ST0
+    void fdivrp() { Bytes({0xDE, 0xF1}); }                      // FDIVRP ST(1),ST: ST0/ST1
+    // Register forms with ST(0) as destination: ST(0) = ST(0) op ST(i); FSUBR and FDIVR
+    // reverse the operands: ST(0) = ST(i) - ST(0), ST(i) / ST(0).
+    void fadd_st0_st(int i) { Bytes({0xD8, uint8_t(0xC0 + i)}); }
+    void fmul_st0_st(int i) { Bytes({0xD8, uint8_t(0xC8 + i)}); }
+    void fsubr_st0_st(int i) { Bytes({0xD8, uint8_t(0xE8 + i)}); }
+    void fdivr_st0_st(int i) { Bytes({0xD8, uint8_t(0xF8 + i)}); }
+    void fsub_st1_st0() { Bytes({0xDC, 0xE9}); }  // FSUB ST(1),ST(0)
+    void fnstsw_ax() { Bytes({0xDF, 0xE0}); }
     void fchs() { Bytes({0xD9, 0xE0}); }
     void fabs() { Bytes({0xD9, 0xE1}); }
     void fld1() { Bytes({0xD9, 0xE8}); }
@@ -100,9 +121,7 @@ public:
     void mov_r_imm(Reg r, uint32_t imm);          // B8+r imm32
     void mov_r_cell(Reg r, uint32_t cellOffset);  // B8+r, relocated address of a block cell
     void movzx_r_m16(Reg r, const Mem &m) { Op({0x0F, 0xB7}, r, m); }
-    void and_r_imm(Reg r, uint32_t imm);
-    void cmp_r_imm(Reg r, uint32_t imm);
-    void dec_r(Reg r);                            // IA-32 48+r, x86-64 FF /1
+    void dec_r(Reg r);  // IA-32 48+r, x86-64 FF /1
     void rep_movsw() { Bytes({0x66, 0xF3, 0xA5}); }
     // 64-bit and 16-bit moves between a register and memory, x86-64 only (REX.W 8B/89; 66 89).
     void mov_r64_m(Reg r, const Mem &m) { Op({0x48, 0x8B}, r, m); }
@@ -116,13 +135,14 @@ public:
     void mov_r_r(Reg dst, Reg src) { RegRm({0x8B}, dst, src); }  // 8B /r
     void mov_r_m(Reg r, const Mem &m) { Op({0x8B}, r, m); }
     void mov_m_r(const Mem &m, Reg r) { Op({0x89}, r, m); }
-    void mov_m_imm(const Mem &m, uint32_t imm);   // C7 /0 imm32
-    void mov_r16_m(Reg r, const Mem &m) { Op({0x66, 0x8B}, r, m); }  // 16-bit load into r's low half
+    void mov_m_imm(const Mem &m, uint32_t imm);  // C7 /0 imm32
+    // 16-bit load into r's low half.
+    void mov_r16_m(Reg r, const Mem &m) { Op({0x66, 0x8B}, r, m); }
     void add_r_r(Reg dst, Reg src) { RegRm({0x01}, src, dst); }  // 01 /r
     void add_r_m(Reg r, const Mem &m) { Op({0x03}, r, m); }
     void add_r_imm(Reg r, int32_t imm) { Group1(0, r, imm); }
     void add_m_imm(const Mem &m, int32_t imm) { Group1(0, m, imm); }
-    void add_eax_imm32(uint32_t imm);             // 05 imm32
+    void add_eax_imm32(uint32_t imm);                            // 05 imm32
     void sub_r_r(Reg dst, Reg src) { RegRm({0x29}, src, dst); }  // 29 /r
     void sub_r_m(Reg r, const Mem &m) { Op({0x2B}, r, m); }
     void sub_r_imm(Reg r, int32_t imm) { Group1(5, r, imm); }
@@ -133,47 +153,42 @@ public:
     void imul_r_m_imm(Reg r, const Mem &m, int32_t imm);
     void neg_r(Reg r) { RegRm({0xF7}, 3, r); }
     void neg_m(const Mem &m) { Op({0xF7}, 3, m); }
-    void cmp_r_imm8(Reg r, int8_t imm);           // 83 /7 ib
+    void cmp_r_imm8(Reg r, int8_t imm);  // 83 /7 ib
     void cmp_m_imm8(const Mem &m, int8_t imm);
-    void and_eax_imm32(uint32_t imm);             // 25 imm32
-    void test_eax_imm32(uint32_t imm);            // A9 imm32
+    void and_eax_imm32(uint32_t imm);   // 25 imm32
+    void test_eax_imm32(uint32_t imm);  // A9 imm32
+    void test_al_imm8(uint8_t imm) { Bytes({0xA8, imm}); }
     void cwde() { Byte(0x98); }
     void fild_m32(const Mem &m) { Op({0xDB}, 0, m); }
     void fistp_m32(const Mem &m) { Op({0xDB}, 3, m); }
 
-    // ---- jumps: displacements computed from the current length ------------------------
-    void jmp_short(int8_t disp) { Bytes({0xEB, uint8_t(disp)}); }
-    void jnz_short(int8_t disp) { Bytes({0x75, uint8_t(disp)}); }
-    void jns_short(int8_t disp) { Bytes({0x79, uint8_t(disp)}); }
-    void jnz_rel32_to(int32_t target);  // 0F 85, to a code offset already emitted
-    // A forward jump whose length is known: JE rel8 / JE rel32 by distance from the end of the
-    // instruction.
-    void je_rel8(int8_t disp) { Bytes({0x74, uint8_t(disp)}); }
-    void je_rel32(int32_t disp) {
-        Bytes({0x0F, 0x84});
-        code_.EmitDword(static_cast<uint32_t>(disp));
-    }
-
-    // The length of the code that emit(TEmitter &) produces for this target, measured in a
-    // scratch buffer: the displacement of a short forward jump over that code.
-    template <class Emit>
-    int8_t Measure(Emit &&emit) const {
-        TCodeBuffer scratch;
-        TEmitter e(scratch, target_);
-        emit(e);
-        return static_cast<int8_t>(scratch.Length());
+    // ---- labels and jumps ------------------------------------------------------------------
+    TLabel NewLabel();
+    void Bind(TLabel label);
+    // The label's position in the code; valid once it is bound and no jump before it waits for
+    // a label.
+    int32_t Position(TLabel label) const { return labels_[label.id].position; }
+    void jmp(TLabel target, JumpForm form = JumpForm::Shortest) { Jump(0xEB, target, form); }
+    void jcc(Cond cond, TLabel target, JumpForm form = JumpForm::Shortest) {
+        Jump(static_cast<uint8_t>(cond), target, form);
     }
 
     // ---- raw data (inline constants) ---------------------------------------------------
     void Data(const void *bytes, int count);
 
-    // Emits prefix, opcode bytes, ModRM (with regField) and the addressing bytes of m. Public
-    // so that every back end shares the one encoder of memory operands.
+  private:
+    // Emits prefix, opcode bytes, ModRM (with regField) and the addressing bytes of m.
     void Op(std::initializer_list<uint8_t> opcode, uint8_t regField, const Mem &m);
-    void Byte(uint8_t b) { code_.EmitByte(b); }
     void Bytes(std::initializer_list<uint8_t> bytes);
+    // Every byte goes through these: to the buffer, or held back behind an unresolved jump.
+    void Byte(uint8_t b);
+    void Dword(uint32_t value);
+    void Address(uint32_t offset);  // a relocated 32-bit field: an offset into the block
+    // opcode: EB for JMP, else the condition of a Jcc.
+    void Jump(uint8_t opcode, TLabel target, JumpForm form);
+    // Chooses the form of every held jump and writes the held code to the buffer.
+    void Flush();
 
-private:
     // Opcode and a register-direct ModRM (mod 11).
     void RegRm(std::initializer_list<uint8_t> opcode, uint8_t regField, Reg rm);
     // ADD/SUB (group 1, /ext) with an immediate on a register or a memory operand.
@@ -181,8 +196,26 @@ private:
     void Group1(uint8_t ext, const Mem &m, int32_t imm);
     void Immediate(int32_t imm, bool short8);
 
+    struct LabelState {
+        int32_t position = -1;  // -1 until bound and written
+        bool bound = false;
+        int32_t waiting = 0;  // held jumps to it while it is unbound
+    };
+    // Code held back behind a jump to an unbound label.
+    struct Held {
+        enum Kind : uint8_t { kByte, kAddress, kJump, kBind } kind;
+        uint8_t opcode;  // kByte: the byte; kJump: EB or the condition
+        bool near;       // kJump: rel32 form
+        int32_t label;   // kJump, kBind
+        uint32_t value;  // kAddress: the block offset
+    };
+    static int32_t Size(const Held &h);
+
     TCodeBuffer &code_;
     const Target target_;
+    std::vector<LabelState> labels_;
+    std::vector<Held> held_;
+    int32_t unresolved_ = 0;  // held jumps whose label is not bound
 };
 
 }  // namespace quob

@@ -36,7 +36,6 @@ constexpr int32_t kMessageCount = sizeof kMessages / sizeof kMessages[0];
 // A plain process-wide value, as the interface promises; atomics only keep concurrent
 // callers free of undefined behaviour, they do not order compilations.
 std::atomic<int32_t> lastError{0};
-std::atomic<uint32_t> recordings{0};
 
 // Texts for codes a client stored through QUOB_SetLastError outside the table. One buffer
 // serves every such code: the pointer stays valid, its text is that of the latest request.
@@ -44,12 +43,7 @@ char unknownMessage[48];
 
 }  // namespace
 
-void RecordError(int32_t code) {
-    lastError.store(code, std::memory_order_relaxed);
-    recordings.fetch_add(1, std::memory_order_relaxed);
-}
-
-uint32_t ErrorRecordings() { return recordings.load(std::memory_order_relaxed); }
+void RecordError(int32_t code) { lastError.store(code, std::memory_order_relaxed); }
 
 const char *ErrorMessage(int32_t code) {
     if (code >= 0 && code < kMessageCount) return kMessages[code];

@@ -4,10 +4,12 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <new>
 
 #include "errors.h"
 #include "functions.h"
 #include "ibuffer.h"
+#include "platform.h"
 
 namespace quob {
 namespace {
@@ -15,27 +17,27 @@ namespace {
 TFillerState gFiller;
 bool gUseFractalVariant = true;
 
-// Extended precision, rounding to nearest even, every exception masked.
-constexpr uint16_t kPixelControlWord = 0x033F;
 // Status flags that make a sample fault: invalid operation, denormal operand, zero divide,
 // overflow (underflow and precision do not count).
 constexpr uint16_t kFaultFlags = 0x000F;
 
 constexpr int32_t kTextCapacity = 4096;  // name, blank, formula text, NUL
 
+// A value cell as the x87 unit loads and stores it: ten bytes, converted in neither direction. An
+// 80-bit load right after an 80-bit store of the same cell takes its data from the store, which
+// a load after the bytewise copy of a memcpy cannot.
+struct Extended {
+    uint8_t bytes[10];
+};
+
 long double LoadCell(const uint8_t *cell) {
-    long double v = 0;
-    std::memcpy(&v, cell, 10);
+    long double v;
+    asm("fldt %1" : "=t"(v) : "m"(*reinterpret_cast<const Extended *>(cell)));
     return v;
 }
 
-void StoreCell(uint8_t *cell, long double v) { std::memcpy(cell, &v, 10); }
-
-// All ones in the exponent: infinity or NaN.
-bool NotFinite(const uint8_t *cell) {
-    uint16_t signExponent;
-    std::memcpy(&signExponent, cell + 8, 2);
-    return (signExponent & 0x7FFF) == 0x7FFF;
+void StoreCell(uint8_t *cell, long double v) {
+    asm("fstpt %0" : "=m"(*reinterpret_cast<Extended *>(cell)) : "t"(v) : "st");
 }
 
 // The letter of the next function of a kind: a, b, ... z, then y, z, y, ... so that the new
@@ -45,7 +47,26 @@ char NextLetter(char installed) {
     return installed < 'z' ? static_cast<char>(installed + 1) : 'y';
 }
 
-uint8_t *Cell(void *address) { return static_cast<uint8_t *>(address); }
+// True when the fractal function carries no value from one sample to the next: it feeds back
+// nothing but parameters 0 and 1, "x" and "y", which every sample rewrites.
+bool Independent(const TCompiledFormula &d) {
+    for (int32_t k = 2 * kRealWidth; k < d.fedBackBytes; k += kRealWidth) {
+        const auto cell = static_cast<uint32_t>(k);
+        if (cell != d.x && cell != d.y) return false;
+    }
+    return true;
+}
+
+// The early-leaving variant leaves the cells as they were at the fault, not at the end of the
+// block: only a function whose samples are independent may run it.
+bool LeavesOnFault(const TCompiledFormula &d) { return gUseFractalVariant && Independent(d); }
+
+// The block offset of the first parameter of a record named name, or -1.
+int64_t ParamOffset(const QUOB_FunctionRecord &r, const char *name) {
+    for (int32_t p = 0; p < r.ParamCount; ++p)
+        if (std::strcmp(r.Params[p].Name, name) == 0) return r.Params[p].Address - r.Block;
+    return -1;
+}
 
 // Compiles one formula under "D?" or "C?" and resolves its cells; on success replaces the
 // installed function of that kind. On any failure the installed function stays and no slot is
@@ -75,47 +96,45 @@ bool CompileFormula(TCompiledFormula &installed, char prefix, const char *formul
     const int32_t handle = CreateFunction(text, request);
     if (handle == 0) return false;
 
+    const QUOB_FunctionRecord &r = *FunctionRecord(handle);
     TCompiledFormula next;
     next.handle = handle;
     next.letter = letter;
-    next.exactEntry = ExecutionEntry(handle);
-    next.entry = fractal && gUseFractalVariant ? FillerEntry(handle) : next.exactEntry;
-    next.x = Cell(AccessParamByName(handle, "x"));
-    next.y = Cell(AccessParamByName(handle, "y"));
-    bool complete = next.entry && next.exactEntry && next.x && next.y;
+    next.function = CompiledFunction(handle);
+    const int64_t x = ParamOffset(r, "x");
+    const int64_t y = ParamOffset(r, "y");
+    bool complete = x >= 0 && y >= 0;
+    next.x = static_cast<uint32_t>(x);
+    next.y = static_cast<uint32_t>(y);
     if (fractal) {
-        next.cells[0] = Cell(AccessParam(handle, 0));
-        next.cells[1] = Cell(AccessParam(handle, 1));
-        complete = complete && next.cells[0] && next.cells[1];
-        QUOB_FunctionRecord record;
-        if (complete && GetFunction(handle, &record)) {
-            next.fedBack = next.cells[0];
-            next.fedBackBytes = kRealWidth * std::min(record.ParamCount, record.ResultCount);
-        }
+        complete = complete && r.ParamCount >= 2;
+        next.cells[0] = r.Params[0].Address - r.Block;
+        next.cells[1] = r.Params[1].Address - r.Block;
+        next.fedBackBytes = kRealWidth * std::min(r.ParamCount, r.ResultCount);
+        next.leavesOnFault = LeavesOnFault(next);
     } else {
-        for (int32_t k = 0; k < 3; ++k) {
-            next.cells[k] = Cell(AccessResult(handle, k));
-            complete = complete && next.cells[k];
-        }
+        complete = complete && r.ResultCount >= 3;
+        for (int32_t k = 0; k < 3; ++k) next.cells[k] = r.Results[k].Address - r.Block;
     }
     if (!complete) {
-        DeleteFunction(handle);
+        ReleaseFunction(handle);
         return false;
     }
-    if (installed.handle != 0) DeleteFunction(installed.handle);
+    if (installed.handle != 0) ReleaseFunction(installed.handle);
     installed = next;
     return true;
 }
 
 void Forget(TCompiledFormula &formula) {
-    if (formula.handle != 0) DeleteFunction(formula.handle);
+    if (formula.handle != 0) ReleaseFunction(formula.handle);
     formula = TCompiledFormula{};
 }
 
 void RecomputeStep() {
     // Divided in extended precision and stored as a double, as the x87 does it.
     if (gFiller.height != 0)
-        gFiller.step = static_cast<double>(static_cast<long double>(gFiller.scale) / gFiller.height);
+        gFiller.step =
+            static_cast<double>(static_cast<long double>(gFiller.scale) / gFiller.height);
 }
 
 // Fields 10 to 16, one by one.
@@ -136,53 +155,57 @@ uint32_t Channel(const uint8_t *cell) {
     const long double v = LoadCell(cell);
     if (!(v < 2147483647.5L)) return 0;  // NaN, +infinity, too large
     if (v > 254.5L) return 255;
-    if (!(v > 0.5L)) return 0;  // also -infinity and the negative range
+    if (!(v > 0.5L)) return 0;          // also -infinity and the negative range
     auto n = static_cast<uint32_t>(v);  // truncation, exact here
     const long double fraction = v - n;
     if (fraction > 0.5L || (fraction == 0.5L && (n & 1) != 0)) ++n;
     return n;
 }
 
-// Runs one block of the fractal function; returns the fault flags it raised.
-uint16_t RunBlock(const void *entry) {
-    asm volatile("fnclex" ::: "memory");
-    quob_call_generated(entry);
+uint16_t Status() {
     uint16_t status;
     asm volatile("fnstsw %0" : "=m"(status)::"memory");
-    return status & kFaultFlags;
+    return status;
 }
 
-// Steps 2 to 13 of a sample through fractal function d and colour function c, under the pixel
-// routine's control word.
-uint32_t Sample(const TFillerState &f, const TCompiledFormula &d, const TCompiledFormula &c,
-                int32_t x, int32_t y) {
-    const long double step = f.step;
-    const long double re = static_cast<long double>(int64_t{x} - (f.width >> 1)) * step + f.centerRe;
-    const long double im = f.centerIm - static_cast<long double>(int64_t{y} - (f.height >> 1)) * step;
-    StoreCell(d.x, re);
-    StoreCell(d.y, im);
-    StoreCell(d.cells[0], f.recursionInit == 0 ? re : 0.0L);
-    StoreCell(d.cells[1], f.recursionInit == 0 ? im : 0.0L);
+// Clears the status flags when any of `flags` is set: FNCLEX waits for the whole x87 unit and
+// costs more than a block of a short formula, reading the flags a fraction of it.
+void ClearFlags(uint16_t flags) {
+    if (Status() & flags) asm volatile("fnclex" ::: "memory");
+}
 
-    const bool variant = d.entry != d.exactEntry;
-    uint8_t before[kMaxParams * kRealWidth];
+// Runs one block of the fractal function; returns the fault flags it raised. A pass that faults
+// ends the sample, so the flags are clean after every other pass: they need clearing only when
+// the pixel routine's own arithmetic between the blocks raised one.
+uint16_t RunBlock(const void *entry) {
+    ClearFlags(kFaultFlags);
+    quob_call_generated(entry);
+    return Status() & kFaultFlags;
+}
+
+// Steps 2 to 13 of a sample through the functions of the fractal and the colour formula (the
+// installed ones or their copies), under the pixel routine's control word.
+uint32_t Sample(const TFillerState &f, const TCompiledFunction &fractal,
+                const TCompiledFunction &color, int32_t x, int32_t y) {
+    const TCompiledFormula &d = f.fractal;
+    const TCompiledFormula &c = f.color;
+    const long double step = f.step;
+    const long double re =
+        static_cast<long double>(int64_t{x} - (f.width >> 1)) * step + f.centerRe;
+    const long double im =
+        f.centerIm - static_cast<long double>(int64_t{y} - (f.height >> 1)) * step;
+    uint8_t *const iterate[2] = {fractal.Cell(d.cells[0]), fractal.Cell(d.cells[1])};
+    StoreCell(fractal.Cell(d.x), re);
+    StoreCell(fractal.Cell(d.y), im);
+    StoreCell(iterate[0], f.recursionInit == 0 ? re : 0.0L);
+    StoreCell(iterate[1], f.recursionInit == 0 ? im : 0.0L);
+
+    // The early-leaving variant stops at the first fault flag, after which only the flag counts.
+    const void *entry = d.leavesOnFault ? fractal.FillerEntry() : fractal.Entry();
     float previous = 0;
     for (int32_t passes = f.iterationsLimit;;) {
-        if (variant) std::memcpy(before, d.fedBack, d.fedBackBytes);
-        if (RunBlock(d.entry) != 0) return static_cast<uint32_t>(f.escapeColor);
-        if (variant) {
-            // The variant left its block early on a value that became infinite or NaN without a
-            // fault flag (an infinite constant or start point): only the exact block gives the
-            // right iterate then.
-            bool early = false;
-            for (int32_t k = 0; k < d.fedBackBytes; k += kRealWidth)
-                early = early || NotFinite(d.fedBack + k);
-            if (early) {
-                std::memcpy(d.fedBack, before, d.fedBackBytes);
-                if (RunBlock(d.exactEntry) != 0) return static_cast<uint32_t>(f.escapeColor);
-            }
-        }
-        const long double m = std::fabs(LoadCell(d.cells[0])) + std::fabs(LoadCell(d.cells[1]));
+        if (RunBlock(entry) != 0) return static_cast<uint32_t>(f.escapeColor);
+        const long double m = std::fabs(LoadCell(iterate[0])) + std::fabs(LoadCell(iterate[1]));
         if (m > f.maxModule) {
             if (f.escapeTakesColor != 0) return static_cast<uint32_t>(f.escapeColor);
             break;
@@ -191,46 +214,26 @@ uint32_t Sample(const TFillerState &f, const TCompiledFormula &d, const TCompile
         previous = static_cast<float>(m);
         if (--passes == 0) break;
     }
-    std::memcpy(c.x, d.cells[0], 10);
-    std::memcpy(c.y, d.cells[1], 10);
-    quob_call_generated(c.entry);
-    return Channel(c.cells[0]) << 16 | Channel(c.cells[1]) << 8 | Channel(c.cells[2]);
-}
-
-// A whole sample: the pixel routine's floating-point environment around Sample.
-uint32_t PixelOf(const TCompiledFormula &d, const TCompiledFormula &c, int32_t x, int32_t y) {
-    uint16_t callerControl;
-    asm volatile("fnstcw %0" : "=m"(callerControl)::"memory");
-    asm volatile("fldcw %0" ::"m"(kPixelControlWord) : "memory");
-    const uint32_t colour = Sample(gFiller, d, c, x, y);
-    // The colour is an input so that all of the sample's arithmetic precedes the restore.
-    asm volatile("fnclex\n\tfldcw %0" ::"m"(callerControl), "r"(colour) : "memory");
-    return colour;
-}
-
-// The installed function's counterpart in its clone: the same entry kind and cells.
-TCompiledFormula Translated(const TCompiledFormula &installed, const TFunctionClone &clone) {
-    auto moved = [&](uint8_t *cell) {
-        return cell ? static_cast<uint8_t *>(clone.Translate(cell)) : nullptr;
-    };
-    TCompiledFormula copy = installed;
-    copy.exactEntry = clone.copy;
-    copy.entry = installed.entry == installed.exactEntry ? clone.copy : clone.FillerEntry();
-    copy.x = moved(installed.x);
-    copy.y = moved(installed.y);
-    for (uint8_t *&cell : copy.cells) cell = moved(cell);
-    copy.fedBack = moved(installed.fedBack);
-    return copy;
+    StoreCell(color.Cell(c.x), LoadCell(iterate[0]));
+    StoreCell(color.Cell(c.y), LoadCell(iterate[1]));
+    quob_call_generated(color.Entry());
+    return Channel(color.Cell(c.cells[0])) << 16 | Channel(color.Cell(c.cells[1])) << 8 |
+           Channel(color.Cell(c.cells[2]));
 }
 
 }  // namespace
+
+uint32_t FillerSample(int32_t x, int32_t y) {
+    // A buffer may still hold the routine of a deleted filler: it draws black then.
+    if (gFiller.fractal.handle == 0 || gFiller.color.handle == 0) return 0;
+    return Sample(gFiller, *gFiller.fractal.function, *gFiller.color.function, x, y);
+}
 
 const TFillerState &FillerState() { return gFiller; }
 
 void UseFractalVariant(bool on) {
     gUseFractalVariant = on;
-    TCompiledFormula &d = gFiller.fractal;
-    if (d.handle != 0) d.entry = on ? FillerEntry(d.handle) : d.exactEntry;
+    gFiller.fractal.leavesOnFault = LeavesOnFault(gFiller.fractal);
 }
 
 void FillerUnload() {
@@ -240,44 +243,45 @@ void FillerUnload() {
     gFiller.version = 0;
 }
 
-bool SamplesAreIndependent() {
-    const TCompiledFormula &d = gFiller.fractal;
-    // Parameters 0 and 1 are rewritten by every sample, and so are "x" and "y".
-    for (int32_t k = 2 * kRealWidth; k < d.fedBackBytes; k += kRealWidth) {
-        const uint8_t *cell = d.fedBack + k;
-        if (cell != d.x && cell != d.y) return false;
-    }
-    return true;
-}
+bool SamplesAreIndependent() { return Independent(gFiller.fractal); }
 
-TPixelCopy::~TPixelCopy() {
-    ReleaseClone(fractalClone_);
-    ReleaseClone(colorClone_);
+QUOB_PixelRoutine BindFiller(int32_t filler, int32_t width, int32_t height) {
+    if (filler == 0 || !gFiller.exists) return nullptr;
+    StopAllFills();  // the running fill reads these fields
+    gFiller.width = width;
+    gFiller.height = height;
+    RecomputeStep();
+    return quob_pixel_routine;
 }
 
 bool TPixelCopy::Make() {
-    const TCompiledFormula &d = gFiller.fractal;
-    const TCompiledFormula &c = gFiller.color;
-    if (d.handle == 0 || c.handle == 0 || !CloneFunction(d.handle, fractalClone_)) return false;
-    if (!CloneFunction(c.handle, colorClone_)) {
-        ReleaseClone(fractalClone_);
-        return false;
+    if (gFiller.fractal.handle == 0 || gFiller.color.handle == 0) return false;
+    try {
+        fractal_ = gFiller.fractal.function->Clone();
+        color_ = gFiller.color.function->Clone();
+    } catch (const std::bad_alloc &) {
+        // No memory for a copy: the fill runs in fewer threads.
     }
-    fractal_ = Translated(d, fractalClone_);
-    color_ = Translated(c, colorClone_);
-    return true;
+    if (fractal_ && color_) return true;
+    fractal_.reset();
+    color_.reset();
+    return false;
 }
 
-uint32_t TPixelCopy::Pixel(int32_t x, int32_t y) const { return PixelOf(fractal_, color_, x, y); }
+uint32_t TPixelCopy::Sample(int32_t x, int32_t y) const {
+    return quob::Sample(gFiller, *fractal_, *color_, x, y);
+}
 
 }  // namespace quob
 
 using quob::gFiller;
 
 extern "C" uint32_t quob_pixel_routine(int32_t x, int32_t y) {
-    // A buffer may still hold the routine of a deleted filler: it draws black then.
-    if (gFiller.fractal.handle == 0 || gFiller.color.handle == 0) return 0;
-    return quob::PixelOf(gFiller.fractal, gFiller.color, x, y);
+    using quob::platform::TX87Control;
+    const TX87Control control(quob::kPixelControlWord, TX87Control::kControlWord);
+    const uint32_t colour = quob::FillerSample(x, y);
+    quob::platform::ComputedBefore(colour);
+    return colour;
 }
 
 extern "C" {
@@ -285,8 +289,7 @@ extern "C" {
 QUOB_API int32_t QUOB_CALL QUOB_CreateFiller(const QUOB_FillerParams *params) {
     using namespace quob;
     if (params == nullptr || params->Version != 1 || gFiller.exists) return 0;
-    const uint8_t all[QUOB_FP_FIELD_COUNT] = {1, 1, 1, 1, 1, 1, 1, 1, 1,
-                                              1, 1, 1, 1, 1, 1, 1, 1};
+    const uint8_t all[QUOB_FP_FIELD_COUNT] = {1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1};
     gFiller.description = params->Description;
     gFiller.centerRe = params->CenterRe;
     gFiller.centerIm = params->CenterIm;

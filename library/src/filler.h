@@ -2,24 +2,34 @@
 // precision fields, published through the pixel routine.
 #pragma once
 #include <cstdint>
+#include <memory>
 
 #include "functions.h"
 #include "quob32.h"
 
 namespace quob {
 
-// One installed compiled function and the cells the pixel routine reads and writes.
+// The pixel routine's floating-point environment: extended precision, rounding to nearest, every
+// exception masked. The exported routine sets it around every sample; a fill sets it once around
+// all of its samples, which run without setting it again (clearing the status flags at the end
+// waits for the whole x87 unit and costs as much as a short block).
+constexpr uint16_t kPixelControlWord = 0x033F;
+
+// One installed compiled formula: its function, and where the cells that the pixel routine reads
+// and writes lie in the function's block, as offsets (a copy of the function for another thread
+// has them at the same offsets).
 struct TCompiledFormula {
     int32_t handle = 0;  // 0: none installed
     char letter = 0;     // second character of its name ("Da", "Cb", ...)
-    const void *entry = nullptr;       // what the pixel routine calls
-    const void *exactEntry = nullptr;  // the exact block-length loop (fractal: see TFillerState)
-    uint8_t *x = nullptr;  // parameter "x"
-    uint8_t *y = nullptr;  // parameter "y"
+    const TCompiledFunction *function = nullptr;
+    // Fractal: the early-leaving variant runs instead of the execution copy.
+    bool leavesOnFault = false;
+    uint32_t x = 0;  // parameter "x"
+    uint32_t y = 0;  // parameter "y"
     // Fractal: parameters 0 and 1, the iterate. Colour: results 0, 1 and 2.
-    uint8_t *cells[3] = {};
-    // Fractal: the parameters fed back after each iteration (0..K-1, K = min(P, R)), contiguous.
-    uint8_t *fedBack = nullptr;
+    uint32_t cells[3] = {};
+    // Fractal: the parameters fed back after each iteration (0..K-1, K = min(P, R)) fill the
+    // block's first fedBackBytes.
     int32_t fedBackBytes = 0;
 };
 
@@ -40,9 +50,9 @@ struct TFillerState {
     int32_t escapeColor = 0;
     int32_t escapeTakesColor = 0;
     double step = 0;  // distance between neighbouring pixels in the plane
-    // The fractal function runs its early-leaving variant: the loop leaves its block right after
-    // an iteration whose fed-back value is infinite or NaN (x87 arithmetic on those is very slow).
-    // exactEntry keeps the exact block for the rare sample that needs it (see the pixel routine).
+    // The fractal function runs its early-leaving variant when its samples are independent: the
+    // loop leaves its block right after an iteration that raised a fault flag, which decides the
+    // sample's colour whatever follows.
     TCompiledFormula fractal;
     TCompiledFormula color;
 };
@@ -51,38 +61,39 @@ struct TFillerState {
 const TFillerState &FillerState();
 
 // Chooses whether the pixel routine runs the fractal function's early-leaving variant (the
-// default) or its exact block loop. Pictures are identical either way.
+// default) or its execution copy. Pictures are identical either way.
 void UseFractalVariant(bool on);
 
 // The library's unload step: deletes the compiled functions and forgets the filler.
 void FillerUnload();
+
+// A buffer's selection of the filler (QUOB_SelectFiller): the filler takes the buffer's size as
+// its Width and Height and recomputes Step, as an update with the change set SizeChanged does.
+// Returns the pixel routine, or nullptr (and changes nothing) when no filler has the handle.
+QUOB_PixelRoutine BindFiller(int32_t filler, int32_t width, int32_t height);
 
 // True when a sample's colour depends on its position and the filler's fields only. A fractal
 // function that feeds back a parameter other than the iterate, "x" and "y" carries a value from
 // one sample to the next, so its pictures depend on the order of the samples.
 bool SamplesAreIndependent();
 
+// The pixel routine's colour for column x, row y, under the pixel routine's control word.
+uint32_t FillerSample(int32_t x, int32_t y);
+
 // A private copy of the installed functions, code and cells, for one more thread of a fill: its
 // samples are those of the pixel routine, bit for bit, without touching the installed functions'
 // cells. It takes no slot of the function table. Made and destroyed in the caller's thread while
 // no fill runs; the filler must not change while it exists.
 class TPixelCopy {
-public:
-    TPixelCopy() = default;
-    ~TPixelCopy();
-    TPixelCopy(const TPixelCopy &) = delete;
-    TPixelCopy &operator=(const TPixelCopy &) = delete;
-
+  public:
     // Copies the installed functions; false (holding nothing) without them or without memory.
     bool Make();
-    // The pixel routine's colour for column x, row y.
-    uint32_t Pixel(int32_t x, int32_t y) const;
+    // The pixel routine's colour for column x, row y, under the pixel routine's control word.
+    uint32_t Sample(int32_t x, int32_t y) const;
 
-private:
-    TFunctionClone fractalClone_;
-    TFunctionClone colorClone_;
-    TCompiledFormula fractal_;
-    TCompiledFormula color_;
+  private:
+    std::unique_ptr<TCompiledFunction> fractal_;
+    std::unique_ptr<TCompiledFunction> color_;
 };
 
 }  // namespace quob

@@ -1,37 +1,95 @@
-// The floating-point back end: straight-line x87 code for real functions, and the counted loop of
-// recursive functions.
+// The floating-point back end: straight-line x87 code for real functions, the counted loop of
+// recursive functions, and the register-resident execution copies of both.
+//
+// The execution copy. The record's code loads every parameter from its cell (an 80-bit FLD) and
+// stores every result into its cell (an 80-bit FSTP), and its loop copies the results over the
+// parameters: microcoded memory traffic on every iteration. The copy keeps the parameters that
+// the body reads in x87 registers below the language's stack, loaded once before the loop; the
+// body reads them with FLD ST(i), or as the operand of the register form of "+", "-", "*" or "/"
+// that follows the read; a fed-back result replaces its parameter's register (FSTP ST(i)) when
+// the rest of the body no longer reads the parameter, or else waits until the iteration ends, in
+// a register (when it is the only value on the language's stack) or in its cell. After the last
+// iteration the registers go to the cells, which then hold exactly what the record's code leaves
+// there.
+//
+// Why the results are the same to the bit: every arithmetic instruction of the record's code is
+// executed in the same order on the same 80-bit values, in the same operand roles (destination
+// and source). An 80-bit load, from memory or from a register, and an 80-bit store convert nothing
+// and raise no exception, so the status flags are the same too. Two things the copy cannot follow:
+// FPTAN and FSINCOS push nothing for an operand beyond 2^63, which shifts the language's stack
+// onto the held registers, so bodies with "tan" or "sincos" keep the record's code; and a body
+// whose held registers plus its own deepest point exceed the eight x87 registers keeps it too.
 #include "floatgen.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "errors.h"
 #include "scanner.h"
 
 namespace quob {
+namespace {
+
+constexpr int32_t kX87Registers = 8;
+// The status flags that make a sample fault (the filler's test): invalid, denormal, zero divide,
+// overflow.
+constexpr uint8_t kFaultFlags = 0x0F;
+
+}  // namespace
+
+// How an execution copy places the values, from the best choice to the one that needs the fewest
+// registers.
+struct TFloatHardware::Plan {
+    bool holdConstants;    // hold the parameters that are not fed back too (else read from cells)
+    bool waitInRegisters;  // a fed-back result still needed by the body waits in a register
+};
+
+struct TFloatHardware::Residence {
+    Plan plan;
+    int32_t fedBack = 0;           // K: results fed back into the first parameters
+    int8_t slot[kMaxParams] = {};  // a held parameter's register counted from the bottom, or -1
+    int32_t held = 0;
+    int32_t lastRead[kMaxParams] = {};  // the last word that reads the parameter, or -1
+    std::size_t word = 0;               // the word being compiled
+    // Fed-back results that wait for the end of the iteration: in registers right above the held
+    // ones (the newest on top), or in their cells.
+    int32_t waiting[kMaxResults] = {};
+    int32_t waitingCount = 0;
+    int32_t stored[kMaxResults] = {};
+    int32_t storedCount = 0;
+};
 
 TFloatHardware::TFloatHardware(const BackEndInput &in, Target target)
-    : scanner_(in.scanner), record_(in.record), emit_(in.code, target) {}
+    : scanner_(&in.scanner), record_(in.record), emit_(in.code, target) {}
 
-bool TFloatHardware::Need(int n) {
-    if (depth_ >= n) return true;
-    RecordError(QUOB_ERR_NOT_ENOUGH_PARAMETERS);
-    return false;
+TFloatHardware::TFloatHardware(const TFloatHardware &compiled, TCodeBuffer &code,
+                               Residence &residence)
+    : scanner_(nullptr),
+      record_(compiled.record_),
+      emit_(code, compiled.emit_.target()),
+      codeStart_(compiled.codeStart_),
+      blockLength_(compiled.blockLength_),
+      words_(compiled.words_),
+      residence_(&residence) {}
+
+// Every failure abandons the compilation: the record's with the code, an execution copy silently
+// (the function then keeps the record's code).
+void TFloatHardware::Need(int n) const {
+    if (depth_ < n) throw TAbandon{QUOB_ERR_NOT_ENOUGH_PARAMETERS};
 }
 
-bool TFloatHardware::Push() {
-    if (depth_ >= 8) {
-        RecordError(QUOB_ERR_STACK_OVERFLOW);
-        return false;
-    }
+int32_t TFloatHardware::Base() const {
+    return residence_ ? residence_->held + residence_->waitingCount : 0;
+}
+
+void TFloatHardware::Push() {
+    if (Base() + depth_ >= kX87Registers) throw TAbandon{QUOB_ERR_STACK_OVERFLOW};
     ++depth_;
-    return true;
 }
 
 // Room for n registers beyond the current depth, used and released within one keyword.
-bool TFloatHardware::Temporaries(int n) {
-    if (depth_ + n <= 8) return true;
-    RecordError(QUOB_ERR_STACK_OVERFLOW);
-    return false;
+void TFloatHardware::Temporaries(int n) const {
+    if (Base() + depth_ + n > kX87Registers) throw TAbandon{QUOB_ERR_STACK_OVERFLOW};
 }
 
 void TFloatHardware::Resolve() {
@@ -39,245 +97,460 @@ void TFloatHardware::Resolve() {
     pendingExchange_ = false;
 }
 
-bool TFloatHardware::Keyword(int keyword) {
+int32_t TFloatHardware::HeldPosition(int32_t p) const {
+    const Residence &r = *residence_;
+    return depth_ + r.waitingCount + r.held - 1 - r.slot[p];
+}
+
+void TFloatHardware::Keyword(int keyword) {
     switch (keyword) {
         case kfAdd:
         case kfMul:
-            if (!Need(2)) return false;
+            Need(2);
             pendingExchange_ = false;  // commutative: the order does not matter
             keyword == kfAdd ? emit_.faddp() : emit_.fmulp();
             --depth_;
-            return true;
+            return;
         case kfSub:
         case kfDiv:
             // Top minus (divided by) second: with the pair exchanged, the plain form does it.
-            if (!Need(2)) return false;
+            Need(2);
             if (keyword == kfSub)
                 pendingExchange_ ? emit_.fsubp() : emit_.fsubrp();
             else
                 pendingExchange_ ? emit_.fdivp() : emit_.fdivrp();
             pendingExchange_ = false;
             --depth_;
-            return true;
+            return;
         case kfRem:
-            if (!Need(2)) return false;
+            Need(2);
             Resolve();
             emit_.fprem();
             emit_.fstp_st(1);
             --depth_;
-            return true;
-        case kfNeg: case kfAbs: case kfSqrt: case kfSqr: case kfSin: case kfCos:
-        case kf2Px: case kfInt:
-            if (!Need(1)) return false;
+            return;
+        case kfNeg:
+        case kfAbs:
+        case kfSqrt:
+        case kfSqr:
+        case kfSin:
+        case kfCos:
+        case kf2Px:
+        case kfInt:
+            Need(1);
             Resolve();
             switch (keyword) {
-                case kfNeg: emit_.fchs(); break;
-                case kfAbs: emit_.fabs(); break;
-                case kfSqrt: emit_.fsqrt(); break;
-                case kfSqr: emit_.fmul_st0_st0(); break;
-                case kfSin: emit_.fsin(); break;
-                case kfCos: emit_.fcos(); break;
-                case kf2Px: emit_.f2xm1(); break;
-                default: emit_.frndint(); break;
+                case kfNeg:
+                    emit_.fchs();
+                    break;
+                case kfAbs:
+                    emit_.fabs();
+                    break;
+                case kfSqrt:
+                    emit_.fsqrt();
+                    break;
+                case kfSqr:
+                    emit_.fmul_st0_st(0);
+                    break;
+                case kfSin:
+                    emit_.fsin();
+                    break;
+                case kfCos:
+                    emit_.fcos();
+                    break;
+                case kf2Px:
+                    emit_.f2xm1();
+                    break;
+                default:
+                    emit_.frndint();
+                    break;
             }
-            return true;
+            return;
         case kfScale:
-            if (!Need(2)) return false;
+            Need(2);
             Resolve();
             emit_.fscale();
-            return true;
+            return;
         case kfSinCos:
         case kfCopy:
-            if (!Need(1)) return false;
-            if (!Push()) return false;
+            Need(1);
+            Push();
             Resolve();
             keyword == kfSinCos ? emit_.fsincos() : emit_.fld_st(0);
-            return true;
+            return;
         case kfTan:
         case kfLog2:
-            if (!Need(1) || !Temporaries(1)) return false;
+            Need(1);
+            Temporaries(1);
             Resolve();
             keyword == kfTan ? emit_.fptan() : emit_.fxtract();
             emit_.ffree_st(0);  // drop FPTAN's 1.0, or FXTRACT's significand
             emit_.fincstp();
-            return true;
+            return;
         case kfPatan:
         case kfYxLog2X:
-            if (!Need(2)) return false;
+            Need(2);
             Resolve();
             keyword == kfPatan ? emit_.fpatan() : emit_.fyl2x();
             --depth_;
-            return true;
+            return;
         case kfSwap:
-            if (!Need(2)) return false;
+            Need(2);
             pendingExchange_ = !pendingExchange_;
-            return true;
-        case kfPi: case kfZero: case kfOne: case kfLog2Ten: case kfLog2E: case kfLog10Two:
+            return;
+        case kfPi:
+        case kfZero:
+        case kfOne:
+        case kfLog2Ten:
+        case kfLog2E:
+        case kfLog10Two:
         case kfLnTwo:
-            if (!Push()) return false;
+            Push();
             Resolve();
             switch (keyword) {
-                case kfPi: emit_.fldpi(); break;
-                case kfZero: emit_.fldz(); break;
-                case kfOne: emit_.fld1(); break;
-                case kfLog2Ten: emit_.fldl2t(); break;
-                case kfLog2E: emit_.fldl2e(); break;
-                case kfLog10Two: emit_.fldlg2(); break;
-                default: emit_.fldln2(); break;
+                case kfPi:
+                    emit_.fldpi();
+                    break;
+                case kfZero:
+                    emit_.fldz();
+                    break;
+                case kfOne:
+                    emit_.fld1();
+                    break;
+                case kfLog2Ten:
+                    emit_.fldl2t();
+                    break;
+                case kfLog2E:
+                    emit_.fldl2e();
+                    break;
+                case kfLog10Two:
+                    emit_.fldlg2();
+                    break;
+                default:
+                    emit_.fldln2();
+                    break;
             }
-            return true;
+            return;
         case kfRet:
-            if (!Need(1)) return false;
-            Resolve();
-            emit_.fstp_m80(Mem::Cell(
-                static_cast<uint32_t>(kRealWidth * (record_.ParamCount + results_))));
-            ++results_;
-            --depth_;
-            return true;
+            Return();
+            return;
         case kfDel:
-            if (!Need(1)) return false;
+            Need(1);
             Resolve();
             emit_.ffree_st(0);
             emit_.fincstp();
             --depth_;
-            return true;
+            return;
         case kfExp:
-            if (!Need(1) || !Temporaries(2)) return false;
+            Need(1);
+            Temporaries(2);
             Resolve();
             emit_.fldl2e();
-            emit_.fmulp();        // t = x * log2 e
+            emit_.fmulp();  // t = x * log2 e
             emit_.fld_st(0);
-            emit_.frndint();      // n
-            emit_.fsub_st1_st0(); // f = t - n, below n
+            emit_.frndint();       // n
+            emit_.fsub_st1_st0();  // f = t - n, below n
             emit_.fld1();
-            emit_.fscale();       // 2^n
-            emit_.fstp_st(1);     // drop n
+            emit_.fscale();    // 2^n
+            emit_.fstp_st(1);  // drop n
             emit_.fxch_st(1);
-            emit_.f2xm1();        // 2^f - 1
+            emit_.f2xm1();  // 2^f - 1
             emit_.fld1();
-            emit_.faddp();        // 2^f
-            emit_.fmulp();        // 2^f * 2^n
-            return true;
+            emit_.faddp();  // 2^f
+            emit_.fmulp();  // 2^f * 2^n
+            return;
     }
-    return false;
 }
 
-bool TFloatHardware::Literal(const char *token) {
+void TFloatHardware::Return() {
+    Need(1);
+    Resolve();
+    const int32_t k = results_;
+    const Mem cell = Mem::Cell(static_cast<uint32_t>(kRealWidth * (record_.ParamCount + k)));
+    Residence *r = residence_;
+    if (r && k < r->fedBack && r->slot[k] >= 0) {
+        if (r->lastRead[k] <= static_cast<int32_t>(r->word)) {
+            emit_.fstp_st(HeldPosition(k));  // its parameter is not read again this iteration
+        } else if (r->plan.waitInRegisters && depth_ == 1) {
+            r->waiting[r->waitingCount++] = k;  // it stays where it is
+        } else {
+            emit_.fstp_m80(cell);
+            r->stored[r->storedCount++] = k;
+        }
+    } else {
+        emit_.fstp_m80(cell);
+    }
+    ++results_;
+    --depth_;
+}
+
+void TFloatHardware::Param(int32_t p) {
+    if (residence_ && residence_->slot[p] >= 0) {
+        const int32_t at = HeldPosition(p);
+        Push();
+        Resolve();
+        emit_.fld_st(at);
+        return;
+    }
+    Push();
+    Resolve();
+    emit_.fld_m80(Mem::Cell(record_.Params[p].Address));
+}
+
+// A held parameter read as the operand of the operation right after it: the register form with
+// ST(0), the value below the parameter, as destination, and the parameter as source; the same
+// roles and the same result as the load followed by the popping form.
+void TFloatHardware::FusedParam(int32_t p, int keyword) {
+    Resolve();
+    const int32_t at = HeldPosition(p);
+    switch (keyword) {
+        case kfAdd:
+            emit_.fadd_st0_st(at);
+            break;
+        case kfMul:
+            emit_.fmul_st0_st(at);
+            break;
+        case kfSub:
+            emit_.fsubr_st0_st(at);
+            break;  // the parameter minus the value below it
+        default:
+            emit_.fdivr_st0_st(at);
+            break;
+    }
+}
+
+std::size_t TFloatHardware::Word(std::size_t i) {
+    const TBodyWord &w = words_[i];
+    switch (w.kind) {
+        case TBodyWord::kKeyword:
+            Keyword(w.index);
+            return 1;
+        case TBodyWord::kParam:
+            if (residence_ && residence_->slot[w.index] >= 0 && depth_ >= 1 &&
+                i + 1 < words_.size()) {
+                const TBodyWord &next = words_[i + 1];
+                if (next.kind == TBodyWord::kKeyword &&
+                    (next.index == kfAdd || next.index == kfMul || next.index == kfSub ||
+                     next.index == kfDiv)) {
+                    FusedParam(w.index, next.index);
+                    return 2;
+                }
+            }
+            Param(w.index);
+            return 1;
+        case TBodyWord::kLiteral:
+            // The execution copy loads the record's inline constant where it lies.
+            Push();
+            Resolve();
+            w.extended ? emit_.fld_m80(Mem::Cell(w.at)) : emit_.fld_m32(Mem::Cell(w.at));
+            return 1;
+    }
+    return 1;
+}
+
+void TFloatHardware::Literal(TBodyWord &word, const char *token) {
     RealLiteral literal;
-    if (!ParseRealLiteral(token, literal)) return false;  // the driver records 10
-    if (!Push()) return false;
+    if (!ParseRealLiteral(token, literal)) throw TAbandon{0};  // the driver records 10
+    Push();
     Resolve();
     // The constant sits inline behind a short jump; its address is its position in the code
     // plus the code's start offset in the block.
-    if (literal.extended) {
-        uint8_t bytes[10];
+    uint8_t bytes[10];
+    const float single = static_cast<float>(literal.value);
+    if (literal.extended)
         std::memcpy(bytes, &literal.value, 10);
-        emit_.jmp_short(10);
-        const int32_t at = emit_.Length();
-        emit_.Data(bytes, 10);
-        emit_.fld_m80(Mem::Cell(codeStart_ + static_cast<uint32_t>(at)));
-    } else {
-        const float single = static_cast<float>(literal.value);
-        emit_.jmp_short(4);
-        const int32_t at = emit_.Length();
-        emit_.Data(&single, 4);
-        emit_.fld_m32(Mem::Cell(codeStart_ + static_cast<uint32_t>(at)));
-    }
-    return true;
+    else
+        std::memcpy(bytes, &single, 4);
+    const TLabel value = emit_.NewLabel();
+    const TLabel after = emit_.NewLabel();
+    emit_.jmp(after);
+    emit_.Bind(value);
+    emit_.Data(bytes, literal.extended ? 10 : 4);
+    emit_.Bind(after);
+    word.extended = literal.extended;
+    word.at = codeStart_ + static_cast<uint32_t>(emit_.Position(value));
+    literal.extended ? emit_.fld_m80(Mem::Cell(word.at)) : emit_.fld_m32(Mem::Cell(word.at));
 }
 
 int32_t TFloatHardware::CompileBody() {
     // Count the "ret" words first: the code's start offset in the block, which inline
     // constants are addressed by, depends on the number of results.
-    scanner_.Mark();
+    scanner_->Mark();
     int32_t rets = 0;
-    for (const char *t = scanner_.NextToken(); t[0]; t = scanner_.NextToken())
+    for (const char *t = scanner_->NextToken(); t[0]; t = scanner_->NextToken())
         if (std::strcmp(t, "ret") == 0) ++rets;
-    scanner_.Reset();
+    scanner_->Reset();
     codeStart_ = static_cast<uint32_t>(kRealWidth * (record_.ParamCount + rets));
 
-    for (const char *t = scanner_.NextToken(); t[0]; t = scanner_.NextToken()) {
+    for (const char *t = scanner_->NextToken(); t[0]; t = scanner_->NextToken()) {
         const int keyword = KeywordIndex(kFloatKeywords, t);
-        if (keyword >= 0) {
-            if (!Keyword(keyword)) return 0;
-            continue;
-        }
         int param = -1;
-        for (int p = 0; p < record_.ParamCount; ++p)
-            if (std::strcmp(record_.Params[p].Name, t) == 0) {
-                param = p;
-                break;
-            }
-        if (param >= 0) {
-            if (!Push()) return 0;
-            Resolve();
-            emit_.fld_m80(Mem::Cell(record_.Params[param].Address));
+        for (int p = 0; p < record_.ParamCount && keyword < 0 && param < 0; ++p)
+            if (std::strcmp(record_.Params[p].Name, t) == 0) param = p;
+        if (keyword >= 0 || param >= 0) {
+            words_.push_back({keyword >= 0 ? TBodyWord::kKeyword : TBodyWord::kParam, false,
+                              static_cast<int16_t>(keyword >= 0 ? keyword : param), 0});
+            Word(words_.size() - 1);
             continue;
         }
-        if (!Literal(t)) return 0;
+        words_.push_back({TBodyWord::kLiteral, false, 0, 0});
+        Literal(words_.back(), t);
     }
-    if (depth_ != 0) {
-        RecordError(QUOB_ERR_STACK_NOT_EMPTY);
-        return 0;
-    }
-    if (results_ == 0) {
-        RecordError(QUOB_ERR_INVALID_EXPRESSION);
-        return 0;
-    }
+    if (depth_ != 0) throw TAbandon{QUOB_ERR_STACK_NOT_EMPTY};
+    if (results_ == 0) throw TAbandon{QUOB_ERR_INVALID_EXPRESSION};
     return results_;
 }
 
-int32_t TFloatHardware::CompileRecursive(int32_t blockLength, bool earlyExit) {
+int32_t TFloatHardware::CompileRecursive(int32_t blockLength) {
+    blockLength_ = blockLength;
     emit_.mov_r_imm(EAX, static_cast<uint32_t>(blockLength));
-    constexpr int32_t kLoopStart = 5;
-    const int32_t results = CompileBody();
-    if (results < 1 || record_.ParamCount == 0) {
-        RecordError(record_.ParamCount == 0 ? QUOB_ERR_RECURSIVE_NO_PARAMETER
-                                            : QUOB_ERR_RECURSIVE_NO_RESULT);
-        return 0;
+    const TLabel loop = emit_.NewLabel();
+    emit_.Bind(loop);
+    // A body that fails or stores nothing, and a function without parameters, have codes of
+    // their own.
+    const int32_t failure =
+        record_.ParamCount == 0 ? QUOB_ERR_RECURSIVE_NO_PARAMETER : QUOB_ERR_RECURSIVE_NO_RESULT;
+    int32_t results;
+    try {
+        results = CompileBody();
+    } catch (const TAbandon &) {
+        throw TAbandon{failure};
     }
-    const int32_t fed = results < record_.ParamCount ? results : record_.ParamCount;
+    if (record_.ParamCount == 0) throw TAbandon{failure};
+    const int32_t fed = std::min(results, record_.ParamCount);
     const uint32_t resultsAt = static_cast<uint32_t>(kRealWidth * record_.ParamCount);
-    // Each test of an exponent word: AND ECX,7FFF (6 bytes), CMP ECX,7FFF (6), JE rel32 (6) to
-    // the end of the loop, past the remaining copies and tests, DEC EAX and JNZ.
-    constexpr int32_t kTestLength = 18;
-    const int32_t loopEnd = (emit_.target() == Target::X64 ? 2 : 1) + 6;  // DEC EAX, JNZ rel32
-    auto exponentTest = [&](int32_t remainingBytes) {
-        emit_.and_r_imm(ECX, 0x7FFF);
-        emit_.cmp_r_imm(ECX, 0x7FFF);
-        emit_.je_rel32(remainingBytes + loopEnd);
-    };
     if (emit_.target() == Target::IA32) {
         // REP MOVSW copies results 0..K-1 over parameters 0..K-1, 10 bytes each.
         emit_.mov_r_cell(EDI, 0);
         emit_.mov_r_cell(ESI, resultsAt);
         emit_.mov_r_imm(ECX, static_cast<uint32_t>(5 * fed));
         emit_.rep_movsw();
-        if (earlyExit) {
-            constexpr int32_t kMovzx = 7;  // MOVZX ECX,WORD [disp32]
-            for (int32_t k = 0; k < fed; ++k) {
-                emit_.movzx_r_m16(ECX, Mem::Cell(static_cast<uint32_t>(kRealWidth * k + 8)));
-                exponentTest((fed - 1 - k) * (kMovzx + kTestLength));
-            }
-        }
     } else {
         // Each value moves as 8 + 2 bytes through RCX: the next iteration's 80-bit loads then
         // take their data straight from these stores, which the 2-byte stores of REP MOVSW
-        // prevent. The exponent word ends up in CX, ready for the variant's test.
-        constexpr int32_t kCopyLength = 4 * 8;  // four moves with [disp32] in SIB form
-        for (int32_t k = 0; k < fed; ++k) {
-            const auto result = resultsAt + static_cast<uint32_t>(kRealWidth * k);
-            const auto param = static_cast<uint32_t>(kRealWidth * k);
-            emit_.mov_r64_m(ECX, Mem::Cell(result));
-            emit_.mov_m_r64(Mem::Cell(param), ECX);
-            emit_.movzx_r_m16(ECX, Mem::Cell(result + 8));
-            emit_.mov_m_r16(Mem::Cell(param + 8), ECX);
-            if (earlyExit) exponentTest((fed - 1 - k) * (kCopyLength + kTestLength));
-        }
+        // prevent.
+        for (int32_t k = 0; k < fed; ++k)
+            CopyCell(resultsAt + static_cast<uint32_t>(kRealWidth * k),
+                     static_cast<uint32_t>(kRealWidth * k));
     }
     emit_.dec_r(EAX);
-    emit_.jnz_rel32_to(kLoopStart);
+    emit_.jcc(Cond::NE, loop, JumpForm::Near);
     return results;
+}
+
+// Copies a value cell through ECX: 8 + 2 bytes on x86-64, 4 + 4 + 2 on IA-32.
+void TFloatHardware::CopyCell(uint32_t from, uint32_t to) {
+    if (emit_.target() == Target::X64) {
+        emit_.mov_r64_m(ECX, Mem::Cell(from));
+        emit_.mov_m_r64(Mem::Cell(to), ECX);
+    } else {
+        for (uint32_t half = 0; half < 8; half += 4) {
+            emit_.mov_r_m(ECX, Mem::Cell(from + half));
+            emit_.mov_m_r(Mem::Cell(to + half), ECX);
+        }
+    }
+    emit_.movzx_r_m16(ECX, Mem::Cell(from + 8));
+    emit_.mov_m_r16(Mem::Cell(to + 8), ECX);
+}
+
+bool TFloatHardware::CompileExecutionCopy(TCodeBuffer &code, bool leaveOnFault) const {
+    if (results_ == 0 || (leaveOnFault && blockLength_ == 0)) return false;
+    static constexpr Plan kPlans[] = {{true, true}, {false, true}, {true, false}, {false, false}};
+    for (const Plan &plan : kPlans) {
+        TCodeBuffer attempt;
+        Residence residence{plan};
+        if (blockLength_ > 0) residence.fedBack = std::min(results_, record_.ParamCount);
+        try {
+            TFloatHardware(*this, attempt, residence).Translate(leaveOnFault);
+            if (!attempt.Overflowed()) {
+                code = attempt;
+                return true;
+            }
+        } catch (const TAbandon &) {
+            // Not with this plan.
+        }
+        if (blockLength_ == 0) break;  // a real function holds its repeated parameters or nothing
+    }
+    return false;
+}
+
+void TFloatHardware::Translate(bool leaveOnFault) {
+    Residence &r = *residence_;
+    const bool recursive = blockLength_ > 0;
+    int32_t reads[kMaxParams] = {};
+    std::fill(std::begin(r.lastRead), std::end(r.lastRead), -1);
+    for (std::size_t i = 0; i < words_.size(); ++i) {
+        const TBodyWord &w = words_[i];
+        if (w.kind == TBodyWord::kKeyword && (w.index == kfTan || w.index == kfSinCos))
+            throw TAbandon{0};
+        if (w.kind == TBodyWord::kParam) {
+            ++reads[w.index];
+            r.lastRead[w.index] = static_cast<int32_t>(i);
+        }
+    }
+    // A loop holds what its body reads; straight-line code only what it reads more than once.
+    for (int32_t p = 0; p < record_.ParamCount; ++p) {
+        const bool hold =
+            recursive ? reads[p] > 0 && (r.plan.holdConstants || p < r.fedBack) : reads[p] > 1;
+        r.slot[p] = static_cast<int8_t>(hold ? r.held++ : -1);
+    }
+    if (r.held > kX87Registers || (!recursive && r.held == 0)) throw TAbandon{0};
+    for (int32_t p = 0; p < record_.ParamCount; ++p)
+        if (r.slot[p] >= 0) emit_.fld_m80(Mem::Cell(record_.Params[p].Address));
+
+    const TLabel loop = emit_.NewLabel();
+    const TLabel done = emit_.NewLabel();
+    if (recursive) {
+        emit_.mov_r_imm(EDX, static_cast<uint32_t>(blockLength_));
+        emit_.Bind(loop);
+    }
+    for (std::size_t i = 0; i < words_.size();) {
+        r.word = i;
+        i += Word(i);
+    }
+    const auto resultCell = [&](int32_t k) {
+        return static_cast<uint32_t>(kRealWidth * (record_.ParamCount + k));
+    };
+    if (recursive) {
+        // The waiting results replace their parameters.
+        while (r.waitingCount > 0) {
+            emit_.fstp_st(HeldPosition(r.waiting[r.waitingCount - 1]));
+            --r.waitingCount;
+        }
+        for (int32_t j = 0; j < r.storedCount; ++j) {
+            if (r.held >= kX87Registers) throw TAbandon{QUOB_ERR_STACK_OVERFLOW};
+            const int32_t k = r.stored[j];
+            emit_.fld_m80(Mem::Cell(resultCell(k)));
+            emit_.fstp_st(r.held - r.slot[k]);
+        }
+        if (leaveOnFault) {
+            emit_.fnstsw_ax();
+            emit_.test_al_imm8(kFaultFlags);
+            emit_.jcc(Cond::NE, done);
+        }
+        emit_.dec_r(EDX);
+        emit_.jcc(Cond::NE, loop);
+        emit_.Bind(done);
+    }
+    // The held registers go back to the cells, the top first: a fed-back value into its
+    // parameter's cell, with an 80-bit store, from which the caller's and the next call's 80-bit
+    // loads take their data at once (they could not from the two parts of a copy), and from there
+    // into its result cell; the others are dropped. A fed-back value that was not held is in its
+    // result cell and goes to its parameter's.
+    for (int32_t s = r.held - 1; s >= 0; --s) {
+        int32_t p = 0;
+        while (r.slot[p] != s) ++p;
+        if (p < r.fedBack)
+            emit_.fstp_m80(Mem::Cell(record_.Params[p].Address));
+        else
+            emit_.fstp_st(0);
+    }
+    for (int32_t k = 0; k < r.fedBack; ++k) {
+        if (r.slot[k] >= 0)
+            CopyCell(record_.Params[k].Address, resultCell(k));
+        else
+            CopyCell(resultCell(k), record_.Params[k].Address);
+    }
 }
 
 }  // namespace quob

@@ -1,40 +1,72 @@
 // TFloatHardware: the floating-point back end. The language's stack is the x87 register stack.
 #pragma once
 #include <cstdint>
+#include <vector>
 
 #include "emitter.h"
 #include "functions.h"
 
 namespace quob {
 
+// One word of a body as the back end understood it: what the execution copy translates.
+struct TBodyWord {
+    enum Kind : uint8_t { kKeyword, kParam, kLiteral } kind;
+    bool extended;  // literal: a ten-byte constant
+    int16_t index;  // keyword or parameter index
+    uint32_t at;    // literal: block offset of its value in the record's code
+};
+
 class TFloatHardware {
-public:
+  public:
     TFloatHardware(const BackEndInput &in, Target target);
 
-    // Compiles a real function's body; returns R, or 0 with a code recorded (or none, for an
-    // unrecognised word: the driver then records 10).
+    // Compiles a real function's body; returns R. A failure throws TAbandon with its code (or
+    // with none, for an unrecognised word: the driver then records 10).
     int32_t CompileBody();
 
     // Compiles a recursive function: the loop around the body, N iterations per call.
-    // With earlyExit the loop also leaves right after an iteration whose fed-back value has an
-    // all-ones exponent (infinity or NaN): the filler's variant.
-    int32_t CompileRecursive(int32_t blockLength, bool earlyExit);
+    int32_t CompileRecursive(int32_t blockLength);
 
-private:
-    bool Need(int n);
-    bool Push();
-    bool Temporaries(int n);
+    // After a successful compilation: the execution copy of the function, register-resident
+    // code with the same arithmetic on the same values in the same order (see floatgen.cpp).
+    // leaveOnFault (recursive functions, the filler's variant): the loop also leaves right after
+    // an iteration that raised a fault flag (invalid, denormal, zero divide, overflow). False
+    // when the function keeps the record's code as its execution copy, and without a variant.
+    bool CompileExecutionCopy(TCodeBuffer &code, bool leaveOnFault) const;
+
+  private:
+    struct Residence;  // what the execution copy keeps in x87 registers
+    struct Plan;
+
+    TFloatHardware(const TFloatHardware &compiled, TCodeBuffer &code, Residence &residence);
+
+    void Need(int n) const;
+    int32_t Base() const;  // registers below the language's stack
+    void Push();
+    void Temporaries(int n) const;
     void Resolve();
-    bool Keyword(int keyword);
-    bool Literal(const char *token);
+    // Compiles words_[i] (and, in the execution copy, an operation fused with it); returns the
+    // number of words taken.
+    std::size_t Word(std::size_t i);
+    void Keyword(int keyword);
+    void Param(int32_t p);
+    void FusedParam(int32_t p, int keyword);
+    void Literal(TBodyWord &word, const char *token);
+    void Return();
+    void Translate(bool leaveOnFault);
+    int32_t HeldPosition(int32_t p) const;  // ST(i) of a held parameter
+    void CopyCell(uint32_t from, uint32_t to);
 
     bool pendingExchange_ = false;
     int32_t depth_ = 0;
-    TScanner &scanner_;
+    TScanner *scanner_;
     QUOB_FunctionRecord record_;  // the back end's private copy
     TEmitter emit_;
-    int32_t results_ = 0;       // "ret" words compiled so far
-    uint32_t codeStart_ = 0;    // block offset of the code: 10 * (P + R')
+    int32_t results_ = 0;      // "ret" words compiled so far
+    uint32_t codeStart_ = 0;   // block offset of the code: 10 * (P + R')
+    int32_t blockLength_ = 0;  // recursive functions: iterations per call
+    std::vector<TBodyWord> words_;
+    Residence *residence_ = nullptr;  // the execution copy being compiled, or none
 };
 
 }  // namespace quob

@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "codebuffer.h"
+#include "emitter.h"
 #include "errors.h"
 #include "floatgen.h"
 #include "intgen.h"
@@ -15,37 +16,111 @@
 #include "scanner.h"
 
 namespace quob {
+
+// ---- TExecutableCode -----------------------------------------------------------------------
+
 namespace {
 
-// One slot of the table: the exported record plus what the library keeps beside it.
+std::vector<uint16_t> RelocationsOf(const TCodeBuffer &code) {
+    std::vector<uint16_t> positions(static_cast<std::size_t>(code.RelocationCount()));
+    for (int32_t i = 0; i < code.RelocationCount(); ++i)
+        positions[static_cast<std::size_t>(i)] = static_cast<uint16_t>(code.Relocation(i));
+    return positions;
+}
+
+}  // namespace
+
+TExecutableCode::TExecutableCode(const TCodeBuffer &code)
+    : TExecutableCode(code.Code(), static_cast<uint32_t>(code.Length()), RelocationsOf(code)) {}
+
+TExecutableCode::TExecutableCode(const uint8_t *code, uint32_t length,
+                                 std::vector<uint16_t> relocations)
+    : code_(platform::CreateExecutionCopy(code, length)),
+      length_(code_ ? length : 0),
+      relocations_(std::move(relocations)) {}
+
+TExecutableCode &TExecutableCode::operator=(TExecutableCode &&other) noexcept {
+    std::swap(code_, other.code_);
+    std::swap(length_, other.length_);
+    std::swap(relocations_, other.relocations_);
+    return *this;
+}
+
+TExecutableCode::~TExecutableCode() { platform::FreeExecutionCopy(code_, length_); }
+
+TExecutableCode TExecutableCode::Moved(uint32_t from, uint32_t to) const {
+    uint8_t bytes[TCodeBuffer::kCapacity];
+    std::memcpy(bytes, code_, length_);
+    for (const uint16_t at : relocations_) {
+        uint32_t field;
+        std::memcpy(&field, bytes + at, 4);
+        field = field - from + to;
+        std::memcpy(bytes + at, &field, 4);
+    }
+    return TExecutableCode(bytes, length_, relocations_);
+}
+
+// ---- TCompiledFunction ---------------------------------------------------------------------
+
+TCompiledFunction::TCompiledFunction(FunctionKind kind, uint32_t blockSize)
+    : kind_(kind), blockSize_(blockSize) {}
+
+TCompiledFunction::~TCompiledFunction() { ReleaseBlock(); }
+
+bool TCompiledFunction::ReleaseBlock() {
+    if (base_ != 0 && !platform::FreeLowBlock(Cell(0), blockSize_)) return false;
+    base_ = 0;
+    return true;
+}
+
+std::unique_ptr<TCompiledFunction> TCompiledFunction::Place(FunctionKind kind, uint32_t dataSize,
+                                                            TCodeBuffer &record, TCodeBuffer *copy,
+                                                            TCodeBuffer *variant) {
+    const uint32_t blockSize = dataSize + static_cast<uint32_t>(record.Length());
+    std::unique_ptr<TCompiledFunction> function(new TCompiledFunction(kind, blockSize));
+    void *block = platform::AllocateLowBlock(blockSize);
+    if (!block) return nullptr;
+    function->base_ = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(block));
+    // Every buffer addresses the same cells and constants of the block.
+    record.Relocate(function->base_);
+    record.CopyOut(block, static_cast<int32_t>(dataSize));
+    if (copy) copy->Relocate(function->base_);
+    function->copy_ = TExecutableCode(copy ? *copy : record);
+    if (!function->copy_) return nullptr;
+    if (variant) {
+        variant->Relocate(function->base_);
+        function->variant_ = TExecutableCode(*variant);
+        if (!function->variant_) return nullptr;
+    }
+    return function;
+}
+
+std::unique_ptr<TCompiledFunction> TCompiledFunction::Clone() const {
+    std::unique_ptr<TCompiledFunction> clone(new TCompiledFunction(kind_, blockSize_));
+    void *block = platform::AllocateLowBlock(blockSize_);
+    if (!block) return nullptr;
+    clone->base_ = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(block));
+    std::memcpy(block, Cell(0), blockSize_);
+    clone->copy_ = copy_.Moved(base_, clone->base_);
+    if (!clone->copy_) return nullptr;
+    if (variant_) {
+        clone->variant_ = variant_.Moved(base_, clone->base_);
+        if (!clone->variant_) return nullptr;
+    }
+    return clone;
+}
+
+// ---- the function table and the driver -----------------------------------------------------
+
+namespace {
+
+// One slot of the table: the exported record and the function it describes. The table is a
+// plain array (the library's unload step runs after the static destructors), so the slot owns
+// its function through a plain pointer.
 struct TFunctionSlot {
     QUOB_FunctionRecord record;
-    FunctionKind kind;
-    void *copy;           // the execution copy of the code
-    void *variant;        // the filler's early-leaving variant, or nullptr
-    uint32_t codeLength;  // length of the execution copy
-    uint32_t variantLength;
-    // Positions of the address fields in the code and in the variant, for cloning.
-    uint16_t relocations[TCodeBuffer::kMaxRelocations];
-    uint16_t variantRelocations[TCodeBuffer::kMaxRelocations];
-    int32_t relocationCount;
-    int32_t variantRelocationCount;
+    TCompiledFunction *function;
 };
-
-void KeepRelocations(const TCodeBuffer &code, uint16_t *positions, int32_t &count) {
-    count = code.RelocationCount();
-    for (int32_t i = 0; i < count; ++i) positions[i] = static_cast<uint16_t>(code.Relocation(i));
-}
-
-// Moves every address field of code that points into the block at from to the block at to.
-void Rebase(uint8_t *code, const uint16_t *positions, int32_t count, uint32_t from, uint32_t to) {
-    for (int32_t i = 0; i < count; ++i) {
-        uint32_t field;
-        std::memcpy(&field, code + positions[i], 4);
-        field = field - from + to;
-        std::memcpy(code + positions[i], &field, 4);
-    }
-}
 
 TFunctionSlot slots[kFunctionSlots];  // zero-filled at load: every slot free
 
@@ -57,35 +132,47 @@ TFunctionSlot *Slot(int32_t handle) {
 
 void *Address(uint32_t address) { return reinterpret_cast<void *>(uintptr_t{address}); }
 
-void ReleaseSlotCode(TFunctionSlot &slot) {
-    platform::FreeExecutionCopy(slot.copy, slot.codeLength);
-    platform::FreeExecutionCopy(slot.variant, slot.variantLength);
-    slot.copy = slot.variant = nullptr;
+// The code of one compilation: the record's, and the execution copy and the filler's variant
+// where the back end translates the body into them (else the record's code runs, and there is
+// no variant).
+struct TCompiledCode {
+    TCodeBuffer record;
+    std::unique_ptr<TCodeBuffer> copy;
+    std::unique_ptr<TCodeBuffer> variant;
+};
+
+// Appends the final RET; false when it does not fit.
+bool Finish(TCodeBuffer &code) {
+    TEmitter(code, kHostTarget).ret();
+    return !code.Overflowed();
 }
 
-// Runs the back end of the kind over the body; returns R (below 1 on failure).
-int32_t CompileBody(const char *definition, int32_t bodyPosition, TCodeBuffer &code,
-                    const QUOB_FunctionRecord &record, const CompileRequest &request,
-                    bool variant) {
+// Runs the back end of the kind over the body; returns R, or throws TAbandon.
+int32_t CompileBody(const char *definition, int32_t bodyPosition, const QUOB_FunctionRecord &record,
+                    const CompileRequest &request, TCompiledCode &out) {
     TScanner scanner(definition);
     // Re-reading the header is cheap and keeps TScanner's interface as small as the language.
     for (int32_t i = 0; i < bodyPosition; ++i) scanner.NextToken();
-    const BackEndInput in{scanner, code, record};
-    switch (request.kind) {
-        case FunctionKind::Real:
-            return TFloatHardware(in, kHostTarget).CompileBody();
-        case FunctionKind::Recursive:
-            return TFloatHardware(in, kHostTarget).CompileRecursive(request.blockLength, variant);
-        case FunctionKind::Integer:
-            return CompileIntegerBody(in, kHostTarget);
-    }
-    return 0;
+    const BackEndInput in{scanner, out.record, record};
+    if (request.kind == FunctionKind::Integer) return CompileIntegerBody(in, kHostTarget);
+    TFloatHardware hardware(in, kHostTarget);
+    const int32_t results = request.kind == FunctionKind::Real
+                                ? hardware.CompileBody()
+                                : hardware.CompileRecursive(request.blockLength);
+    if (results > kMaxResults) return results;
+    auto translated = [&](bool leaveOnFault) {
+        auto code = std::make_unique<TCodeBuffer>();
+        if (!hardware.CompileExecutionCopy(*code, leaveOnFault) || !Finish(*code)) code.reset();
+        return code;
+    };
+    out.copy = translated(false);
+    if (request.fillerVariant) out.variant = translated(true);
+    return results;
 }
 
 int32_t Compile(const char *definition, const CompileRequest &request) {
     const KeywordSet keywords =
         request.kind == FunctionKind::Integer ? kIntKeywords : kFloatKeywords;
-    const uint32_t recordingsBefore = ErrorRecordings();
     auto fail = [](int32_t code) {
         RecordError(code);
         return 0;
@@ -136,28 +223,17 @@ int32_t Compile(const char *definition, const CompileRequest &request) {
     record.ParamCount = params;
 
     // Body: the back end works on a private copy of the record.
-    auto code = std::make_unique<TCodeBuffer>();
+    auto code = std::make_unique<TCompiledCode>();
     const QUOB_FunctionRecord header = record;
-    const int32_t results = CompileBody(definition, tokens, *code, header, request, false);
-    code->EmitByte(0xC3);  // RET
+    int32_t results;
+    try {
+        results = CompileBody(definition, tokens, header, request, *code);
+    } catch (const TAbandon &failure) {
+        return fail(failure.code != 0 ? failure.code : QUOB_ERR_INVALID_EXPRESSION);
+    }
     if (results > kMaxResults) return fail(QUOB_ERR_TOO_MANY_RESULTS);
-    if (results < 1) {
-        if (ErrorRecordings() == recordingsBefore) RecordError(QUOB_ERR_INVALID_EXPRESSION);
-        return 0;
-    }
     // Code that did not fit the buffer is never run.
-    if (code->Overflowed()) return fail(QUOB_ERR_OUT_OF_RESOURCES);
-
-    // The filler's variant: the same body with a loop that leaves at the first infinity. It
-    // addresses the same cells, so it runs on the same block. Without room for it, the filler
-    // runs the plain copy.
-    std::unique_ptr<TCodeBuffer> variant;
-    if (request.kind == FunctionKind::Recursive && request.fillerVariant) {
-        variant = std::make_unique<TCodeBuffer>();
-        if (CompileBody(definition, tokens, *variant, header, request, true) != results ||
-            !variant->EmitByte(0xC3) || variant->Overflowed())
-            variant.reset();
-    }
+    if (!Finish(code->record)) return fail(QUOB_ERR_OUT_OF_RESOURCES);
 
     for (int32_t k = 0; k < results; ++k) {
         record.Results[k].Name[0] = '\0';
@@ -166,35 +242,17 @@ int32_t Compile(const char *definition, const CompileRequest &request) {
     }
     record.ResultCount = results;
     const uint32_t dataSize = static_cast<uint32_t>((params + results) * width);
-    const uint32_t blockSize = dataSize + static_cast<uint32_t>(code->Length());
-
-    void *block = platform::AllocateLowBlock(blockSize);
-    if (!block) return fail(QUOB_ERR_OUT_OF_RESOURCES);
-    const auto base = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(block));
-    code->Relocate(base);
-    code->CopyOut(block, static_cast<int32_t>(dataSize));
-    slot.codeLength = static_cast<uint32_t>(code->Length());
-    slot.copy = platform::CreateExecutionCopy(code->Code(), slot.codeLength);
-    KeepRelocations(*code, slot.relocations, slot.relocationCount);
-    slot.variantRelocationCount = 0;
-    if (variant) {
-        KeepRelocations(*variant, slot.variantRelocations, slot.variantRelocationCount);
-        variant->Relocate(base);
-        slot.variantLength = static_cast<uint32_t>(variant->Length());
-        slot.variant = platform::CreateExecutionCopy(variant->Code(), slot.variantLength);
-    }
-    if (!slot.copy || (variant && !slot.variant)) {
-        ReleaseSlotCode(slot);
-        platform::FreeLowBlock(block, blockSize);
-        return fail(QUOB_ERR_OUT_OF_RESOURCES);
-    }
+    std::unique_ptr<TCompiledFunction> function = TCompiledFunction::Place(
+        request.kind, dataSize, code->record, code->copy.get(), code->variant.get());
+    if (!function) return fail(QUOB_ERR_OUT_OF_RESOURCES);
+    const uint32_t base = function->Base();
 
     for (int32_t p = 0; p < params; ++p) record.Params[p].Address += base;
     for (int32_t k = 0; k < results; ++k) record.Results[k].Address += base;
     record.Entry = base + dataSize;
-    record.BlockSize = blockSize;
+    record.BlockSize = function->BlockSize();
     record.Block = base;  // the slot is in use from here on
-    slot.kind = request.kind;
+    slot.function = function.release();
     RecordError(QUOB_OK);
     return handle;
 }
@@ -206,73 +264,38 @@ int32_t CreateFunction(const char *definition, const CompileRequest &request) {
         RecordError(QUOB_ERR_NO_EXPRESSION);
         return 0;
     }
-    const uint32_t recordingsBefore = ErrorRecordings();
     try {
         return Compile(definition, request);
     } catch (const std::exception &) {
-        // An object of the compilation could not be created. A back end that failed to get a
-        // resource (a lookup table) has recorded code 9 itself.
-        if (ErrorRecordings() == recordingsBefore) RecordError(QUOB_ERR_OUT_OF_RESOURCES);
+        RecordError(QUOB_ERR_OUT_OF_RESOURCES);  // an object of the compilation could not be made
         return 0;
     }
 }
 
-void *ExecutionEntry(int32_t handle) {
+const TCompiledFunction *CompiledFunction(int32_t handle) {
     const TFunctionSlot *slot = Slot(handle);
-    return slot ? slot->copy : nullptr;
+    return slot ? slot->function : nullptr;
 }
 
-void *FillerEntry(int32_t handle) {
+const QUOB_FunctionRecord *FunctionRecord(int32_t handle) {
     const TFunctionSlot *slot = Slot(handle);
-    if (!slot) return nullptr;
-    return slot->variant ? slot->variant : slot->copy;
+    return slot ? &slot->record : nullptr;
 }
 
-bool CloneFunction(int32_t handle, TFunctionClone &clone) {
-    const TFunctionSlot *slot = Slot(handle);
-    if (!slot) return false;
-    const QUOB_FunctionRecord &r = slot->record;
-    void *block = platform::AllocateLowBlock(r.BlockSize);
-    if (!block) return false;
-    TFunctionClone c;
-    c.base = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(block));
-    c.blockSize = r.BlockSize;
-    c.originalBase = r.Block;
-    std::memcpy(block, Address(r.Block), r.BlockSize);
-    uint8_t *code = static_cast<uint8_t *>(block) + (r.Entry - r.Block);
-    Rebase(code, slot->relocations, slot->relocationCount, c.originalBase, c.base);
-    c.codeLength = slot->codeLength;
-    c.copy = platform::CreateExecutionCopy(code, c.codeLength);
-    bool complete = c.copy != nullptr;
-    if (slot->variant) {
-        uint8_t variantCode[TCodeBuffer::kCapacity];
-        std::memcpy(variantCode, slot->variant, slot->variantLength);
-        Rebase(variantCode, slot->variantRelocations, slot->variantRelocationCount,
-               c.originalBase, c.base);
-        c.variantLength = slot->variantLength;
-        c.variant = platform::CreateExecutionCopy(variantCode, c.variantLength);
-        complete = complete && c.variant != nullptr;
-    }
-    if (!complete) {
-        ReleaseClone(c);
-        return false;
-    }
-    clone = c;
+bool ReleaseFunction(int32_t handle) {
+    TFunctionSlot *slot = Slot(handle);
+    if (!slot || !slot->function->ReleaseBlock()) return false;
+    delete slot->function;
+    slot->function = nullptr;
+    slot->record.Block = 0;
+    slot->record.BlockSize = 0;
     return true;
-}
-
-void ReleaseClone(TFunctionClone &clone) {
-    platform::FreeExecutionCopy(clone.copy, clone.codeLength);
-    platform::FreeExecutionCopy(clone.variant, clone.variantLength);
-    if (clone.base) platform::FreeLowBlock(Address(clone.base), clone.blockSize);
-    clone = TFunctionClone{};
 }
 
 void ReleaseAllFunctions() {
     for (TFunctionSlot &slot : slots) {
-        if (slot.record.Block == 0) continue;
-        ReleaseSlotCode(slot);
-        platform::FreeLowBlock(Address(slot.record.Block), slot.record.BlockSize);
+        delete slot.function;
+        slot.function = nullptr;
     }
 }
 
@@ -285,25 +308,20 @@ namespace {
 // Runs generated code under the library's own x87 environment: extended precision, rounding to
 // nearest, every exception masked, so that no floating-point fault can trap. The caller's
 // environment (control word, status flags, register tags) is restored afterwards.
-void RunGenerated(const TFunctionSlot &slot) {
-    struct X87Environment {
-        uint8_t bytes[28];
-    } saved;
+void RunGenerated(const TCompiledFunction &function) {
     constexpr uint16_t kControlWord = 0x037F;
-    __asm__ volatile("fnstenv %0" : "=m"(saved));
-    __asm__ volatile("fninit\n\tfldcw %0" : : "m"(kControlWord));
-    if (slot.kind == FunctionKind::Integer) {
+    const platform::TX87Control control(kControlWord, platform::TX87Control::kEnvironment);
+    if (function.Kind() == FunctionKind::Integer) {
         // Integer code keeps scratch values below the stack pointer, where a signal handler's
         // frame would land: no signal is delivered on this thread while it runs.
         sigset_t all, old;
         sigfillset(&all);
         pthread_sigmask(SIG_SETMASK, &all, &old);
-        quob_call_generated(slot.copy);
+        quob_call_generated(function.Entry());
         pthread_sigmask(SIG_SETMASK, &old, nullptr);
     } else {
-        quob_call_generated(slot.copy);
+        quob_call_generated(function.Entry());
     }
-    __asm__ volatile("fldenv %0" : : "m"(saved));
 }
 
 }  // namespace
@@ -323,20 +341,12 @@ QUOB_API int32_t QUOB_CALL CreateRecursiveFunction(const char *definition, int32
     return CreateFunction(definition, {FunctionKind::Recursive, blockLength, false});
 }
 
-QUOB_API int32_t QUOB_CALL DeleteFunction(int32_t handle) {
-    TFunctionSlot *slot = Slot(handle);
-    if (!slot) return 0;
-    if (!platform::FreeLowBlock(Address(slot->record.Block), slot->record.BlockSize)) return 0;
-    ReleaseSlotCode(*slot);
-    slot->record.Block = 0;
-    slot->record.BlockSize = 0;
-    return 1;
-}
+QUOB_API int32_t QUOB_CALL DeleteFunction(int32_t handle) { return ReleaseFunction(handle); }
 
 QUOB_API void *QUOB_CALL LaunchFunction(int32_t handle) {
     const TFunctionSlot *slot = Slot(handle);
     if (!slot) return nullptr;
-    RunGenerated(*slot);
+    RunGenerated(*slot->function);
     return Address(slot->record.Results[0].Address);
 }
 
@@ -366,7 +376,9 @@ QUOB_API int32_t QUOB_CALL GetFunction(int32_t handle, QUOB_FunctionRecord *out)
     if (!slot || !out) return 0;
     const QUOB_FunctionRecord &r = slot->record;
     // Names up to and including their NUL; counts, addresses, types and cell addresses.
-    auto copyName = [](char *to, const char *from) { std::memcpy(to, from, std::strlen(from) + 1); };
+    auto copyName = [](char *to, const char *from) {
+        std::memcpy(to, from, std::strlen(from) + 1);
+    };
     auto copyDescriptor = [&](QUOB_Descriptor &to, const QUOB_Descriptor &from, bool live) {
         copyName(to.Name, live ? from.Name : "");
         to.Type = live ? from.Type : QUOB_VALUE_NONE;

@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "filler.h"
+#include "platform.h"
 #include "rendering.h"
 
 namespace quob {
@@ -16,9 +17,6 @@ namespace {
 // A plain pointer: the library's unload step runs after the static destructors, so the table
 // must not be an object with a destructor of its own.
 TIB_Stack *gBuffers = nullptr;
-
-// The filler's Width and Height, set to a buffer's size when it selects the filler.
-constexpr uint8_t kSizeChanged[QUOB_FP_FIELD_COUNT] = {0, 0, 0, 1, 1};
 
 int32_t gFillThreads = 0;  // 0: one per processor core
 
@@ -41,20 +39,22 @@ uint32_t *Row(uint32_t *bits, int32_t width, int32_t height, int32_t y) {
 uint32_t Mean(uint32_t a, uint32_t b, uint32_t c, uint32_t d) {
     uint32_t mean = 0;
     for (int shift = 0; shift <= 16; shift += 8) {
-        const uint32_t sum = (a >> shift & 0xFF) + (b >> shift & 0xFF) + (c >> shift & 0xFF) +
-                             (d >> shift & 0xFF);
+        const uint32_t sum =
+            (a >> shift & 0xFF) + (b >> shift & 0xFF) + (c >> shift & 0xFF) + (d >> shift & 0xFF);
         mean |= (sum >> 2) << shift;
     }
     return mean;
 }
 
-// Where one thread of a fill takes its samples: the buffer's pixel routine (the first thread), or
-// a private copy of the filler's functions (every other thread).
+// Where one thread of a fill takes its samples: the filler's installed functions (the first
+// thread), a private copy of them (every other thread), or another pixel routine. The filler's
+// samples run under the pixel environment that the part sets once for all of them.
 struct TSampler {
     QUOB_PixelRoutine routine = nullptr;
     std::unique_ptr<TPixelCopy> copy;
     uint32_t operator()(int32_t x, int32_t y) const {
-        return copy ? copy->Pixel(x, y) : routine(x, y);
+        if (copy) return copy->Sample(x, y);
+        return routine == quob_pixel_routine ? FillerSample(x, y) : routine(x, y);
     }
 };
 
@@ -63,14 +63,14 @@ struct TSampler {
 // downwards and a part that is done early takes the next one. Each sample is computed exactly
 // once whatever the number of parts, so the picture is the one part's picture.
 class TFill {
-public:
+  public:
     // Asks for `parts` parts; gets fewer without memory for the copies, and one for a filler
     // whose samples depend on their order.
     TFill(int32_t mode, const FillJob &job, int32_t parts);
     int32_t Parts() const { return static_cast<int32_t>(samplers_.size()); }
     void Run(int32_t part, TWorker *worker);
 
-private:
+  private:
     void Plain(const TSampler &sample, TWorker *worker);
     void Smooth(const TSampler &sample, TWorker *worker);
     uint32_t *Edge(int32_t band, int32_t side) const {
@@ -121,6 +121,7 @@ TFill::TFill(int32_t mode, const FillJob &job, int32_t parts)
 
 void TFill::Run(int32_t part, TWorker *worker) {
     if (job_.pixelRoutine == nullptr) return;
+    const platform::TX87Control control(kPixelControlWord, platform::TX87Control::kControlWord);
     if (mode_ == QUOB_MSG_FILL) Plain(samplers_[part], worker);
     if (mode_ == QUOB_MSG_FILL_SMOOTH) Smooth(samplers_[part], worker);
     // Modes 12 and 16 are reserved and draw nothing.
@@ -281,14 +282,10 @@ int32_t TImageBuffer::SelectFiller(int32_t filler) {
         pixelRoutine_ = nullptr;
         return 1;
     }
-    QUOB_FillerParams size{};
-    size.Width = width_;
-    size.Height = height_;
-    QUOB_UpdateFiller(filler, &size, kSizeChanged);
-    QUOB_FillerParams identity{};
-    if (!QUOB_GetFiller(filler, &identity)) return 0;
+    const QUOB_PixelRoutine routine = BindFiller(filler, width_, height_);
+    if (routine == nullptr) return 0;
     filler_ = filler;
-    pixelRoutine_ = identity.PixelRoutine;
+    pixelRoutine_ = routine;
     return 1;
 }
 
@@ -311,7 +308,8 @@ int32_t TImageBuffer::Preview() {
             const int32_t columns = std::min(kPreviewBlock, width_ - left);
             if (columns <= 0) continue;
             // The block's centre, outside the picture for a partial block.
-            const uint32_t colour = pixelRoutine_(left + kPreviewBlock / 2, top + kPreviewBlock / 2);
+            const uint32_t colour =
+                pixelRoutine_(left + kPreviewBlock / 2, top + kPreviewBlock / 2);
             for (int32_t y = top; y < top + rows; ++y) {
                 uint32_t *row = Row(bits_.get(), width_, height_, y);
                 std::fill(row + left, row + left + columns, colour);

@@ -12,7 +12,6 @@
 #include <cstring>
 #include <memory>
 #include <new>
-#include <stdexcept>
 
 #include "errors.h"
 #include "scanner.h"
@@ -40,25 +39,14 @@ constexpr int kEax = 0;
 Reg R(int index) { return kRegisterOrder[index]; }
 Mem SlotMem(int32_t slot) { return Mem::Stack(-4 * (slot + 1)); }
 
-// Ends the compilation with a code recorded (0: none of the back end's own, the driver
-// records 10).
-struct Abandon {
-    int32_t code;
-};
-
-// A lookup table could not be created: code 9 is recorded and shown; the driver ends the
-// compilation.
-struct TableUnavailable : std::runtime_error {
-    TableUnavailable() : std::runtime_error("lookup table cannot be created") {}
-};
-
 uint32_t Address(const void *p) { return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(p)); }
 
+// A lookup table that cannot be created ends the compilation with code 9, shown at once.
 uint32_t RequireTable(const void *entry) {
     if (!entry) {
         RecordError(QUOB_ERR_OUT_OF_RESOURCES);
         QUOB_ShowLastError();
-        throw TableUnavailable();
+        throw TAbandon{QUOB_ERR_OUT_OF_RESOURCES};
     }
     return Address(entry);
 }
@@ -87,7 +75,7 @@ class TIntHardware {
   private:
     // ---- descriptors and resources ----
     void Need(int n) const {
-        if (count_ < n) throw Abandon{QUOB_ERR_NOT_ENOUGH_PARAMETERS};
+        if (count_ < n) throw TAbandon{QUOB_ERR_NOT_ENOUGH_PARAMETERS};
     }
     void Push(Operand x);
     Operand Pop();
@@ -137,7 +125,7 @@ void TIntHardware::Mark(const Operand &x, bool used, bool pending) {
 }
 
 void TIntHardware::Push(Operand x) {
-    if (count_ >= kStackLimit) throw Abandon{QUOB_ERR_OUT_OF_RESOURCES};
+    if (count_ >= kStackLimit) throw TAbandon{QUOB_ERR_OUT_OF_RESOURCES};
     Mark(x, true, false);
     stack_[count_++] = x;
 }
@@ -161,7 +149,7 @@ void TIntHardware::commitReleases() {
 int TIntHardware::firstFreeSlot() const {
     for (int j = 0; j < kSlots; ++j)
         if (!slotUsed_[j]) return j;
-    throw Abandon{QUOB_ERR_OUT_OF_RESOURCES};
+    throw TAbandon{QUOB_ERR_OUT_OF_RESOURCES};
 }
 
 // Moves the value that lives in EAX to the first free register, else to the first free slot.
@@ -172,7 +160,7 @@ void TIntHardware::evictEax() {
     Operand *holder = nullptr;
     for (int i = count_ - 1; i >= 0 && !holder; --i)
         if (stack_[i].kind == Operand::Register && stack_[i].value == kEax) holder = &stack_[i];
-    if (!holder) throw Abandon{QUOB_ERR_OUT_OF_RESOURCES};  // unreachable, see above
+    if (!holder) throw TAbandon{QUOB_ERR_OUT_OF_RESOURCES};  // unreachable, see above
 
     Operand to{Operand::Slot, 0};
     for (int r = 1; r < kRegisters; ++r)
@@ -393,9 +381,11 @@ void TIntHardware::Absolute() {
         }
         case Operand::Slot: {
             const Mem m = memoryOf(x);
+            const TLabel done = emit_.NewLabel();
             emit_.cmp_m_imm8(m, 0);
-            emit_.jns_short(emit_.Measure([&](TEmitter &e) { e.neg_m(m); }));
+            emit_.jcc(Cond::NS, done);
             emit_.neg_m(m);
+            emit_.Bind(done);
             Push(x);
             return;
         }
@@ -404,9 +394,11 @@ void TIntHardware::Absolute() {
             // A parameter is loaded first: its cell keeps its value.
             const int index = intoRegister(x);
             const Reg r = R(index);
+            const TLabel done = emit_.NewLabel();
             emit_.cmp_r_imm8(r, 0);
-            emit_.jns_short(emit_.Measure([&](TEmitter &e) { e.neg_r(r); }));
+            emit_.jcc(Cond::NS, done);
             emit_.neg_r(r);
+            emit_.Bind(done);
             Push({Operand::Register, index});
             return;
         }
@@ -474,18 +466,16 @@ void TIntHardware::TableFunction(int keyword) {
     } else {
         if (keyword == kiCos) emit_.add_eax_imm32(32768);  // a quarter turn ahead
         // Bit 16 selects the half turn: the second half is the first one negated.
+        const TLabel secondHalf = emit_.NewLabel();
+        const TLabel done = emit_.NewLabel();
         emit_.test_eax_imm32(0x10000);
-        emit_.jnz_short(emit_.Measure([&](TEmitter &e) {
-            SineHalf(e, table);
-            e.jmp_short(0);
-        }));
+        emit_.jcc(Cond::NE, secondHalf);
         SineHalf(emit_, table);
-        emit_.jmp_short(emit_.Measure([&](TEmitter &e) {
-            SineHalf(e, table);
-            e.neg_r(EAX);
-        }));
+        emit_.jmp(done);
+        emit_.Bind(secondHalf);
         SineHalf(emit_, table);
         emit_.neg_r(EAX);
+        emit_.Bind(done);
     }
     Push({Operand::Register, kEax});
 }
@@ -548,11 +538,11 @@ int32_t TIntHardware::CompileBody() {
             continue;
         }
         int32_t value;
-        if (!ParseIntLiteral(token, value)) throw Abandon{0};
+        if (!ParseIntLiteral(token, value)) throw TAbandon{0};
         Push({Operand::Constant, value});
     }
-    if (count_ != 0) throw Abandon{QUOB_ERR_STACK_NOT_EMPTY};
-    if (results_ == 0) throw Abandon{QUOB_ERR_INVALID_EXPRESSION};
+    if (count_ != 0) throw TAbandon{QUOB_ERR_STACK_NOT_EMPTY};
+    if (results_ == 0) throw TAbandon{QUOB_ERR_INVALID_EXPRESSION};
     return results_;
 }
 
@@ -560,16 +550,8 @@ int32_t TIntHardware::CompileBody() {
 
 int32_t CompileIntegerBody(const BackEndInput &in, Target target) {
     const std::unique_ptr<TIntHardware> hardware(new (std::nothrow) TIntHardware(in, target));
-    if (!hardware) {
-        RecordError(QUOB_ERR_OUT_OF_RESOURCES);
-        return 0;
-    }
-    try {
-        return hardware->CompileBody();
-    } catch (const Abandon &failure) {
-        if (failure.code != 0) RecordError(failure.code);
-        return 0;
-    }
+    if (!hardware) throw TAbandon{QUOB_ERR_OUT_OF_RESOURCES};
+    return hardware->CompileBody();
 }
 
 }  // namespace quob

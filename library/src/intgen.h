@@ -7,7 +7,8 @@
 
 namespace quob {
 
-// Compiles an integer function's body; returns R, or a value below 1 on failure.
+// Compiles an integer function's body; returns R. A failure throws TAbandon with its code (none
+// for an unrecognised word: the driver then records 10).
 int32_t CompileIntegerBody(const BackEndInput &in, Target target);
 
 }  // namespace quob

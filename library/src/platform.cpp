@@ -1,4 +1,4 @@
-// Executable memory, execution copies and the host message box on Linux.
+// Executable memory, execution copies, the x87 control word and the host message box on Linux.
 #include "platform.h"
 
 #include <dlfcn.h>
@@ -45,6 +45,27 @@ void *CreateExecutionCopy(const void *code, std::size_t length) {
 
 void FreeExecutionCopy(void *copy, std::size_t length) {
     if (copy) munmap(copy, length);
+}
+
+TX87Control::TX87Control(uint16_t control, Scope scope) : scope_(scope) {
+    if (scope == kEnvironment)
+        asm volatile("fnstenv %0\n\tfninit" : "=m"(environment_)::"memory");
+    else
+        asm volatile("fnstcw %0" : "=m"(callerControl_)::"memory");
+    asm volatile("fldcw %0" ::"m"(control) : "memory");
+}
+
+TX87Control::~TX87Control() {
+    if (scope_ == kEnvironment) {
+        asm volatile("fldenv %0" ::"m"(environment_) : "memory");
+        return;
+    }
+    // The six exception flags, stack fault, error summary and busy: what FNCLEX clears.
+    constexpr uint16_t kStatusFlags = 0x80FF;
+    uint16_t status;
+    asm volatile("fnstsw %0" : "=m"(status)::"memory");
+    if (status & kStatusFlags) asm volatile("fnclex" ::: "memory");
+    asm volatile("fldcw %0" ::"m"(callerControl_) : "memory");
 }
 
 int MessageBox(const char *text, const char *caption, unsigned style) {

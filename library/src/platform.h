@@ -1,7 +1,8 @@
-// The thin layer between the library and Linux: executable memory below 2^31, execution copies,
-// the host's message box.
+// The thin layer between the library and the processor and Linux: executable memory below 2^31,
+// execution copies, the x87 unit's control word, the host's message box.
 #pragma once
 #include <cstddef>
+#include <cstdint>
 
 namespace quob::platform {
 
@@ -18,6 +19,33 @@ void *AllocateLowData(std::size_t size);
 // then never land near the instructions that run.
 void *CreateExecutionCopy(const void *code, std::size_t length);
 void FreeExecutionCopy(void *copy, std::size_t length);
+
+// The x87 unit of the calling thread under a control word of the library's own while the object
+// lives: every place that runs generated code saves and restores through it. With kControlWord
+// the caller's control word comes back at the end, after the status flags are cleared when any is
+// set (FNCLEX waits for the whole unit, so only then), so that no exception raised here is left
+// pending under the caller's mask. With kEnvironment the caller's whole x87 environment (control
+// word, status flags, register tags) is saved, the unit starts empty, and all of it comes back.
+class TX87Control {
+  public:
+    enum Scope : uint8_t { kControlWord, kEnvironment };
+    TX87Control(uint16_t control, Scope scope);
+    ~TX87Control();
+    TX87Control(const TX87Control &) = delete;
+    TX87Control &operator=(const TX87Control &) = delete;
+
+  private:
+    struct Environment {
+        uint8_t bytes[28];  // FNSTENV's 32-bit layout, in both modes of the processor
+    };
+    const Scope scope_;
+    uint16_t callerControl_ = 0;
+    Environment environment_ = {};
+};
+
+// Keeps the computation of value before the x87 operations that follow it in program order (the
+// end of a TX87Control): the compiler may otherwise move register arithmetic across them.
+inline void ComputedBefore(uint32_t value) { asm volatile("" ::"r"(value)); }
 
 // Message box styles of the host interface.
 constexpr unsigned MB_ICONSTOP = 16;

@@ -1,11 +1,12 @@
 // Function objects: records, addresses, the access operations and LaunchFunction's contract.
+#include "functions.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstring>
 
 #include "emitter.h"
-#include "functions.h"
 #include "quob32.h"
 #include "x87_reference.h"
 
@@ -123,12 +124,13 @@ TEST(Launch, ExecutionCopyIsSeparateFromTheBlock) {
     ASSERT_NE(h, 0);
     QUOB_FunctionRecord r;
     GetFunction(h, &r);
-    const auto copy = reinterpret_cast<uintptr_t>(quob::ExecutionEntry(h));
+    const auto copy = reinterpret_cast<uintptr_t>(quob::CompiledFunction(h)->Entry());
     EXPECT_NE(copy, uintptr_t{r.Entry});
     // The copy runs the same bytes in a page of its own, away from the stores into the cells.
-    EXPECT_EQ(std::memcmp(reinterpret_cast<void *>(copy), reinterpret_cast<void *>(uintptr_t{r.Entry}),
-                          r.BlockSize - (r.Entry - r.Block)),
-              0);
+    EXPECT_EQ(
+        std::memcmp(reinterpret_cast<void *>(copy), reinterpret_cast<void *>(uintptr_t{r.Entry}),
+                    r.BlockSize - (r.Entry - r.Block)),
+        0);
     EXPECT_TRUE(copy / 4096 != r.Block / 4096 && copy / 4096 != (r.Block + r.BlockSize) / 4096);
     // Calling the record's entry directly works too.
     *static_cast<long double *>(AccessParam(h, 0)) = 42;
@@ -137,28 +139,34 @@ TEST(Launch, ExecutionCopyIsSeparateFromTheBlock) {
     DeleteFunction(h);
 }
 
+// The clone's counterpart of a cell of the original function.
+template <class T>
+T *In(const quob::TCompiledFunction &clone, const quob::TCompiledFunction &original, void *cell) {
+    return reinterpret_cast<T *>(clone.Cell(static_cast<uint32_t>(Addr(cell)) - original.Base()));
+}
+
 TEST(Clone, RunsOnItsOwnCellsWithTheSameResults) {
     const int32_t h = quob::CreateFunction("c a b x = a a * x + ret b 2 * ret",
                                            {quob::FunctionKind::Recursive, 5, true});
     ASSERT_NE(h, 0);
     auto cell = [](void *p) { return static_cast<long double *>(p); };
     *cell(AccessParam(h, 0)) = 0.5L, *cell(AccessParam(h, 1)) = 1, *cell(AccessParam(h, 2)) = 0.25L;
-    quob::TFunctionClone clone;
-    ASSERT_TRUE(quob::CloneFunction(h, clone));
-    EXPECT_NE(clone.base, clone.originalBase);
-    for (const void *entry : {clone.copy, clone.FillerEntry()}) {
-        *cell(clone.Translate(AccessParam(h, 0))) = 0.5L;
-        *cell(clone.Translate(AccessParam(h, 1))) = 1;
+    const quob::TCompiledFunction &original = *quob::CompiledFunction(h);
+    const auto clone = original.Clone();
+    ASSERT_NE(clone, nullptr);
+    EXPECT_NE(clone->Base(), original.Base());
+    auto in = [&](void *p) { return In<long double>(*clone, original, p); };
+    for (const void *entry : {clone->Entry(), clone->FillerEntry()}) {
+        *in(AccessParam(h, 0)) = 0.5L;
+        *in(AccessParam(h, 1)) = 1;
         quob::quob_call_generated(entry);
-        EXPECT_EQ(*cell(clone.Translate(AccessParam(h, 1))), 32);
+        EXPECT_EQ(*in(AccessParam(h, 1)), 32);
     }
     // The original's cells are untouched; run it and both agree.
     EXPECT_EQ(*cell(AccessParam(h, 1)), 1);
     LaunchFunction(h);
-    EXPECT_EQ(*cell(AccessParam(h, 0)), *cell(clone.Translate(AccessParam(h, 0))));
-    quob::ReleaseClone(clone);
-    EXPECT_EQ(clone.base, 0u);
-    EXPECT_FALSE(quob::CloneFunction(0, clone));
+    EXPECT_EQ(*cell(AccessParam(h, 0)), *in(AccessParam(h, 0)));
+    EXPECT_EQ(quob::CompiledFunction(0), nullptr);
     DeleteFunction(h);
 }
 
@@ -167,16 +175,15 @@ TEST(Clone, IntegerTableReadsKeepTheirAddresses) {
     ASSERT_NE(h, 0);
     *static_cast<int32_t *>(AccessParam(h, 0)) = 16384;
     LaunchFunction(h);
-    quob::TFunctionClone clone;
-    ASSERT_TRUE(quob::CloneFunction(h, clone));
-    *static_cast<int32_t *>(clone.Translate(AccessParam(h, 0))) = 16384;
-    *static_cast<int32_t *>(clone.Translate(AccessResult(h, 0))) = 0;
-    quob::quob_call_generated(clone.copy);
-    EXPECT_EQ(*static_cast<int32_t *>(clone.Translate(AccessResult(h, 0))),
-              *static_cast<int32_t *>(AccessResult(h, 0)));
-    EXPECT_EQ(*static_cast<int32_t *>(clone.Translate(AccessResult(h, 1))),
-              *static_cast<int32_t *>(AccessResult(h, 1)));
-    quob::ReleaseClone(clone);
+    const quob::TCompiledFunction &original = *quob::CompiledFunction(h);
+    const auto clone = original.Clone();
+    ASSERT_NE(clone, nullptr);
+    auto in = [&](void *p) { return In<int32_t>(*clone, original, p); };
+    *in(AccessParam(h, 0)) = 16384;
+    *in(AccessResult(h, 0)) = 0;
+    quob::quob_call_generated(clone->Entry());
+    EXPECT_EQ(*in(AccessResult(h, 0)), *static_cast<int32_t *>(AccessResult(h, 0)));
+    EXPECT_EQ(*in(AccessResult(h, 1)), *static_cast<int32_t *>(AccessResult(h, 1)));
     DeleteFunction(h);
 }
 

@@ -31,7 +31,7 @@ std::string CodeHex(const TCodeBuffer &code) { return Hex(code.Code(), size_t(co
 struct Encoding {
     const char *name;
     std::function<void(TEmitter &)> emit;
-    const char *ia32, *x64;  // x64 empty: same as IA-32
+    std::string ia32, x64;  // x64 empty: same as IA-32
 };
 
 class IntEncoding : public testing::TestWithParam<Encoding> {};
@@ -41,13 +41,31 @@ TEST_P(IntEncoding, Bytes) {
         TCodeBuffer code;
         TEmitter e(code, target);
         GetParam().emit(e);
-        const bool x64 = target == Target::X64 && GetParam().x64[0];
+        const bool x64 = target == Target::X64 && !GetParam().x64.empty();
         EXPECT_EQ(CodeHex(code), x64 ? GetParam().x64 : GetParam().ia32);
     }
 }
 
 const Mem kSlot0 = Mem::Stack(-4), kSlot32 = Mem::Stack(-132), kCellY = Mem::Cell(4);
 #define E(call) [](TEmitter &e) { e.call; }
+
+// Code with labels, from steps: L bind label n; D n zero bytes; j JMP, n JNZ, s JNS to label n;
+// N JNZ to label n in its rel32 form.
+std::function<void(TEmitter &)> Jumps(int labels, std::vector<std::pair<char, int>> steps) {
+    return [=](TEmitter &e) {
+        std::vector<TLabel> l;
+        for (int i = 0; i < labels; ++i) l.push_back(e.NewLabel());
+        const uint8_t zeros[256] = {};
+        for (const auto &[step, n] : steps) {
+            if (step == 'L') e.Bind(l[n]);
+            if (step == 'D') e.Data(zeros, n);
+            if (step == 'j') e.jmp(l[n]);
+            if (step == 'n') e.jcc(Cond::NE, l[n]);
+            if (step == 's') e.jcc(Cond::NS, l[n]);
+            if (step == 'N') e.jcc(Cond::NE, l[n], JumpForm::Near);
+        }
+    };
+}
 
 INSTANTIATE_TEST_SUITE_P(
     Forms, IntEncoding,
@@ -83,25 +101,52 @@ INSTANTIATE_TEST_SUITE_P(
         Encoding{"neg_slot", E(neg_m(kSlot0)), "F75C24FC", ""},
         Encoding{"cmp_r_0", E(cmp_r_imm8(EDX, 0)), "83FA00", ""},
         Encoding{"cmp_slot_0", E(cmp_m_imm8(kSlot0, 0)), "837C24FC00", ""},
-        Encoding{"fild_fsqrt_fistp", E(fild_m32(kSlot0); e.fsqrt(); e.fistp_m32(kSlot0)),
-                 "DB4424FCD9FADB5C24FC", ""},
-        Encoding{"square_read", E(mov_r_m(EAX, Mem::Indexed(0x20000, EAX, 4))),
-                 "8B048500000200", "678B048500000200"},
-        Encoding{"sine_read", E(mov_r16_m(EAX, Mem::Indexed(0x30000, EAX, 2))),
-                 "668B044500000300", "67668B044500000300"},
-        Encoding{"cwde_test_and", E(cwde(); e.test_eax_imm32(0x10000); e.and_eax_imm32(0xFFFF)),
-                 "98A90000010025FFFF0000", ""},
-        Encoding{"short_jumps", E(jns_short(2); e.jnz_short(16); e.jmp_short(16)), "79027510EB10",
-                 ""}),
+        Encoding {
+            "fild_fsqrt_fistp", E(fild_m32(kSlot0); e.fsqrt(); e.fistp_m32(kSlot0)),
+                "DB4424FCD9FADB5C24FC", ""
+        },
+        Encoding{"square_read", E(mov_r_m(EAX, Mem::Indexed(0x20000, EAX, 4))), "8B048500000200",
+                 "678B048500000200"},
+        Encoding{"sine_read", E(mov_r16_m(EAX, Mem::Indexed(0x30000, EAX, 2))), "668B044500000300",
+                 "67668B044500000300"},
+        Encoding {
+            "cwde_test_and", E(cwde(); e.test_eax_imm32(0x10000); e.and_eax_imm32(0xFFFF)),
+                "98A90000010025FFFF0000", ""
+        },
+        // Jumps to labels: rel8 where the displacement fits, else rel32 (or rel32 on request).
+        Encoding{"jump_back_short", Jumps(2, {{'L', 0}, {'D', 3}, {'n', 0}}), "00000075FB", ""},
+        Encoding{"jump_back_near", Jumps(1, {{'L', 0}, {'D', 200}, {'j', 0}}),
+                 "00" + Repeat("00", 199) + "E933FFFFFF", ""},
+        Encoding{"jump_back_near_on_request", Jumps(1, {{'L', 0}, {'N', 0}}), "0F85FAFFFFFF", ""},
+        Encoding{"jump_forward_short", Jumps(1, {{'s', 0}, {'D', 2}, {'L', 0}}),
+                 "790200"
+                 "00",
+                 ""},
+        Encoding{"jump_forward_near", Jumps(1, {{'j', 0}, {'D', 130}, {'L', 0}}),
+                 "E982000000" + Repeat("00", 130), ""},
+        // The sine's shape: a jump over code that holds a jump of its own.
+        Encoding{"jumps_nested",
+                 Jumps(2, {{'n', 0}, {'D', 3}, {'j', 1}, {'L', 0}, {'D', 1}, {'L', 1}}),
+                 "7505000000EB0100", ""},
+        // The second jump needs rel32, which puts the first one's label out of rel8 reach.
+        Encoding{"jumps_grow_each_other",
+                 Jumps(2, {{'n', 0}, {'D', 124}, {'j', 1}, {'L', 0}, {'D', 130}, {'L', 1}}),
+                 "0F8581000000" + Repeat("00", 124) + "E982000000" + Repeat("00", 130), ""}),
     [](const testing::TestParamInfo<Encoding> &info) { return std::string(info.param.name); });
 
-TEST(IntEncodingMeasure, MeasuresForTheTarget) {
+// Code held behind a jump keeps its address fields: the buffer records them where they land.
+TEST(IntEncodingLabels, HeldCodeKeepsItsAddressFields) {
     TCodeBuffer code;
-    TEmitter ia32(code, Target::IA32), x64(code, Target::X64);
-    auto read = [](TEmitter &e) { e.mov_r_m(EAX, Mem::Indexed(0x1000, EAX, 4)); };
-    EXPECT_EQ(ia32.Measure(read), 7);
-    EXPECT_EQ(x64.Measure(read), 8);
-    EXPECT_EQ(code.Length(), 0);  // measuring emits nothing
+    TEmitter e(code, Target::IA32);
+    const TLabel done = e.NewLabel();
+    e.jcc(Cond::E, done);
+    e.mov_r_m(EAX, kCellY);
+    EXPECT_EQ(code.Length(), 0);  // held until the label is bound
+    e.Bind(done);
+    EXPECT_EQ(CodeHex(code), "74068B0504000000");
+    ASSERT_EQ(code.RelocationCount(), 1);
+    EXPECT_EQ(code.Relocation(0), 4);
+    EXPECT_EQ(e.Position(done), 8);
 }
 
 // ---- IA-32 code of whole bodies --------------------------------------------------------------
@@ -145,12 +190,12 @@ std::string Le32(const void *address) {
 std::string Expand(std::string code) {
     const std::string half = "25FFFF0000668B0445" + Le32(SineTable()) + "98";
     const std::pair<char, std::string> pieces[] = {
-        {'X', "8B0500000000"},                          // MOV EAX,[x]
-        {'R', "890504000000"},                          // MOV [result 0 of one parameter],EAX
-        {'Z', "B800000000030500000000"},                // MOV EAX,0; ADD EAX,[x]
-        {'T', "DB0500000000D9FADB5C24"},                // FILD [x]; FSQRT; FISTP [ESP+d8]
-        {'L', "8B4424FC"},                              // MOV EAX,[ESP-4]
-        {'Q', "988B0485" + Le32(SquareTable())},        // CWDE; MOV EAX,[square + 4*EAX]
+        {'X', "8B0500000000"},                    // MOV EAX,[x]
+        {'R', "890504000000"},                    // MOV [result 0 of one parameter],EAX
+        {'Z', "B800000000030500000000"},          // MOV EAX,0; ADD EAX,[x]
+        {'T', "DB0500000000D9FADB5C24"},          // FILD [x]; FSQRT; FISTP [ESP+d8]
+        {'L', "8B4424FC"},                        // MOV EAX,[ESP-4]
+        {'Q', "988B0485" + Le32(SquareTable())},  // CWDE; MOV EAX,[square + 4*EAX]
         {'S', "A9000001007510" + half + "EB10" + half + "F7D8"}};  // the sine lookup
     for (const auto &[letter, piece] : pieces)
         for (size_t at; (at = code.find(letter)) != std::string::npos;) code.replace(at, 1, piece);
@@ -175,37 +220,47 @@ INSTANTIATE_TEST_SUITE_P(
         // MOV EAX,[y]; IMUL EAX,[x]; ADD EAX,3; MOV [result],EAX: parameters and literals cost
         // nothing until "*" and "+" need them; the top one of two parameters is loaded.
         BodyCode{"WorkedExample", "x y = x y * 3 + ret",
-                 "8B0504000000" "0FAF0500000000" "83C003" "890508000000"},
+                 "8B0504000000"
+                 "0FAF0500000000"
+                 "83C003"
+                 "890508000000"},
         BodyCode{"FoldedDifference", "x = 2 3 - ret", "C7050400000001000000"},
         BodyCode{"ConstantMinusParam", "x = x 3 - ret", "B8030000002B0500000000R"},
         BodyCode{"ParamMinusConstant", "x = 3 x - ret", "X83E803R"},
         BodyCode{"ImmediateBeyondEightBits", "x = x 200 + 200 * ret",
-                 "B8C8000000030500000000" "69C0C8000000R"},
+                 "B8C8000000030500000000"
+                 "69C0C8000000R"},
         BodyCode{"ConstantMinusRegister", "x = x 0 + 5 - ret", "Z83E805F7D8R"},
         BodyCode{"TwoRegistersIntoTheLowerIndexed", "x = x 0 + x 1 + swap * ret",
-                 "ZBB01000000031D00000000" "0FAFC3R"},
+                 "ZBB01000000031D00000000"
+                 "0FAFC3R"},
         BodyCode{"AbsOfParamLoadsIt", "x = x abs ret", "X83F8007902F7D8R"},
         BodyCode{"NegOfParamLoadsIt", "x = x neg ret", "XF7D8R"},
         // sqrt of a parameter lands in slot 0; ret loads a slot into a fresh register.
         BodyCode{"SqrtOfParam", "x = x sqrt ret", "TFCLR"},
         BodyCode{"SqrtOfRegister", "x = x 1 + sqrt ret",
-                 "B801000000030500000000" "894424FC" "DB4424FCD9FADB5C24FCLR"},
+                 "B801000000030500000000"
+                 "894424FC"
+                 "DB4424FCD9FADB5C24FCLR"},
         BodyCode{"AbsNegOfSlotInPlace", "x = x sqrt abs neg ret",
-                 "TFC" "837C24FC007904F75C24FC" "F75C24FCLR"},
+                 "TFC"
+                 "837C24FC007904F75C24FC"
+                 "F75C24FCLR"},
         // The copy of a slot goes to a register; the slot stays in use by the value below it.
         BodyCode{"CopyOfSlot", "x = x sqrt copy + ret", "TFCL034424FCR"},
         // The slots of "+"'s operands are free again at the next token: the third root
         // reuses slot 0.
         BodyCode{"SlotsFreedAtTheNextToken", "x = x sqrt x sqrt + x sqrt + ret",
-                 "TFCTF88B4424F8034424FC" "TFC034424FCR"},
+                 "TFCTF88B4424F8034424FC"
+                 "TFC034424FCR"},
         BodyCode{"RegistersFreedAtTheNextToken", "x = x 1 + x 2 + + x 3 + + ret",
-                 "B801000000030500000000" "BB02000000031D0000000001D8"
+                 "B801000000030500000000"
+                 "BB02000000031D0000000001D8"
                  "BB03000000031D0000000001D8R"},
         BodyCode{"SlotPlusConstantInPlace", "x = x sqrt 5 + ret", "TFC834424FC05LR"},
         BodyCode{"ConstantMinusSlotInPlace", "x = x sqrt 5 - ret", "TFC836C24FC05F75C24FCLR"},
         BodyCode{"SlotTimesConstant", "x = x sqrt 3 * ret", "TFC6B4424FC03R"},
-        BodyCode{"Square", "x = x sqr ret", "XQR"},
-        BodyCode{"Sine", "x = x sin ret", "XSR"},
+        BodyCode{"Square", "x = x sqr ret", "XQR"}, BodyCode{"Sine", "x = x sin ret", "XSR"},
         BodyCode{"Cosine", "x = x cos ret", "X0500800000SR"},
         BodyCode{"ConstantResultAndReservedWords", "x = 7 / \\ shl shr tan time ret",
                  "C7050400000007000000"}),
@@ -257,7 +312,9 @@ struct Operands {
 
 std::string Produce(Kind k, const char *param, const std::string &literal) {
     if (k == Kind::Constant) return literal + " ";
-    return param + std::string(k == Kind::Param ? " " : k == Kind::Register ? " 0 + " : " 0 + z ret ");
+    return param + std::string(k == Kind::Param      ? " "
+                               : k == Kind::Register ? " 0 + "
+                                                     : " 0 + z ret ");
 }
 
 // The operands `second` below `top` (top absent for one operand), from a and b or the literals;
@@ -271,22 +328,23 @@ void CheckOperation(const std::string &op, Kind second, std::optional<Kind> top,
     if (anySlot) o.pads = second == Kind::Register && top == Kind::Slot ? 5 : 6;
     o.text = Repeat(kPad, o.pads) + Produce(second, "a", la) + (top ? Produce(*top, "b", lb) : "");
     o.extraRets = (second == Kind::Slot) + (top == Kind::Slot);
-    const std::string text = "a b z = " + o.text + op + " ret " +
-                             (o.pads ? Repeat("+ ", o.pads - 1) + "ret" : "");
+    const std::string text =
+        "a b z = " + o.text + op + " ret " + (o.pads ? Repeat("+ ", o.pads - 1) + "ret" : "");
     const IntFunction f(text);
     ASSERT_TRUE(f.ok()) << text << " code " << f.error();
     for (const std::vector<int32_t> &ab : runs) {
         const std::vector<int32_t> r = f.Run({ab[0], ab[1], 0});
         ASSERT_EQ(r.size(), size_t(o.extraRets + 1 + (o.pads ? 1 : 0))) << text;
-        EXPECT_EQ(r[o.extraRets], expected(ab[0], ab[1])) << text << " a=" << ab[0] << " b=" << ab[1];
+        EXPECT_EQ(r[o.extraRets], expected(ab[0], ab[1]))
+            << text << " a=" << ab[0] << " b=" << ab[1];
         if (o.pads) {
             EXPECT_EQ(r.back(), 0) << "a pad was overwritten: " << text;
         }
     }
 }
 
-const std::vector<int32_t> kValues = {0,  1,     -1,       5,        127,
-                                      128, -128, -129, 40000, -9999999, 99999999, 0xFFFFFFF};
+const std::vector<int32_t> kValues = {0,    1,    -1,    5,        127,      128,
+                                      -128, -129, 40000, -9999999, 99999999, 0xFFFFFFF};
 const std::vector<int32_t> kRuntimeOnly = {INT32_MIN, INT32_MAX, 0x12345678, -65536};
 
 struct BinaryCase {
@@ -310,7 +368,8 @@ TEST_P(IntBinary, MatchesWrapAroundArithmetic) {
         for (int32_t y : topConst ? kValues : std::vector<int32_t>{0}) {
             std::vector<std::vector<int32_t>> runs;
             for (int32_t a : secondConst ? std::vector<int32_t>{x} : runtime)
-                for (int32_t b : topConst ? std::vector<int32_t>{y} : runtime) runs.push_back({a, b});
+                for (int32_t b : topConst ? std::vector<int32_t>{y} : runtime)
+                    runs.push_back({a, b});
             CheckOperation(c.op, c.second, c.top, *test::IntLiteral(x), *test::IntLiteral(y), runs,
                            apply);
         }
@@ -327,7 +386,9 @@ std::vector<BinaryCase> AllBinaryCases() {
 INSTANTIATE_TEST_SUITE_P(AllKinds, IntBinary, testing::ValuesIn(AllBinaryCases()),
                          [](const testing::TestParamInfo<BinaryCase> &info) {
                              const char op = info.param.op[0];
-                             return std::string(op == '+' ? "Add" : op == '-' ? "Sub" : "Mul") +
+                             return std::string(op == '+'   ? "Add"
+                                                : op == '-' ? "Sub"
+                                                            : "Mul") +
                                     kKindNames[int(info.param.second)] + "_" +
                                     kKindNames[int(info.param.top)];
                          });
@@ -345,7 +406,8 @@ TEST_P(IntUnary, MatchesReference) {
     const UnaryCase &c = GetParam();
     const bool constant = c.kind == Kind::Constant;
     std::vector<int32_t> values = kValues;
-    for (int32_t extra : {32768, 65536, 65536 + 16384, 131072, -32768, 1 << 20}) values.push_back(extra);
+    for (int32_t extra : {32768, 65536, 65536 + 16384, 131072, -32768, 1 << 20})
+        values.push_back(extra);
     if (!constant) values.insert(values.end(), kRuntimeOnly.begin(), kRuntimeOnly.end());
     for (int32_t v : values) {
         const auto literal = test::IntLiteral(v);

@@ -28,7 +28,8 @@ public:
         step_ = static_cast<double>(static_cast<long double>(v_.scale) / v_.height);
     }
 
-    uint32_t Sample(int32_t px, int32_t py) const {
+    // The sample's colour; also adds the number of iterations it runs to *iterations.
+    uint32_t Sample(int32_t px, int32_t py, int64_t *iterations = nullptr) const {
         const long double re = static_cast<long double>(px - (v_.width >> 1)) * step_ + v_.centerRe;
         const long double im = v_.centerIm - static_cast<long double>(py - (v_.height >> 1)) * step_;
         long double tx = v_.recursionInit == 0 ? re : 0.0L;
@@ -39,6 +40,7 @@ public:
             // The x87 status flags of the block; +m keeps the block's arithmetic between them.
             asm volatile("fnclex" : "+m"(tx), "+m"(ty)::"memory");
             for (int32_t i = 0; i < v_.blockLength; ++i) fractal_(tx, ty, re, im);
+            if (iterations) *iterations += v_.blockLength;
             uint16_t status;
             asm volatile("fnstsw %0" : "=m"(status), "+m"(tx), "+m"(ty)::"memory");
             if (status & 0x0F) return v_.escapeColor;  // invalid, denormal, zero divide, overflow

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <map>
 #include <optional>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -20,13 +21,20 @@ using ld = long double;
 
 inline ld Unary(ld a, const char *op) {
     ld r = a;
-    if (!std::strcmp(op, "fsin")) __asm__("fsin" : "+t"(r));
-    else if (!std::strcmp(op, "fcos")) __asm__("fcos" : "+t"(r));
-    else if (!std::strcmp(op, "fsqrt")) __asm__("fsqrt" : "+t"(r));
-    else if (!std::strcmp(op, "frndint")) __asm__("frndint" : "+t"(r));
-    else if (!std::strcmp(op, "f2xm1")) __asm__("f2xm1" : "+t"(r));
-    else if (!std::strcmp(op, "fabs")) __asm__("fabs" : "+t"(r));
-    else if (!std::strcmp(op, "fchs")) __asm__("fchs" : "+t"(r));
+    if (!std::strcmp(op, "fsin"))
+        __asm__("fsin" : "+t"(r));
+    else if (!std::strcmp(op, "fcos"))
+        __asm__("fcos" : "+t"(r));
+    else if (!std::strcmp(op, "fsqrt"))
+        __asm__("fsqrt" : "+t"(r));
+    else if (!std::strcmp(op, "frndint"))
+        __asm__("frndint" : "+t"(r));
+    else if (!std::strcmp(op, "f2xm1"))
+        __asm__("f2xm1" : "+t"(r));
+    else if (!std::strcmp(op, "fabs"))
+        __asm__("fabs" : "+t"(r));
+    else if (!std::strcmp(op, "fchs"))
+        __asm__("fchs" : "+t"(r));
     return r;
 }
 inline ld Tan(ld a) {
@@ -63,11 +71,16 @@ inline ld Yl2x(ld top, ld second) {  // second * log2(top)
 }
 inline ld Constant(const char *which) {
     ld r;
-    if (!std::strcmp(which, "pi")) __asm__("fldpi" : "=t"(r));
-    else if (!std::strcmp(which, "log2(10)")) __asm__("fldl2t" : "=t"(r));
-    else if (!std::strcmp(which, "log2(e)")) __asm__("fldl2e" : "=t"(r));
-    else if (!std::strcmp(which, "log10{2)")) __asm__("fldlg2" : "=t"(r));
-    else __asm__("fldln2" : "=t"(r));
+    if (!std::strcmp(which, "pi"))
+        __asm__("fldpi" : "=t"(r));
+    else if (!std::strcmp(which, "log2(10)"))
+        __asm__("fldl2t" : "=t"(r));
+    else if (!std::strcmp(which, "log2(e)"))
+        __asm__("fldl2e" : "=t"(r));
+    else if (!std::strcmp(which, "log10{2)"))
+        __asm__("fldlg2" : "=t"(r));
+    else
+        __asm__("fldln2" : "=t"(r));
     return r;
 }
 // The thirteen-instruction sequence of "exp", step by step.
@@ -88,15 +101,17 @@ struct Result {
     std::vector<ld> results;
 };
 inline bool TrigRange(ld a) { return std::isfinite(a) && std::fabs(a) < 0x1p63L; }
-inline std::optional<Result> Evaluate(const std::string &body, const std::vector<std::string> &names,
+inline std::optional<Result> Evaluate(const std::string &body,
+                                      const std::vector<std::string> &names,
                                       const std::vector<ld> &values) {
     // Each keyword with the number of operands it needs.
     static const std::map<std::string, size_t> kKeywords = {
-        {"+", 2}, {"-", 2}, {"neg", 1}, {"*", 2}, {"/", 2}, {"\\", 2}, {"abs", 1}, {"scale", 2},
-        {"sqrt", 1}, {"sqr", 1}, {"sin", 1}, {"cos", 1}, {"sincos", 1}, {"tan", 1}, {"patan", 2},
-        {"copy", 1}, {"swap", 2}, {"pi", 0}, {"0", 0}, {"1", 0}, {"ret", 1}, {"log2(10)", 0},
-        {"log2(e)", 0}, {"log10{2)", 0}, {"ln(2)", 0}, {"2px", 1}, {"int", 1}, {"YxLog2X", 2},
-        {"del", 1}, {"log2", 1}, {"exp", 1}};
+        {"+", 2},      {"-", 2},     {"neg", 1},   {"*", 2},        {"/", 2},       {"\\", 2},
+        {"abs", 1},    {"scale", 2}, {"sqrt", 1},  {"sqr", 1},      {"sin", 1},     {"cos", 1},
+        {"sincos", 1}, {"tan", 1},   {"patan", 2}, {"copy", 1},     {"swap", 2},    {"pi", 0},
+        {"0", 0},      {"1", 0},     {"ret", 1},   {"log2(10)", 0}, {"log2(e)", 0}, {"log10{2)", 0},
+        {"ln(2)", 0},  {"2px", 1},   {"int", 1},   {"YxLog2X", 2},  {"del", 1},     {"log2", 1},
+        {"exp", 1}};
     std::vector<ld> s;
     Result out;
     std::istringstream words(body);
@@ -118,25 +133,54 @@ inline std::optional<Result> Evaluate(const std::string &body, const std::vector
             continue;
         }
         if (s.size() < keyword->second) return std::nullopt;
-        if (w == "+") { const ld a = pop(), b = pop(); s.push_back(b + a); }
-        else if (w == "-") { const ld a = pop(), b = pop(); s.push_back(a - b); }
-        else if (w == "*") { const ld a = pop(), b = pop(); s.push_back(b * a); }
-        else if (w == "/") { const ld a = pop(), b = pop(); s.push_back(a / b); }
-        else if (w == "\\") { const ld a = pop(), b = pop(); s.push_back(Rem(a, b)); }
-        else if (w == "scale") { const ld a = pop(); s.push_back(Scale(a, s.back())); }
-        else if (w == "patan") { const ld a = pop(), b = pop(); s.push_back(Patan(a, b)); }
-        else if (w == "YxLog2X") { const ld a = pop(), b = pop(); s.push_back(Yl2x(a, b)); }
-        else if (w == "swap") { const ld a = pop(), b = pop(); s.push_back(a); s.push_back(b); }
-        else if (w == "neg") s.back() = Unary(s.back(), "fchs");
-        else if (w == "abs") s.back() = Unary(s.back(), "fabs");
-        else if (w == "sqrt") s.back() = Unary(s.back(), "fsqrt");
-        else if (w == "sqr") s.back() = s.back() * s.back();
-        else if (w == "sin") s.back() = Unary(s.back(), "fsin");
-        else if (w == "cos") s.back() = Unary(s.back(), "fcos");
-        else if (w == "2px") s.back() = Unary(s.back(), "f2xm1");
-        else if (w == "int") s.back() = Unary(s.back(), "frndint");
-        else if (w == "log2") s.back() = Exponent(s.back());
-        else if (w == "exp") s.back() = Exp(s.back());
+        if (w == "+") {
+            const ld a = pop(), b = pop();
+            s.push_back(b + a);
+        } else if (w == "-") {
+            const ld a = pop(), b = pop();
+            s.push_back(a - b);
+        } else if (w == "*") {
+            const ld a = pop(), b = pop();
+            s.push_back(b * a);
+        } else if (w == "/") {
+            const ld a = pop(), b = pop();
+            s.push_back(a / b);
+        } else if (w == "\\") {
+            const ld a = pop(), b = pop();
+            s.push_back(Rem(a, b));
+        } else if (w == "scale") {
+            const ld a = pop();
+            s.push_back(Scale(a, s.back()));
+        } else if (w == "patan") {
+            const ld a = pop(), b = pop();
+            s.push_back(Patan(a, b));
+        } else if (w == "YxLog2X") {
+            const ld a = pop(), b = pop();
+            s.push_back(Yl2x(a, b));
+        } else if (w == "swap") {
+            const ld a = pop(), b = pop();
+            s.push_back(a);
+            s.push_back(b);
+        } else if (w == "neg")
+            s.back() = Unary(s.back(), "fchs");
+        else if (w == "abs")
+            s.back() = Unary(s.back(), "fabs");
+        else if (w == "sqrt")
+            s.back() = Unary(s.back(), "fsqrt");
+        else if (w == "sqr")
+            s.back() = s.back() * s.back();
+        else if (w == "sin")
+            s.back() = Unary(s.back(), "fsin");
+        else if (w == "cos")
+            s.back() = Unary(s.back(), "fcos");
+        else if (w == "2px")
+            s.back() = Unary(s.back(), "f2xm1");
+        else if (w == "int")
+            s.back() = Unary(s.back(), "frndint");
+        else if (w == "log2")
+            s.back() = Exponent(s.back());
+        else if (w == "exp")
+            s.back() = Exp(s.back());
         else if (w == "tan" || w == "sincos") {
             if (!TrigRange(s.back())) return std::nullopt;
             if (w == "tan") {
@@ -147,14 +191,104 @@ inline std::optional<Result> Evaluate(const std::string &body, const std::vector
             SinCos(pop(), sn, cs);
             s.push_back(sn);
             s.push_back(cs);
-        } else if (w == "copy") s.push_back(s.back());
-        else if (w == "del") pop();
-        else if (w == "ret") out.results.push_back(pop());
-        else if (w == "0" || w == "1") s.push_back(w == "0" ? 0.0L : 1.0L);
-        else s.push_back(Constant(w.c_str()));
+        } else if (w == "copy")
+            s.push_back(s.back());
+        else if (w == "del")
+            pop();
+        else if (w == "ret")
+            out.results.push_back(pop());
+        else if (w == "0" || w == "1")
+            s.push_back(w == "0" ? 0.0L : 1.0L);
+        else
+            s.push_back(Constant(w.c_str()));
     }
     if (!s.empty() || out.results.empty()) return std::nullopt;
     return out;
+}
+
+// A random body over the given parameter names that keeps within the language's rules: every
+// keyword, literals of both precisions, stack depths up to maxDepth (at most 8), up to 8 results.
+inline std::string RandomBody(std::mt19937 &rng, const std::vector<std::string> &names,
+                              int maxDepth = 8, int maxLength = 40) {
+    static const char *unary[] = {"neg", "abs",  "sqrt", "sqr", "sin",  "cos",    "2px",
+                                  "int", "log2", "tan",  "exp", "copy", "sincos", "del"};
+    static const char *binary[] = {"+", "-", "*", "/", "\\", "scale", "patan", "YxLog2X", "swap"};
+    static const char *constants[] = {"pi",       "0",        "1",     "log2(e)", "ln(2)",
+                                      "0.3",      "-2.5",     "1.1!",  "7e3",     ".25",
+                                      "log2(10)", "log10{2)", "1e-40", "3e38"};
+    auto pick = [&](int n) { return std::uniform_int_distribution<int>(0, n - 1)(rng); };
+    std::string body;
+    int depth = 0, rets = 0;
+    const int length = 1 + pick(maxLength);
+    auto add = [&](const std::string &w) { body += w + " "; };
+    for (int i = 0; i < length; ++i) {
+        const int kind = pick(10);
+        if (kind < 4 && depth < maxDepth) {
+            add(pick(3) ? names[pick(int(names.size()))] : constants[pick(14)]);
+            ++depth;
+        } else if (kind < 7 && depth >= 1) {
+            const std::string w = unary[pick(14)];
+            const int grows = w == "copy" || w == "sincos" ? 1 : w == "del" ? -1 : 0;
+            const int temporaries = w == "tan" || w == "log2" ? 1 : w == "exp" ? 2 : 0;
+            if (depth + std::max(grows, temporaries) > maxDepth) continue;
+            if (w == "del" && depth == 1 && rets == 0) continue;
+            add(w);
+            depth += grows;
+        } else if (kind < 9 && depth >= 2) {
+            const std::string w = binary[pick(9)];
+            add(w);
+            depth -= w == "swap" || w == "scale" ? 0 : 1;
+        } else if (depth >= 1 && rets < 8) {
+            add("ret");
+            ++rets, --depth;
+        }
+    }
+    while (depth > 0 && rets < 8) add("ret"), ++rets, --depth;
+    while (depth > 0) add("del"), --depth;
+    if (rets == 0) add(names[0] + " ret");
+    return body;
+}
+
+// Extended values that reach every path of the arithmetic: zeros, infinities, quiet and
+// signalling NaNs with their payloads and signs, denormals, the ends of the range, values beyond
+// 2^63 (outside FPTAN's and FSINCOS's range), ordinary ones, and now and then any 80-bit pattern
+// (also the unsupported encodings).
+inline ld SpecialValue(std::mt19937 &rng) {
+    auto bits = [](uint64_t significand, uint16_t signExponent) {
+        unsigned char b[sizeof(ld)] = {};
+        std::memcpy(b, &significand, 8);
+        std::memcpy(b + 8, &signExponent, 2);
+        ld v;
+        std::memcpy(&v, b, sizeof v);
+        return v;
+    };
+    const uint16_t sign = rng() % 2 ? 0x8000 : 0;
+    // A few payloads repeat, so that two NaNs often differ only in their signs.
+    const uint64_t payload =
+        rng() % 2 ? rng() % 3 : (uint64_t{rng()} << 32 | rng()) & 0x3FFFFFFFFFFFFFFFull;
+    std::uniform_real_distribution<double> ordinary(-3, 3);
+    switch (rng() % 14) {
+        case 0:
+            return bits(0, sign);
+        case 1:
+            return bits(0x8000000000000000ull, sign | 0x7FFF);  // infinity
+        case 2:
+            return bits(0xC000000000000000ull | payload, sign | 0x7FFF);  // quiet NaN
+        case 3:
+            return bits(0x8000000000000000ull | (payload >> 1 | 1), sign | 0x7FFF);  // SNaN
+        case 4:
+            return bits(payload >> (rng() % 60), sign);  // denormal
+        case 5:
+            return bits(0x8000000000000000ull | payload, sign | (0x7FF0 + rng() % 15));
+        case 6:
+            return bits(0x8000000000000000ull | payload, sign | (1 + rng() % 15));
+        case 7:
+            return bits(0x8000000000000000ull | payload, sign | (0x403E + rng() % 40));
+        case 8:
+            return bits(uint64_t{rng()} << 32 | rng(), static_cast<uint16_t>(rng()));
+        default:
+            return ordinary(rng) * (rng() % 2 ? 1 : 1e-3);
+    }
 }
 
 // A real function created from a definition text, deleted at the end.
