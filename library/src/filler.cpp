@@ -153,12 +153,15 @@ uint16_t RunBlock(const void *entry) {
 }
 
 // Steps 2 to 13 of a sample through fractal function d and colour function c, under the pixel
-// routine's control word.
+// routine's control word. dx and dy move the point by fractions of Step; adding 0 changes nothing,
+// so the pixel routine's samples are those of step 2 exactly.
 uint32_t Sample(const TFillerState &f, const TCompiledFormula &d, const TCompiledFormula &c,
-                int32_t x, int32_t y) {
+                int32_t x, int32_t y, long double dx, long double dy) {
     const long double step = f.step;
-    const long double re = static_cast<long double>(int64_t{x} - (f.width >> 1)) * step + f.centerRe;
-    const long double im = f.centerIm - static_cast<long double>(int64_t{y} - (f.height >> 1)) * step;
+    const long double re =
+        (static_cast<long double>(int64_t{x} - (f.width >> 1)) + dx) * step + f.centerRe;
+    const long double im =
+        f.centerIm - (static_cast<long double>(int64_t{y} - (f.height >> 1)) + dy) * step;
     StoreCell(d.x, re);
     StoreCell(d.y, im);
     StoreCell(d.cells[0], f.recursionInit == 0 ? re : 0.0L);
@@ -198,11 +201,12 @@ uint32_t Sample(const TFillerState &f, const TCompiledFormula &d, const TCompile
 }
 
 // A whole sample: the pixel routine's floating-point environment around Sample.
-uint32_t PixelOf(const TCompiledFormula &d, const TCompiledFormula &c, int32_t x, int32_t y) {
+uint32_t PixelOf(const TCompiledFormula &d, const TCompiledFormula &c, int32_t x, int32_t y,
+                 long double dx, long double dy) {
     uint16_t callerControl;
     asm volatile("fnstcw %0" : "=m"(callerControl)::"memory");
     asm volatile("fldcw %0" ::"m"(kPixelControlWord) : "memory");
-    const uint32_t colour = Sample(gFiller, d, c, x, y);
+    const uint32_t colour = Sample(gFiller, d, c, x, y, dx, dy);
     // The colour is an input so that all of the sample's arithmetic precedes the restore.
     asm volatile("fnclex\n\tfldcw %0" ::"m"(callerControl), "r"(colour) : "memory");
     return colour;
@@ -268,7 +272,9 @@ bool TPixelCopy::Make() {
     return true;
 }
 
-uint32_t TPixelCopy::Pixel(int32_t x, int32_t y) const { return PixelOf(fractal_, color_, x, y); }
+uint32_t TPixelCopy::Pixel(int32_t x, int32_t y, long double dx, long double dy) const {
+    return PixelOf(fractal_, color_, x, y, dx, dy);
+}
 
 }  // namespace quob
 
@@ -277,7 +283,7 @@ using quob::gFiller;
 extern "C" uint32_t quob_pixel_routine(int32_t x, int32_t y) {
     // A buffer may still hold the routine of a deleted filler: it draws black then.
     if (gFiller.fractal.handle == 0 || gFiller.color.handle == 0) return 0;
-    return quob::PixelOf(gFiller.fractal, gFiller.color, x, y);
+    return quob::PixelOf(gFiller.fractal, gFiller.color, x, y, 0, 0);
 }
 
 extern "C" {

@@ -75,8 +75,9 @@ public:
 
     // Copies the installed functions; false (holding nothing) without them or without memory.
     bool Make();
-    // The pixel routine's colour for column x, row y.
-    uint32_t Pixel(int32_t x, int32_t y) const;
+    // The pixel routine's colour for column x, row y; dx and dy (fractions of Step) move the
+    // point inside the pixel for the samples of an anti-aliased picture.
+    uint32_t Pixel(int32_t x, int32_t y, long double dx = 0, long double dy = 0) const;
 
 private:
     TFunctionClone fractalClone_;

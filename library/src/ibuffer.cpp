@@ -37,17 +37,6 @@ uint32_t *Row(uint32_t *bits, int32_t width, int32_t height, int32_t y) {
     return bits + static_cast<std::size_t>(height - 1 - y) * static_cast<std::size_t>(width);
 }
 
-// Floor of the per-channel mean of four colours.
-uint32_t Mean(uint32_t a, uint32_t b, uint32_t c, uint32_t d) {
-    uint32_t mean = 0;
-    for (int shift = 0; shift <= 16; shift += 8) {
-        const uint32_t sum = (a >> shift & 0xFF) + (b >> shift & 0xFF) + (c >> shift & 0xFF) +
-                             (d >> shift & 0xFF);
-        mean |= (sum >> 2) << shift;
-    }
-    return mean;
-}
-
 // Where one thread of a fill takes its samples: the buffer's pixel routine (the first thread), or
 // a private copy of the filler's functions (every other thread).
 struct TSampler {
@@ -185,6 +174,16 @@ void TFill::Smooth(const TSampler &sample, TWorker *worker) {
 bool NamesFillRoutine(int32_t mode) { return mode >= 4 && mode <= 16; }
 
 }  // namespace
+
+uint32_t Mean(uint32_t a, uint32_t b, uint32_t c, uint32_t d) {
+    uint32_t mean = 0;
+    for (int shift = 0; shift <= 16; shift += 8) {
+        const uint32_t sum =
+            (a >> shift & 0xFF) + (b >> shift & 0xFF) + (c >> shift & 0xFF) + (d >> shift & 0xFF);
+        mean |= (sum >> 2) << shift;
+    }
+    return mean;
+}
 
 void SetFillThreads(int32_t n) { gFillThreads = std::max(n, 0); }
 
