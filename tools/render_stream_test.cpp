@@ -165,9 +165,10 @@ TEST_F(Streams, SupersamplingAveragesAGridCentredOnThePixel) {
 // once: its threads wait for room in the ring.
 TEST_F(Streams, StopAndDestructionEndTheThreads) {
     QUOB_FillerParams p = DefaultParams();
+    p.FractalFormula = "tx ty x y = 0 ret 0 ret";  // never escapes, never settles
     p.Differential = 0;
     p.IterationsLimit = 1000;
-    p.BlockLength = 1000;  // a million iterations for each point inside the set
+    p.BlockLength = 1000;  // a million iterations for every sample
     ASSERT_EQ(QUOB_CreateFiller(&p), 1);
     QUOB_CreateIBufferEx(400, 300, 1);
     {

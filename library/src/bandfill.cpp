@@ -2,6 +2,7 @@
 #include "bandfill.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <new>
 #include <stdexcept>
