@@ -135,11 +135,11 @@ Outcome Render(const RenderOptions &o, const sigset_t &interrupts) {
         return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     };
     const TProgressBar bar(o.height);
-    int signal = 0;
+    int interrupt = 0;
     while (!finished.load()) {
         const timespec tick{0, 250'000'000};  // a few updates a second
-        signal = sigtimedwait(&interrupts, nullptr, &tick);
-        if (signal > 0) {
+        interrupt = sigtimedwait(&interrupts, nullptr, &tick);
+        if (interrupt > 0) {
             fill->Stop();
             break;
         }
@@ -147,7 +147,7 @@ Outcome Render(const RenderOptions &o, const sigset_t &interrupts) {
     }
     pipeline.join();
     bar.Clear();
-    if (signal > 0) return {128 + signal, "interrupted; " + o.output + " not written"};
+    if (interrupt > 0) return {128 + interrupt, "interrupted; " + o.output + " not written"};
     if (!streamed || !file.Commit())
         return {1, "cannot write " + o.output + ": " +
                        std::strerror(streamed ? errno : writer->Error())};
