@@ -1,11 +1,15 @@
-// The layouts of quob-render's picture files.
+// The picture files, written band by band: the bitmap's layout, the PNG's pixels and text chunks
+// as libpng reads them back, and the errors of a file that cannot take the bytes.
 #include "picture_files.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <png.h>
+#include <unistd.h>
 
-#if QUOB_HAVE_ZLIB
-#include <zlib.h>
-#endif
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 
 namespace quob::tools {
 namespace {
@@ -14,30 +18,61 @@ uint32_t Little32(const std::vector<uint8_t> &b, std::size_t at) {
     return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | uint32_t(b[at + 3]) << 24;
 }
 
-uint32_t Big32(const std::vector<uint8_t> &b, std::size_t at) {
-    return uint32_t(b[at]) << 24 | b[at + 1] << 16 | b[at + 2] << 8 | b[at + 3];
+// Rows top first whose every channel tells where the pixel is.
+std::vector<uint32_t> Pattern(int32_t w, int32_t h) {
+    std::vector<uint32_t> rows(static_cast<std::size_t>(w) * h);
+    for (int32_t y = 0; y < h; ++y)
+        for (int32_t x = 0; x < w; ++x)
+            rows[y * w + x] = (x * 7 & 0xFF) << 16 | (y * 13 & 0xFF) << 8 | ((x + y) & 0xFF);
+    return rows;
 }
 
-// Bottom-up pixels whose every channel tells where the pixel is.
-std::vector<uint32_t> Pattern(int32_t w, int32_t h) {
-    std::vector<uint32_t> bits(static_cast<std::size_t>(w) * h);
-    for (int32_t row = 0; row < h; ++row)
-        for (int32_t x = 0; x < w; ++x)
-            bits[row * w + x] = (x * 7 & 0xFF) << 16 | (row * 13 & 0xFF) << 8 | ((x + row) & 0xFF);
-    return bits;
+std::vector<uint8_t> Bytes(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
 }
+
+class Files : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        folder_ = std::filesystem::temp_directory_path() /
+                  ("picture_files_test_" + std::to_string(getpid()));
+        std::filesystem::create_directories(folder_);
+    }
+    void TearDown() override { std::filesystem::remove_all(folder_); }
+
+    // Writes the rows in bands of `band` rows.
+    std::string Write(const std::string &name, const std::vector<uint32_t> &rows, int32_t w,
+                      int32_t h, int32_t band, const std::vector<TextChunk> &texts = {}) {
+        const std::string path = (folder_ / name).string();
+        const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644);
+        EXPECT_GE(fd, 0);
+        std::unique_ptr<TPictureWriter> writer;
+        if (name.ends_with(".png"))
+            writer = std::make_unique<TPngWriter>(fd, w, h, texts);
+        else
+            writer = std::make_unique<TBmpWriter>(fd, w, h);
+        for (int32_t top = 0; top < h; top += band)
+            EXPECT_TRUE(writer->Rows(rows.data() + std::size_t(top) * w, std::min(band, h - top)));
+        EXPECT_TRUE(writer->Finish());
+        close(fd);
+        return path;
+    }
+
+    std::filesystem::path folder_;
+};
 
 struct Size {
-    int32_t width, height;
+    int32_t width, height, band;
     uint32_t rowSize;
 };
 
-class BitmapLayout : public ::testing::TestWithParam<Size> {};
+class BitmapLayout : public Files, public ::testing::WithParamInterface<Size> {};
 
 TEST_P(BitmapLayout, HeadersAndPaddedRowsBottomFirst) {
-    const auto [w, h, rowSize] = GetParam();
-    const std::vector<uint32_t> bits = Pattern(w, h);
-    const std::vector<uint8_t> file = EncodeBmp({bits.data(), w, h});
+    const auto [w, h, band, rowSize] = GetParam();
+    const std::vector<uint32_t> rows = Pattern(w, h);
+    const std::vector<uint8_t> file = Bytes(Write("a.bmp", rows, w, h, band));
     ASSERT_EQ(file.size(), 54 + rowSize * h);
     EXPECT_EQ(file[0], 'B');
     EXPECT_EQ(file[1], 'M');
@@ -51,10 +86,10 @@ TEST_P(BitmapLayout, HeadersAndPaddedRowsBottomFirst) {
     EXPECT_EQ(Little32(file, 30), 0u);
     EXPECT_EQ(Little32(file, 34), rowSize * h);
     for (std::size_t at = 38; at < 54; at += 4) EXPECT_EQ(Little32(file, at), 0u);
-    for (int32_t row = 0; row < h; ++row) {
-        const std::size_t start = 54 + std::size_t(row) * rowSize;
+    for (int32_t y = 0; y < h; ++y) {
+        const std::size_t start = 54 + std::size_t(h - 1 - y) * rowSize;
         for (int32_t x = 0; x < w; ++x) {
-            const uint32_t pixel = bits[row * w + x];
+            const uint32_t pixel = rows[y * w + x];
             ASSERT_EQ(file[start + 3 * x], pixel & 0xFF);
             ASSERT_EQ(file[start + 3 * x + 1], pixel >> 8 & 0xFF);
             ASSERT_EQ(file[start + 3 * x + 2], pixel >> 16 & 0xFF);
@@ -64,52 +99,93 @@ TEST_P(BitmapLayout, HeadersAndPaddedRowsBottomFirst) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, BitmapLayout,
-                         ::testing::Values(Size{314, 125, 944}, Size{1, 1, 4}, Size{4, 3, 12},
-                                           Size{5, 2, 16}, Size{7, 9, 24}));
+                         ::testing::Values(Size{314, 125, 37, 944}, Size{1, 1, 1, 4},
+                                           Size{4, 3, 2, 12}, Size{5, 2, 5, 16},
+                                           Size{7, 9, 1, 24}));
 
-#if QUOB_HAVE_ZLIB
-TEST(Png, ChunksCheckAndPixelsComeBackTopRowFirst) {
-    const int32_t w = 37, h = 11;
-    const std::vector<uint32_t> bits = Pattern(w, h);
-    const std::vector<uint8_t> file = EncodePng({bits.data(), w, h});
-    ASSERT_GE(file.size(), 8u);
-    EXPECT_EQ(std::vector<uint8_t>(file.begin(), file.begin() + 8),
-              (std::vector<uint8_t>{0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'}));
-    std::vector<std::string> types;
-    std::vector<uint8_t> header, data;
-    for (std::size_t at = 8; at < file.size();) {
-        const uint32_t length = Big32(file, at);
-        const std::string type(file.begin() + at + 4, file.begin() + at + 8);
-        types.push_back(type);
-        const uint8_t *body = file.data() + at + 8;
-        EXPECT_EQ(Big32(file, at + 8 + length), crc32(0, file.data() + at + 4, length + 4)) << type;
-        if (type == "IHDR") header.assign(body, body + length);
-        if (type == "IDAT") data.insert(data.end(), body, body + length);
-        at += 12 + length;
+// The pixels as libpng decodes them, top row first, and the text chunks in file order.
+std::vector<uint32_t> DecodePng(const std::string &path, std::vector<TextChunk> &texts) {
+    FILE *file = std::fopen(path.c_str(), "rb");
+    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    std::vector<uint32_t> rows;
+    if (setjmp(png_jmpbuf(png))) {
+        ADD_FAILURE() << "libpng refused " << path;
+    } else {
+        png_init_io(png, file);
+        png_read_info(png, info);
+        const png_uint_32 w = png_get_image_width(png, info), h = png_get_image_height(png, info);
+        EXPECT_EQ(png_get_bit_depth(png, info), 8);
+        EXPECT_EQ(png_get_color_type(png, info), PNG_COLOR_TYPE_RGB);
+        std::vector<png_byte> line(3 * w);
+        for (png_uint_32 y = 0; y < h; ++y) {
+            png_read_row(png, line.data(), nullptr);
+            for (png_uint_32 x = 0; x < w; ++x)
+                rows.push_back(line[3 * x] << 16 | line[3 * x + 1] << 8 | line[3 * x + 2]);
+        }
+        png_read_end(png, info);
+        png_textp text;
+        const int count = png_get_text(png, info, &text, nullptr);
+        for (int k = 0; k < count; ++k) texts.emplace_back(text[k].key, text[k].text);
     }
-    EXPECT_EQ(types, (std::vector<std::string>{"IHDR", "IDAT", "IEND"}));
-    ASSERT_EQ(header.size(), 13u);
-    EXPECT_EQ(Big32(header, 0), uint32_t(w));
-    EXPECT_EQ(Big32(header, 4), uint32_t(h));
-    EXPECT_EQ(std::vector<uint8_t>(header.begin() + 8, header.end()),
-              (std::vector<uint8_t>{8, 2, 0, 0, 0}));
+    png_destroy_read_struct(&png, &info, nullptr);
+    std::fclose(file);
+    return rows;
+}
 
-    std::vector<uint8_t> raw(static_cast<std::size_t>(h) * (1 + 3 * w));
-    uLongf rawSize = raw.size();
-    ASSERT_EQ(uncompress(raw.data(), &rawSize, data.data(), data.size()), Z_OK);
-    ASSERT_EQ(rawSize, raw.size());
-    for (int32_t y = 0; y < h; ++y) {
-        const uint8_t *line = raw.data() + std::size_t(y) * (1 + 3 * w);
-        ASSERT_EQ(line[0], 0);  // no filter
-        for (int32_t x = 0; x < w; ++x) {
-            const uint32_t pixel = bits[(h - 1 - y) * w + x];
-            ASSERT_EQ(line[1 + 3 * x], pixel >> 16 & 0xFF);
-            ASSERT_EQ(line[2 + 3 * x], pixel >> 8 & 0xFF);
-            ASSERT_EQ(line[3 + 3 * x], pixel & 0xFF);
+TEST_F(Files, PngPixelsAndTextsComeBack) {
+    const int32_t w = 37, h = 11;
+    const std::vector<uint32_t> rows = Pattern(w, h);
+    const std::vector<TextChunk> texts = {{"Fractal formula", "tx ty x y = x ret y ret"},
+                                          {"Center", "-0." + std::string(3000, '7') + ",0"},
+                                          {"Comment", "Mandelbrot \xC3\xA9t\xC3\xA9"},
+                                          {"Empty", ""}};
+    const std::string banded = Write("banded.png", rows, w, h, 4, texts);
+    std::vector<TextChunk> read;
+    EXPECT_EQ(DecodePng(banded, read), rows);
+    EXPECT_EQ(read, texts);
+    std::vector<TextChunk> header;
+    std::string error;
+    ASSERT_TRUE(ReadPngTexts(banded, header, error)) << error;
+    EXPECT_EQ(header, texts);  // all before the pixels
+
+    // The same picture from an image buffer's bottom-up rows, in one call: the same bytes, and
+    // nothing in them that depends on the time.
+    std::vector<uint32_t> bottomUp;
+    for (int32_t y = h - 1; y >= 0; --y)
+        bottomUp.insert(bottomUp.end(), rows.begin() + y * w, rows.begin() + (y + 1) * w);
+    const std::string whole = (folder_ / "whole.png").string();
+    ASSERT_TRUE(WritePng(whole, {bottomUp.data(), w, h}, texts));
+    const std::vector<uint8_t> bytes = Bytes(whole);
+    EXPECT_EQ(bytes, Bytes(banded));
+    EXPECT_EQ(std::string(bytes.begin(), bytes.end()).find("tIME"), std::string::npos);
+}
+
+// A file that cannot take the bytes: the write fails and says why.
+TEST_F(Files, WritesThatFailSayWhy) {
+    const std::vector<uint32_t> rows = Pattern(64, 64);
+    const std::string path = (folder_ / "read-only").string();
+    std::fclose(std::fopen(path.c_str(), "w"));
+    const int readOnly = open(path.c_str(), O_RDONLY);
+    const int full = open("/dev/full", O_WRONLY);
+    ASSERT_GE(full, 0);
+    TBmpWriter bmpReadOnly(readOnly, 64, 64);
+    TPngWriter pngReadOnly(readOnly, 64, 64, {});
+    TPngWriter pngFull(full, 64, 64, {});
+    TBmpWriter huge(full, 40000, 40000);
+    for (auto [writer, error] : {std::pair<TPictureWriter *, int>{&bmpReadOnly, 0},
+                                 {&pngReadOnly, EBADF},
+                                 {&pngFull, ENOSPC},
+                                 {&huge, EFBIG}}) {
+        EXPECT_FALSE(writer->Rows(rows.data(), 64) && writer->Finish());
+        EXPECT_NE(writer->Error(), 0);
+        if (error != 0) {
+            EXPECT_EQ(writer->Error(), error);
         }
     }
+    close(readOnly);
+    close(full);
 }
-#endif
 
 }  // namespace
 }  // namespace quob::tools

@@ -184,16 +184,19 @@ uint16_t RunBlock(const void *entry) {
 }
 
 // Steps 2 to 13 of a sample through the functions of the fractal and the colour formula (the
-// installed ones or their copies), under the pixel routine's control word.
+// installed ones or their copies), under the pixel routine's control word. dx and dy move the
+// point by fractions of Step inside the pixel (anti-aliasing); adding 0 to the whole column or row
+// changes nothing, so the pixel routine's samples are those of step 2 exactly.
 uint32_t Sample(const TFillerState &f, const TCompiledFunction &fractal,
-                const TCompiledFunction &color, int32_t x, int32_t y) {
+                const TCompiledFunction &color, int32_t x, int32_t y, long double dx = 0,
+                long double dy = 0) {
     const TCompiledFormula &d = f.fractal;
     const TCompiledFormula &c = f.color;
     const long double step = f.step;
     const long double re =
-        static_cast<long double>(int64_t{x} - (f.width >> 1)) * step + f.centerRe;
+        (static_cast<long double>(int64_t{x} - (f.width >> 1)) + dx) * step + f.centerRe;
     const long double im =
-        f.centerIm - static_cast<long double>(int64_t{y} - (f.height >> 1)) * step;
+        f.centerIm - (static_cast<long double>(int64_t{y} - (f.height >> 1)) + dy) * step;
     uint8_t *const iterate[2] = {fractal.Cell(d.cells[0]), fractal.Cell(d.cells[1])};
     StoreCell(fractal.Cell(d.x), re);
     StoreCell(fractal.Cell(d.y), im);
@@ -268,8 +271,8 @@ bool TPixelCopy::Make() {
     return false;
 }
 
-uint32_t TPixelCopy::Sample(int32_t x, int32_t y) const {
-    return quob::Sample(gFiller, *fractal_, *color_, x, y);
+uint32_t TPixelCopy::Sample(int32_t x, int32_t y, long double dx, long double dy) const {
+    return quob::Sample(gFiller, *fractal_, *color_, x, y, dx, dy);
 }
 
 }  // namespace quob

@@ -88,8 +88,9 @@ class TPixelCopy {
   public:
     // Copies the installed functions; false (holding nothing) without them or without memory.
     bool Make();
-    // The pixel routine's colour for column x, row y, under the pixel routine's control word.
-    uint32_t Sample(int32_t x, int32_t y) const;
+    // The pixel routine's colour for column x, row y, under the pixel routine's control word; dx
+    // and dy (fractions of Step) move the point inside the pixel for anti-aliased samples.
+    uint32_t Sample(int32_t x, int32_t y, long double dx = 0, long double dy = 0) const;
 
   private:
     std::unique_ptr<TCompiledFunction> fractal_;

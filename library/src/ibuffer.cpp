@@ -35,7 +35,8 @@ uint32_t *Row(uint32_t *bits, int32_t width, int32_t height, int32_t y) {
     return bits + static_cast<std::size_t>(height - 1 - y) * static_cast<std::size_t>(width);
 }
 
-// Floor of the per-channel mean of four colours.
+}  // namespace
+
 uint32_t Mean(uint32_t a, uint32_t b, uint32_t c, uint32_t d) {
     uint32_t mean = 0;
     for (int shift = 0; shift <= 16; shift += 8) {
@@ -45,6 +46,8 @@ uint32_t Mean(uint32_t a, uint32_t b, uint32_t c, uint32_t d) {
     }
     return mean;
 }
+
+namespace {
 
 // Where one thread of a fill takes its samples: the filler's installed functions (the first
 // thread), a private copy of them (every other thread), or another pixel routine. The filler's

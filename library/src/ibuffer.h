@@ -120,6 +120,9 @@ void StopAllFills();
 // The buffer in a slot of the table; nullptr for an empty slot.
 TImageBuffer *ImageBuffer(int32_t handle);
 
+// A pixel of the smoothed fill: the floor of the per-channel mean of the colours at its corners.
+uint32_t Mean(uint32_t a, uint32_t b, uint32_t c, uint32_t d);
+
 // How many threads a threaded fill uses: n, or with 0 (the default) one per processor core.
 void SetFillThreads(int32_t n);
 int32_t FillThreads();

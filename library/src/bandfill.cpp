@@ -1,0 +1,221 @@
+// Band fills: the filler's picture computed ahead of a client that takes it band by band.
+#include "bandfill.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <new>
+#include <stdexcept>
+#include <system_error>
+
+#include "filler.h"
+#include "ibuffer.h"
+#include "platform.h"
+
+namespace quob {
+
+TBandFill::TBandFill(TBandMode mode, int32_t supersample, int32_t bandRows, int32_t threads)
+    : mode_(mode), supersample_(supersample) {
+    const TFillerState &f = FillerState();
+    if (f.fractal.handle == 0 || f.color.handle == 0 || f.width < 1 || f.height < 1)
+        throw std::invalid_argument("no filler with a picture of at least 1 x 1 pixels");
+    if (supersample < 1 || (supersample > 1 && mode != TBandMode::kPlain))
+        throw std::invalid_argument("supersampling applies to plain pictures");
+    StopAllFills();  // the copies are made while no fill runs
+    width_ = f.width;
+    height_ = f.height;
+    bandRows_ = std::clamp(bandRows, 1, height_);
+    switch (mode) {
+        case TBandMode::kPlain:
+            latticeRows_ = height_;
+            latticeWidth_ = static_cast<std::size_t>(width_);
+            break;
+        case TBandMode::kSmoothed:
+            latticeRows_ = int64_t{height_} + 1;
+            latticeWidth_ = static_cast<std::size_t>(width_) + 1;
+            break;
+        case TBandMode::kPreview:
+            latticeRows_ = (int64_t{height_} + kPreviewBlock - 1) / kPreviewBlock;
+            latticeWidth_ = (static_cast<std::size_t>(width_) + kPreviewBlock - 1) / kPreviewBlock;
+            break;
+    }
+    // The band that spans the most lattice rows, and room for five more ahead of it: the threads
+    // keep computing while the client writes a band, or waits for a busy machine's processor.
+    const int64_t perBand = mode == TBandMode::kPreview
+                                ? (bandRows_ - 1) / kPreviewBlock + 2
+                                : EndLatticeRow(bandRows_) - FirstLatticeRow(0);
+    capacity_ = std::min(latticeRows_, 6 * perBand);
+    if (static_cast<uint64_t>(capacity_) > SIZE_MAX / sizeof(uint32_t) / latticeWidth_)
+        throw std::bad_alloc();
+    ring_.reset(new uint32_t[static_cast<std::size_t>(capacity_) * latticeWidth_]);
+    done_.assign(static_cast<std::size_t>(capacity_), -1);
+
+    for (int32_t k = 0; k < supersample; ++k)
+        offsets_.push_back(static_cast<long double>(2 * k + 1 - supersample) / (2 * supersample));
+
+    const int32_t wanted = SamplesAreIndependent() ? std::max(threads, 1) : 1;
+    while (static_cast<int32_t>(copies_.size()) < wanted) {
+        auto copy = std::make_unique<TPixelCopy>();
+        if (!copy->Make()) break;
+        copies_.push_back(std::move(copy));
+    }
+    if (copies_.empty()) throw std::bad_alloc();
+    for (const auto &copy : copies_) {
+        try {
+            threads_.emplace_back([this, c = copy.get()] { Work(*c); });
+        } catch (const std::system_error &) {
+            if (threads_.empty()) throw;
+            break;  // the threads that run share the rows
+        }
+    }
+}
+
+TBandFill::~TBandFill() {
+    Stop();
+    for (std::thread &thread : threads_) thread.join();
+}
+
+int64_t TBandFill::FirstLatticeRow(int32_t top) const {
+    return mode_ == TBandMode::kPreview ? top / kPreviewBlock : top;
+}
+
+int64_t TBandFill::EndLatticeRow(int32_t bottom) const {
+    switch (mode_) {
+        case TBandMode::kPlain:
+            return bottom;
+        case TBandMode::kSmoothed:
+            return int64_t{bottom} + 1;  // the corners below the last row
+        case TBandMode::kPreview:
+            break;
+    }
+    return (int64_t{bottom} + kPreviewBlock - 1) / kPreviewBlock;
+}
+
+uint32_t *TBandFill::Slot(int64_t r) const {
+    return ring_.get() + static_cast<std::size_t>(r % capacity_) * latticeWidth_;
+}
+
+void TBandFill::Stop() {
+    {
+        std::lock_guard lock(mutex_);
+        stop_.store(true, std::memory_order_relaxed);
+    }
+    changed_.notify_all();
+}
+
+// One thread: lattice rows in order, each once, never more than the ring's rows ahead of the
+// client.
+void TBandFill::Work(const TPixelCopy &copy) {
+    // Every sample of this thread runs under the pixel routine's environment, set once.
+    const platform::TX87Control control(kPixelControlWord, platform::TX87Control::kControlWord);
+    for (;;) {
+        const int64_t r = next_.fetch_add(1, std::memory_order_relaxed);
+        if (r >= latticeRows_) return;
+        {
+            std::unique_lock lock(mutex_);
+            changed_.wait(lock, [&] { return stop_.load() || r < released_ + capacity_; });
+            if (stop_.load()) return;
+        }
+        if (!Compute(copy, r, Slot(r))) return;
+        {
+            std::lock_guard lock(mutex_);
+            done_[static_cast<std::size_t>(r % capacity_)] = r;
+        }
+        changed_.notify_all();
+    }
+}
+
+// Lattice row r in the whole fill's order of samples; false when stopped.
+bool TBandFill::Compute(const TPixelCopy &copy, int64_t r, uint32_t *into) const {
+    auto stopped = [this] { return stop_.load(std::memory_order_relaxed); };
+    switch (mode_) {
+        case TBandMode::kPlain: {
+            const auto y = static_cast<int32_t>(r);
+            for (int32_t x = width_ - 1; x >= 0; --x) {
+                if (stopped()) return false;
+                into[x] = Supersampled(copy, x, y);
+            }
+            return true;
+        }
+        case TBandMode::kSmoothed:
+            for (int32_t x = width_;; --x) {
+                if (stopped()) return false;
+                into[x] = copy.Sample(x, static_cast<int32_t>(r));
+                if (x == 0) return true;
+            }
+        case TBandMode::kPreview:
+            // Each block's centre, outside the picture for a partial block.
+            for (std::size_t bx = 0; bx < latticeWidth_; ++bx) {
+                if (stopped()) return false;
+                into[bx] = copy.Sample(static_cast<int32_t>(bx * kPreviewBlock + kPreviewBlock / 2),
+                                      static_cast<int32_t>(r * kPreviewBlock + kPreviewBlock / 2));
+            }
+            return true;
+    }
+    return false;
+}
+
+// The mean of the pixel's N x N samples; with N = 1 its one sample at offset 0, which is the
+// plain fill's.
+uint32_t TBandFill::Supersampled(const TPixelCopy &copy, int32_t x, int32_t y) const {
+    uint32_t red = 0, green = 0, blue = 0;
+    for (const long double dy : offsets_) {
+        for (const long double dx : offsets_) {
+            const uint32_t colour = copy.Sample(x, y, dx, dy);
+            red += colour >> 16 & 0xFF;
+            green += colour >> 8 & 0xFF;
+            blue += colour & 0xFF;
+        }
+    }
+    const uint32_t n = static_cast<uint32_t>(supersample_ * supersample_);
+    auto mean = [n](uint32_t sum) { return (sum + n / 2) / n; };
+    return mean(red) << 16 | mean(green) << 8 | mean(blue);
+}
+
+// Picture row y from the lattice rows that hold it.
+void TBandFill::Emit(int32_t y, uint32_t *row) const {
+    const auto width = static_cast<std::size_t>(width_);
+    switch (mode_) {
+        case TBandMode::kPlain:
+            std::memcpy(row, Slot(y), width * sizeof(uint32_t));
+            return;
+        case TBandMode::kSmoothed: {
+            const uint32_t *upper = Slot(y);
+            const uint32_t *lower = Slot(int64_t{y} + 1);
+            for (std::size_t c = 0; c < width; ++c)
+                row[c] = Mean(upper[c], upper[c + 1], lower[c], lower[c + 1]);
+            return;
+        }
+        case TBandMode::kPreview: {
+            const uint32_t *blocks = Slot(y / kPreviewBlock);
+            for (std::size_t x = 0; x < width; ++x) row[x] = blocks[x / kPreviewBlock];
+            return;
+        }
+    }
+}
+
+bool TBandFill::Next(uint32_t *pixels) {
+    const int32_t top = nextTop_;
+    const auto bottom = static_cast<int32_t>(std::min<int64_t>(height_, int64_t{top} + bandRows_));
+    if (top >= height_) return false;
+    {
+        std::unique_lock lock(mutex_);
+        for (int64_t r = FirstLatticeRow(top); r < EndLatticeRow(bottom); ++r) {
+            const std::size_t slot = static_cast<std::size_t>(r % capacity_);
+            changed_.wait(lock, [&] { return stop_.load() || done_[slot] == r; });
+            if (stop_.load()) return false;
+        }
+    }
+    // The threads write only slots of rows that are not part of this band.
+    for (int32_t y = top; y < bottom; ++y)
+        Emit(y, pixels + static_cast<std::size_t>(y - top) * static_cast<std::size_t>(width_));
+    {
+        std::lock_guard lock(mutex_);
+        released_ = FirstLatticeRow(bottom);
+    }
+    changed_.notify_all();
+    nextTop_ = bottom;
+    return true;
+}
+
+}  // namespace quob

@@ -1,0 +1,58 @@
+// quob-render's options, read from its command line and from the text chunks of a picture it
+// made (--from), without rendering anything or leaving the process.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "picture_files.h"
+#include "quob32.h"
+
+namespace quob::tools {
+
+enum class RenderMode { kPlain, kSmoothed, kPreview };
+
+struct RenderOptions {
+    std::string output;
+    bool png = false;  // the output's name ends in ".png"; otherwise a 24-bit bitmap
+    int32_t width = 0;
+    int32_t height = 0;
+    RenderMode mode = RenderMode::kSmoothed;
+    int32_t supersample = 1;
+    std::string fractal;
+    std::string color;
+    // The view as the user wrote it, every digit kept, beside the values the filler takes.
+    std::string centerReText;
+    std::string centerImText;
+    std::string scaleText;
+    double centerRe = 0;
+    double centerIm = 0;
+    double scale = 0;
+    float maxModule = 0;
+    float differential = 0;
+    int32_t iterations = 0;
+    int32_t blockLength = 0;
+    int32_t recursionInit = 0;
+    int32_t escapeColor = 0;
+    int32_t escapeTakesColor = 0;
+    // Every parameter of the picture as its text, in the order of the PNG's text chunks.
+    std::vector<TextChunk> texts;
+};
+
+struct ParsedOptions {
+    int status = 0;       // 0: render (or show the help); 2: the options are wrong
+    bool help = false;    // -h or --help
+    std::string message;  // why the options are wrong, or a warning about the picture
+    RenderOptions options;
+};
+
+// args: the arguments after the program's name. Options of a picture given by --from come first,
+// wherever --from stands; the command line's own options then override them.
+ParsedOptions ParseRenderOptions(const std::vector<std::string> &args);
+
+// The filler's record for the options; its formula texts point into `options`.
+QUOB_FillerParams FillerParamsOf(const RenderOptions &options);
+
+extern const char *const kRenderUsage;
+
+}  // namespace quob::tools

@@ -1,0 +1,175 @@
+// quob-render's options: what is refused, with which status and message, what is only warned
+// about, and the parameters kept as texts for the picture's file.
+#include "render_options.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+
+#include "viewer_defaults.h"
+
+namespace quob::tools {
+namespace {
+
+struct OptionsCase {
+    std::vector<std::string> args;  // after "-o out.bmp"
+    int status;
+    std::string message;  // contained in the message; empty: no message at all
+};
+
+void PrintTo(const OptionsCase &c, std::ostream *out) {
+    for (const std::string &a : c.args) *out << a << ' ';
+}
+
+class Options : public ::testing::TestWithParam<OptionsCase> {};
+
+TEST_P(Options, StatusAndMessage) {
+    const OptionsCase &c = GetParam();
+    std::vector<std::string> args = {"-o", "out.bmp"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const ParsedOptions parsed = ParseRenderOptions(args);
+    EXPECT_EQ(parsed.status, c.status);
+    if (c.message.empty())
+        EXPECT_EQ(parsed.message, "");
+    else
+        EXPECT_NE(parsed.message.find(c.message), std::string::npos) << parsed.message;
+}
+
+const OptionsCase kOptionsCases[] = {
+    {{}, 0, ""},
+    {{"--scale", "nan"}, 2, "invalid value 'nan' for --scale: a finite number above 0"},
+    {{"--scale", "-1"}, 2, "invalid value '-1' for --scale"},
+    {{"--scale", "0"}, 2, "--scale"},
+    {{"--scale", "inf"}, 2, "--scale"},
+    {{"--scale", "1e400"}, 2, "--scale"},
+    {{"--scale", "2x"}, 2, "--scale"},
+    {{"--max-module", "inf"}, 2, "invalid value 'inf' for --max-module"},
+    {{"--max-module", "1e39"}, 2, "--max-module"},  // beyond a 32-bit float
+    {{"--max-module", "-3.5"}, 0, ""},
+    {{"--differential", "nan"}, 2, "--differential"},
+    {{"--center", "nan,0"}, 2, "--center"},
+    {{"--center", "1,-inf"}, 2, "--center"},
+    {{"--center", "0.25"}, 2, "RE,IM"},
+    {{"--width", "0"}, 2, "--width"},
+    {{"--height", "2147483648"}, 2, "--height"},
+    {{"--width", "2147483647", "--height", "1", "-o", "wide.png"}, 0, ""},
+    {{"--iterations", "0"}, 2, "--iterations"},
+    {{"--block-length", "1001"}, 2, "--block-length"},
+    {{"--block-length", "0"}, 2, "--block-length"},
+    {{"--escape-color", "1000000"}, 2, "--escape-color"},
+    {{"--escape-color", "-1"}, 2, "--escape-color"},
+    {{"--escape-color", "00ff80"}, 0, ""},
+    {{"--mode", "fast"}, 2, "plain, smoothed or preview"},
+    {{"--supersample", "9"}, 2, "--supersample"},
+    {{"--supersample", "0"}, 2, "--supersample"},
+    {{"--supersample", "3"}, 2, "--supersample above 1 needs --mode plain"},
+    {{"--supersample", "8", "--mode", "plain"}, 0, ""},
+    {{"--bogus", "1"}, 2, "unknown option --bogus"},
+    {{"--scale"}, 2, "missing value for --scale"},
+    {{"-o", ""}, 2, "no output file"},
+    // 54 + 120000 x 40000 bytes do not fit the bitmap's 32-bit size field; PNG has no such limit.
+    {{"--width", "40000", "--height", "40000"}, 2, "write PNG instead"},
+    {{"--width", "40000", "--height", "40000", "-o", "big.PNG"}, 0, ""},
+    {{"--width", "21845", "--height", "65535"}, 0, ""},  // 64 KiB short of 4 GiB
+    // Step 2e-20 beside -0.5: the pixel to the left is -0.5 again in extended precision.
+    {{"--scale", "1e-17"}, 0, "the picture will be made of blocks"},
+    {{"--scale", "1e-17", "--center", "0,0"}, 0, ""},
+    {{"--scale", "1e-15"}, 0, ""},
+};
+
+INSTANTIATE_TEST_SUITE_P(Table, Options, ::testing::ValuesIn(kOptionsCases));
+
+TEST(Options, HelpWhereverItStands) {
+    EXPECT_TRUE(ParseRenderOptions({"--scale", "nan", "--help"}).help);
+    EXPECT_TRUE(ParseRenderOptions({"-h"}).help);
+}
+
+TEST(Options, DefaultsAreTheViewersStartUp) {
+    const ParsedOptions parsed = ParseRenderOptions({"-o", "a.png"});
+    ASSERT_EQ(parsed.status, 0);
+    const QUOB_FillerParams p = FillerParamsOf(parsed.options), v = ViewerDefaults();
+    EXPECT_STREQ(p.FractalFormula, v.FractalFormula);
+    EXPECT_STREQ(p.ColorFormula, v.ColorFormula);
+    EXPECT_EQ(p.CenterRe, v.CenterRe);
+    EXPECT_EQ(p.CenterIm, v.CenterIm);
+    EXPECT_EQ(p.Scale, v.Scale);
+    EXPECT_EQ(p.MaxModule, v.MaxModule);
+    EXPECT_EQ(p.Differential, v.Differential);
+    EXPECT_EQ(p.IterationsLimit, v.IterationsLimit);
+    EXPECT_EQ(p.BlockLength, v.BlockLength);
+    EXPECT_EQ(p.RecursionInit, v.RecursionInit);
+    EXPECT_EQ(p.EscapeColor, v.EscapeColor);
+    EXPECT_EQ(p.EscapeTakesColor, v.EscapeTakesColor);
+    EXPECT_EQ(parsed.options.mode, RenderMode::kSmoothed);
+    EXPECT_TRUE(parsed.options.png);
+}
+
+TEST(Options, ViewKeepsEveryDigitAsTyped) {
+    const std::string re = "-0.74350000000000000000000000000000001";
+    const ParsedOptions parsed =
+        ParseRenderOptions({"-o", "a.png", "--center", re + ",+0.131400", "--scale", "2.50e-3"});
+    ASSERT_EQ(parsed.status, 0);
+    const RenderOptions &o = parsed.options;
+    EXPECT_EQ(o.centerReText, re);
+    EXPECT_EQ(o.centerImText, "+0.131400");
+    EXPECT_EQ(o.scaleText, "2.50e-3");
+    EXPECT_EQ(o.centerRe, -0.7435);
+    EXPECT_EQ(o.scale, 0.0025);
+    const std::vector<TextChunk> &t = o.texts;
+    EXPECT_NE(std::find(t.begin(), t.end(), TextChunk("Center", re + ",+0.131400")), t.end());
+    EXPECT_NE(std::find(t.begin(), t.end(), TextChunk("Scale", "2.50e-3")), t.end());
+}
+
+// --from: the file's parameters first, then the command line's; files that hold none refused.
+TEST(Options, FromTakesThePicturesParameters) {
+    const std::filesystem::path folder = std::filesystem::temp_directory_path() /
+                                         ("render_options_test_" + std::to_string(getpid()));
+    std::filesystem::create_directories(folder);
+    const uint32_t pixel = 0x123456;
+    auto png = [&](const std::string &name, const std::vector<TextChunk> &texts) {
+        const std::string path = (folder / name).string();
+        EXPECT_TRUE(WritePng(path, {&pixel, 1, 1}, texts));
+        return path;
+    };
+    const ParsedOptions made = ParseRenderOptions({"-o", "a.png", "--scale", "0.125", "--fractal",
+                                                   "tx ty x y = x ret y ret", "--mode", "plain",
+                                                   "--supersample", "2", "--width", "33"});
+    ASSERT_EQ(made.status, 0);
+    const std::string from = png("made.png", made.options.texts);
+
+    const ParsedOptions again =
+        ParseRenderOptions({"--from", from, "-o", "b.png", "--height", "7"});
+    ASSERT_EQ(again.status, 0) << again.message;
+    EXPECT_EQ(again.options.scaleText, "0.125");
+    EXPECT_EQ(again.options.fractal, "tx ty x y = x ret y ret");
+    EXPECT_EQ(again.options.supersample, 2);
+    EXPECT_EQ(again.options.width, 33);
+    EXPECT_EQ(again.options.height, 7);
+    EXPECT_EQ(ParseRenderOptions({"-o", "c.png", "--from", from}).options.texts,
+              made.options.texts);
+
+    const std::string plain = png("plain.png", {{"Title", "a picture"}});
+    const std::string bad = png("bad.png", {{"Scale", "-2"}});
+    const std::string text = (folder / "text.png").string();
+    std::fclose(std::fopen(text.c_str(), "w"));
+    const struct {
+        std::string file, message;
+    } refused[] = {
+        {plain, plain + " holds no parameters of quob-render"},
+        {bad, bad + ": invalid value '-2' for --scale"},
+        {text, "cannot read " + text + ": not a PNG file"},
+        {(folder / "none.png").string(), "No such file"},
+    };
+    for (const auto &r : refused) {
+        const ParsedOptions parsed = ParseRenderOptions({"-o", "d.png", "--from", r.file});
+        EXPECT_EQ(parsed.status, 2) << r.file;
+        EXPECT_NE(parsed.message.find(r.message), std::string::npos) << parsed.message;
+    }
+    std::filesystem::remove_all(folder);
+}
+
+}  // namespace
+}  // namespace quob::tools
