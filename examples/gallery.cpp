@@ -28,7 +28,9 @@ int Fail(const QString &message) {
 
 // The name of an entry: its comment's first sentence.
 QString NameOf(const std::string &comment) {
-    return QString::fromStdString(comment.substr(0, comment.find(". "))).remove('.');
+    QString name = QString::fromStdString(comment.substr(0, comment.find(". ")));
+    if (name.endsWith('.')) name.chop(1);
+    return name;
 }
 
 QString Text(long double value) {
@@ -80,6 +82,7 @@ int main(int argc, char **argv) {
         if (f.iterations) options << "--iterations" << QString::number(f.iterations);
         if (f.blockLength) options << "--block-length" << QString::number(f.blockLength);
         if (f.maxModule) options << "--max-module" << QString::number(double(f.maxModule));
+        if (f.recursionInit) options << "--recursion-init" << QString::number(f.recursionInit);
         if (QProcess::execute(renderer, options) != 0) return Fail("quob-render failed on " + name);
         const QImage picture(file);
         if (picture.isNull()) return Fail("cannot read " + file);

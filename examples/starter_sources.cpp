@@ -97,11 +97,13 @@ bool ReadStarterSources(const std::string &folder, StarterLibrary &library, std:
                     return "view: centre re, centre im and a scale above 0";
                 to.re = n[0], to.im = n[1], to.scale = n[2];
             } else if (f.key == "precision") {
-                if (!Numbers(f.value, n) || n.size() < 2 || n.size() > 3 || n[0] < 1 ||
+                if (!Numbers(f.value, n) || n.size() < 2 || n.size() > 4 || n[0] < 1 ||
                     n[1] < 1 || n[1] > 1000)
-                    return "precision: iterations limit, block length and maybe max module";
+                    return "precision: iterations limit, block length, maybe max module and "
+                           "recursion init";
                 to.iterations = int32_t(n[0]), to.blockLength = int32_t(n[1]);
-                if (n.size() == 3) to.maxModule = float(n[2]);
+                if (n.size() >= 3) to.maxModule = float(n[2]);
+                if (n.size() == 4) to.recursionInit = int32_t(n[3]);
             } else
                 return "unknown key \"" + f.key + "\"";
             return {};

@@ -19,6 +19,7 @@ struct StarterFractal {
     long double re = 0, im = 0, scale = 0;
     int32_t iterations = 0, blockLength = 0;  // 0: the viewer's defaults
     float maxModule = 0;                      // 0: the viewer's default
+    int32_t recursionInit = 0;                // 0: start at the point, as the viewer does
 };
 
 struct StarterPosition {

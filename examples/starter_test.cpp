@@ -53,6 +53,7 @@ std::vector<Row> Rows() {
         if (f.iterations) row.params.IterationsLimit = f.iterations;
         if (f.blockLength) row.params.BlockLength = f.blockLength;
         if (f.maxModule) row.params.MaxModule = f.maxModule;
+        row.params.RecursionInit = f.recursionInit;
         rows.push_back(row);
     }
     // Colour formulas on the classic set at its home view, tested after every iteration so that
@@ -121,7 +122,9 @@ TEST_P(Starter, CompilesAndDraws) {
     std::size_t faults = 0;
     for (std::size_t i = 0; i < black.size(); ++i) faults += black[i] != white[i];
     EXPECT_GT(std::set<uint32_t>(black.begin(), black.end()).size(), 1u);
-    if (row.checkFaults) EXPECT_LT(faults, black.size() / 4) << faults << " samples fault";
+    if (row.checkFaults) {
+        EXPECT_LT(faults, black.size() / 4) << faults << " samples fault";
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Entries, Starter, ::testing::ValuesIn(Rows()));
