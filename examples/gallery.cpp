@@ -71,14 +71,22 @@ int main(int argc, char **argv) {
         const QString name = NameOf(f.entry.comment);
         QString slug = name.toLower();
         slug.replace(QRegularExpression("[^a-z0-9]+"), "-");
-        const QString file = out.filePath(QString("%1-%2.png").arg(i + 1, 2, 10, QChar('0')).arg(slug));
-        QStringList options = {"-o", file,
-                               "--width", QString::number(kWidth),
-                               "--height", QString::number(kHeight),
-                               "--fractal-from", lists + "/fractals.dat:" + QString::number(i + 1),
-                               "--color-from", lists + "/cadjusts.dat:" + QString::number(color + 1),
-                               "--center", Text(f.re) + "," + Text(f.im),
-                               "--scale", Text(f.scale)};
+        const QString file =
+            out.filePath(QString("%1-%2.png").arg(i + 1, 2, 10, QChar('0')).arg(slug));
+        QStringList options = {"-o",
+                               file,
+                               "--width",
+                               QString::number(kWidth),
+                               "--height",
+                               QString::number(kHeight),
+                               "--fractal-from",
+                               lists + "/fractals.dat:" + QString::number(i + 1),
+                               "--color-from",
+                               lists + "/cadjusts.dat:" + QString::number(color + 1),
+                               "--center",
+                               Text(f.re) + "," + Text(f.im),
+                               "--scale",
+                               Text(f.scale)};
         if (f.iterations) options << "--iterations" << QString::number(f.iterations);
         if (f.blockLength) options << "--block-length" << QString::number(f.blockLength);
         if (f.maxModule) options << "--max-module" << QString::number(double(f.maxModule));

@@ -48,13 +48,12 @@ int main(int argc, char **argv) {
     for (const tools::FormulaEntry &e : library.colors)
         if (add(colorBytes, tools::FormulaRecord(e), e.comment)) return Fail(error);
     for (const examples::StarterPosition &p : library.positions)
-        if (add(positionBytes, tools::PositionRecord(p.entry), p.entry.comment))
-            return Fail(error);
+        if (add(positionBytes, tools::PositionRecord(p.entry), p.entry.comment)) return Fail(error);
 
     const std::string out = argv[2];
-    for (const auto &[name, bytes] : {std::pair{"fractals.dat", &fractalBytes},
-                                      std::pair{"cadjusts.dat", &colorBytes},
-                                      std::pair{"hotspots.dat", &positionBytes}})
+    for (const auto &[name, bytes] :
+         {std::pair{"fractals.dat", &fractalBytes}, std::pair{"cadjusts.dat", &colorBytes},
+          std::pair{"hotspots.dat", &positionBytes}})
         if (!tools::WriteWholeFile(out + "/" + name, *bytes, error))
             return Fail(out + "/" + name + ": " + error);
     return 0;

@@ -82,8 +82,8 @@ bool ReadStarterSources(const std::string &folder, StarterLibrary &library, std:
         return false;
 
     library.fractals.resize(fractals.size());
-    const bool fractalsRead = EachField(
-        fractalPath, fractals, error, [&](std::size_t i, const Field &f) -> std::string {
+    const bool fractalsRead =
+        EachField(fractalPath, fractals, error, [&](std::size_t i, const Field &f) -> std::string {
             StarterFractal &to = library.fractals[i];
             std::vector<long double> n;
             if (f.key == "formula")
@@ -97,8 +97,8 @@ bool ReadStarterSources(const std::string &folder, StarterLibrary &library, std:
                     return "view: centre re, centre im and a scale above 0";
                 to.re = n[0], to.im = n[1], to.scale = n[2];
             } else if (f.key == "precision") {
-                if (!Numbers(f.value, n) || n.size() < 2 || n.size() > 4 || n[0] < 1 ||
-                    n[1] < 1 || n[1] > 1000)
+                if (!Numbers(f.value, n) || n.size() < 2 || n.size() > 4 || n[0] < 1 || n[1] < 1 ||
+                    n[1] > 1000)
                     return "precision: iterations limit, block length, maybe max module and "
                            "recursion init";
                 to.iterations = int32_t(n[0]), to.blockLength = int32_t(n[1]);

@@ -64,8 +64,8 @@ std::vector<Row> Rows() {
         rows.push_back(row);
     }
     for (const StarterPosition &p : library.positions) {
-        Row row{Name("position", p.entry.comment), ViewerDefaults(), kDefaultFractal,
-                kDefaultColor, false};
+        Row row{Name("position", p.entry.comment), ViewerDefaults(), kDefaultFractal, kDefaultColor,
+                false};
         if (!p.fractal.empty()) {
             const long i = tools::FindEntry(fractals, p.fractal, error);
             row.fractal = i < 0 ? "" : library.fractals[std::size_t(i)].entry.expression;
