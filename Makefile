@@ -1,13 +1,15 @@
 # make test   installs what is missing, builds everything and runs every test (also under sanitizers,
 #             the library's tests as a 32-bit x86 process, and a short run of every fuzz target)
-# make run    installs what is missing, builds and starts the viewer
+# make run    installs what is missing, builds and starts the viewer in its working folder run/
+#             (seeded with the starter lists on first run)
+# make gallery renders the starter fractal formulas into docs/gallery/ with a contact sheet
 # make bench  builds and runs the benchmarks
 # make fuzz   fuzzes every target for FUZZ_SECONDS seconds (600 unless set)
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 FUZZ_SECONDS ?= 600
 
-.PHONY: all deps build test test-plain test-asan test-tsan test-m32 test-fuzz fuzz fuzz-build run bench clean
+.PHONY: all deps build test test-plain test-asan test-tsan test-m32 test-fuzz fuzz fuzz-build run gallery bench clean
 
 all: build
 
@@ -60,6 +62,10 @@ test: test-plain test-asan test-tsan test-m32 test-fuzz
 
 run: build
 	@tools/run-viewer build
+
+gallery: deps build/CMakeCache.txt
+	rm -f docs/gallery/*.png
+	cmake --build build -j $(JOBS) --target gallery_pictures
 
 bench: deps
 	@[ -f build/CMakeCache.txt ] || cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS)

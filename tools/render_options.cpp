@@ -11,6 +11,7 @@
 #include <iterator>
 #include <optional>
 
+#include "list_records.h"
 #include "viewer_defaults.h"
 
 namespace quob::tools {
@@ -31,6 +32,12 @@ const char *const kRenderUsage =
     "      --fractal TEXT           fractal formula, parameters \"=\" body\n"
     "                               (default: the classic Mandelbrot set)\n"
     "      --color TEXT             colour formula (default: the viewer's)\n"
+    "      --fractal-from FILE:N|WORD  the fractal formula of an entry of a formula list\n"
+    "                               (fractals.dat): entry N counted from 1 at the top, or\n"
+    "                               the one entry whose comment holds WORD (any case), or\n"
+    "                               among several the one whose name (first sentence) is WORD\n"
+    "      --color-from FILE:N|WORD the colour formula of an entry of cadjusts.dat, likewise\n"
+    "      --position FILE:N|WORD   centre and scale of a saved position (hotspots.dat)\n"
     "      --max-module F           escape threshold for abs(re) + abs(im) (2)\n"
     "      --differential F         convergence threshold (0.001)\n"
     "      --iterations N           passes per sample, IterationsLimit, at least 1 (20)\n"
@@ -220,6 +227,42 @@ bool NeighboursCoincide(const RenderOptions &o) {
     return re + step == re || re - step == re || im + step == im || im - step == im;
 }
 
+// The options that an entry of a list file stands for (--fractal-from, --color-from,
+// --position FILE:N|WORD); false with the reason when the entry cannot be chosen.
+bool TakeListEntry(const std::string &option, const std::string &value,
+                   std::vector<std::pair<const Parameter *, std::string>> &given,
+                   std::string &error) {
+    const std::size_t colon = value.rfind(':');
+    if (colon == std::string::npos || colon == 0 || colon + 1 == value.size()) {
+        error = "FILE:N or FILE:WORD";
+        return false;
+    }
+    const std::string file = value.substr(0, colon), key = value.substr(colon + 1);
+    std::vector<std::string> comments;
+    if (option == "--position") {
+        std::vector<PositionEntry> entries;
+        if (!ReadPositionFile(file, entries, error)) return false;
+        for (const PositionEntry &e : entries) comments.push_back(e.comment);
+        const long i = FindEntry(comments, key, error);
+        if (i < 0) return false;
+        char re[64], im[64], scale[64];
+        std::snprintf(re, sizeof re, "%.21Lg", entries[std::size_t(i)].re);
+        std::snprintf(im, sizeof im, "%.21Lg", entries[std::size_t(i)].im);
+        std::snprintf(scale, sizeof scale, "%.21Lg", entries[std::size_t(i)].scale);
+        given.emplace_back(Find("--center"), std::string(re) + "," + im);
+        given.emplace_back(Find("--scale"), scale);
+        return true;
+    }
+    std::vector<FormulaEntry> entries;
+    if (!ReadFormulaFile(file, entries, error)) return false;
+    for (const FormulaEntry &e : entries) comments.push_back(e.comment);
+    const long i = FindEntry(comments, key, error);
+    if (i < 0) return false;
+    given.emplace_back(Find(option == "--fractal-from" ? "--fractal" : "--color"),
+                       entries[std::size_t(i)].expression);
+    return true;
+}
+
 }  // namespace
 
 ParsedOptions ParseRenderOptions(const std::vector<std::string> &args) {
@@ -251,10 +294,17 @@ ParsedOptions ParseRenderOptions(const std::vector<std::string> &args) {
         }
         const Parameter *parameter = Find(option);
         const bool output = option == "-o" || option == "--output";
-        if (!parameter && !output && option != "--from") return fail("unknown option " + option);
+        const bool listEntry =
+            option == "--fractal-from" || option == "--color-from" || option == "--position";
+        if (!parameter && !output && !listEntry && option != "--from")
+            return fail("unknown option " + option);
         if (i + 1 == args.size()) return fail("missing value for " + option);
         const std::string &value = args[++i];
-        if (output)
+        std::string error;
+        if (listEntry) {
+            if (!TakeListEntry(option, value, given, error))
+                return fail(option + " " + value + ": " + error);
+        } else if (output)
             o.output = value;
         else if (!parameter)
             from = value;

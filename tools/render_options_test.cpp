@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "list_records.h"
 #include "viewer_defaults.h"
 
 namespace quob::tools {
@@ -78,6 +79,9 @@ const OptionsCase kOptionsCases[] = {
     {{"--scale", "1e-17"}, 0, "the picture will be made of blocks"},
     {{"--scale", "1e-17", "--center", "0,0"}, 0, ""},
     {{"--scale", "1e-15"}, 0, ""},
+    {{"--fractal-from", "fractals.dat"}, 2, "--fractal-from fractals.dat: FILE:N or FILE:WORD"},
+    {{"--position", ":3"}, 2, "FILE:N or FILE:WORD"},
+    {{"--color-from", "/nonexistent/cadjusts.dat:1"}, 2, "No such file"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Table, Options, ::testing::ValuesIn(kOptionsCases));
@@ -168,6 +172,69 @@ TEST(Options, FromTakesThePicturesParameters) {
         EXPECT_EQ(parsed.status, 2) << r.file;
         EXPECT_NE(parsed.message.find(r.message), std::string::npos) << parsed.message;
     }
+    std::filesystem::remove_all(folder);
+}
+
+// Entries of list files by line number or by a word of their comment, as the list files hold them.
+TEST(Options, ListEntriesByLineOrWord) {
+    const std::string folder = std::filesystem::temp_directory_path() /
+                               ("render_options_lists_" + std::to_string(getpid()));
+    std::filesystem::create_directories(folder);
+    const std::string formulas = folder + "/fractals.dat", positions = folder + "/hotspots.dat";
+    std::string error;
+    ASSERT_TRUE(WriteWholeFile(
+        formulas,
+        FormulaRecord({"tx ty x y = x ret y ret", "Burning Ship. The hull."}) +
+            FormulaRecord(
+                {"tx ty x y = y ret x ret", "Burning Ship power 3. Like a Burning Ship"}) +
+            FormulaRecord({"tx ty x y = 1 ret 0 ret", "Smooth gradient"}) + "partial record",
+        error));
+    ASSERT_TRUE(WriteWholeFile(
+        positions, PositionRecord({-0.75L, 0.125L, 0.0078125L, "Seahorse valley"}), error));
+    const struct {
+        std::vector<std::string> args;
+        std::string fractal, center, message;  // message: contained in a refusal
+    } cases[] = {
+        {{"--fractal-from", formulas + ":2"}, "tx ty x y = y ret x ret", "", ""},
+        {{"--fractal-from", formulas + ":smooth"}, "tx ty x y = 1 ret 0 ret", "", ""},
+        {{"--fractal-from", formulas + ":burning ship"}, "tx ty x y = x ret y ret", "", ""},
+        {{"--fractal-from", formulas + ":Ship"},
+         "",
+         "",
+         "'Ship' matches 2 entries:\n  1: Burning Ship\n  2:"},
+        {{"--fractal-from", formulas + ":Smoot"}, "", "", "no comment contains 'Smoot'"},
+        {{"--fractal-from", formulas + ":4"},
+         "",
+         "",
+         "no entry 4: the list has 3 entries, numbered from 1"},
+        {{"--fractal-from", formulas + ":0"}, "", "", "no entry 0"},
+        {{"--color-from", formulas + ":3", "--fractal-from", formulas + ":1"},
+         "tx ty x y = x ret y ret",
+         "",
+         ""},
+        {{"--position", positions + ":seahorse"}, "", "-0.75,0.125", ""},
+        {{"--position", positions + ":2"}, "", "", "--position " + positions + ":2: no entry 2"},
+    };
+    for (const auto &c : cases) {
+        std::vector<std::string> args = {"-o", "a.png"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const ParsedOptions parsed = ParseRenderOptions(args);
+        if (!c.message.empty()) {
+            EXPECT_EQ(parsed.status, 2) << c.args.back();
+            EXPECT_NE(parsed.message.find(c.message), std::string::npos) << parsed.message;
+            continue;
+        }
+        ASSERT_EQ(parsed.status, 0) << parsed.message;
+        if (!c.fractal.empty()) {
+            EXPECT_EQ(parsed.options.fractal, c.fractal);
+        }
+        if (!c.center.empty()) {
+            EXPECT_EQ(parsed.options.centerReText + "," + parsed.options.centerImText, c.center);
+            EXPECT_EQ(parsed.options.scale, 0.0078125);
+        }
+    }
+    EXPECT_EQ(ParseRenderOptions({"-o", "a.png", "--color-from", formulas + ":3"}).options.color,
+              "tx ty x y = 1 ret 0 ret");
     std::filesystem::remove_all(folder);
 }
 

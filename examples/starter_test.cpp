@@ -1,0 +1,150 @@
+// Every starter entry compiles as the filler compiles it and draws a picture at its view that is
+// neither one colour nor mostly faults; the written list files read back as their sources.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <set>
+
+#include "quob32.h"
+#include "starter_sources.h"
+#include "viewer_defaults.h"
+
+namespace quob::examples {
+namespace {
+
+constexpr int32_t kWidth = 64, kHeight = 48;
+
+const StarterLibrary &Library() {
+    static const StarterLibrary library = [] {
+        StarterLibrary read;
+        std::string error;
+        if (!ReadStarterSources(STARTER_SOURCES, read, error)) ADD_FAILURE() << error;
+        return read;
+    }();
+    return library;
+}
+
+struct Row {
+    std::string name;  // the entry's kind and its comment's first words
+    QUOB_FillerParams params;
+    std::string fractal, color;
+    bool checkFaults;  // positions of other formulas' places may lie where the default faults
+};
+
+void PrintTo(const Row &row, std::ostream *out) { *out << row.name; }
+
+std::string Name(const std::string &kind, const std::string &comment) {
+    return kind + " \"" + comment.substr(0, comment.find(". ")) + "\"";
+}
+
+std::vector<Row> Rows() {
+    const StarterLibrary &library = Library();
+    std::vector<Row> rows;
+    std::string error;
+    const std::vector<std::string> colors = CommentsOf(library.colors);
+    std::vector<std::string> fractals;
+    for (const StarterFractal &f : library.fractals) fractals.push_back(f.entry.comment);
+    for (const StarterFractal &f : library.fractals) {
+        Row row{Name("fractal", f.entry.comment), ViewerDefaults(), f.entry.expression, "", true};
+        const long color = tools::FindEntry(colors, f.color, error);
+        row.color = color < 0 ? "" : library.colors[std::size_t(color)].expression;
+        row.params.CenterRe = double(f.re), row.params.CenterIm = double(f.im);
+        row.params.Scale = double(f.scale);
+        if (f.iterations) row.params.IterationsLimit = f.iterations;
+        if (f.blockLength) row.params.BlockLength = f.blockLength;
+        if (f.maxModule) row.params.MaxModule = f.maxModule;
+        row.params.RecursionInit = f.recursionInit;
+        rows.push_back(row);
+    }
+    // Colour formulas on the classic set at its home view, tested after every iteration so that
+    // the escaping iterates stay finite.
+    for (const tools::FormulaEntry &c : library.colors) {
+        Row row{Name("colour", c.comment), ViewerDefaults(), kDefaultFractal, c.expression, true};
+        row.params.IterationsLimit = 60, row.params.BlockLength = 1;
+        rows.push_back(row);
+    }
+    for (const StarterPosition &p : library.positions) {
+        Row row{Name("position", p.entry.comment), ViewerDefaults(), kDefaultFractal, kDefaultColor,
+                false};
+        if (!p.fractal.empty()) {
+            const long i = tools::FindEntry(fractals, p.fractal, error);
+            row.fractal = i < 0 ? "" : library.fractals[std::size_t(i)].entry.expression;
+        }
+        row.params.CenterRe = double(p.entry.re), row.params.CenterIm = double(p.entry.im);
+        row.params.Scale = double(p.entry.scale);
+        rows.push_back(row);
+    }
+    return rows;
+}
+
+// The picture of a fill in the caller's thread, rows from the top.
+std::vector<uint32_t> Picture(QUOB_FillerParams params, int32_t escapeColor) {
+    params.EscapeColor = escapeColor;
+    std::vector<uint32_t> pixels;
+    if (QUOB_CreateFiller(&params) != 1) return pixels;
+    const int32_t buffer = QUOB_CreateIBufferEx(kWidth, kHeight, 1);
+    QUOB_IBufferInfo info{};
+    if (buffer && QUOB_IBufferMessage(buffer, QUOB_MSG_FILL) && QUOB_GetIBuffer(buffer, &info)) {
+        const auto *bits = static_cast<const uint32_t *>(info.Bits);
+        pixels.assign(bits, bits + std::size_t(kWidth) * kHeight);
+    }
+    QUOB_DeleteIBuffer(buffer);
+    QUOB_DeleteFiller(1);
+    return pixels;
+}
+
+class Starter : public ::testing::TestWithParam<Row> {};
+
+TEST_P(Starter, CompilesAndDraws) {
+    const Row &row = GetParam();
+    ASSERT_FALSE(row.fractal.empty() || row.color.empty()) << "a name that picks no entry";
+    // Compiled under names of their own, as the filler compiles them, with what it looks up.
+    const int32_t fractal =
+        CreateRecursiveFunction(("Zf " + row.fractal).c_str(), row.params.BlockLength);
+    ASSERT_NE(fractal, 0) << QUOB_GetLastErrorEx() << "\n" << row.fractal;
+    EXPECT_TRUE(AccessParamByName(fractal, "x") && AccessParamByName(fractal, "y") &&
+                AccessParam(fractal, 0) && AccessParam(fractal, 1));
+    DeleteFunction(fractal);
+    const int32_t color = CreateRealFunction(("Zc " + row.color).c_str());
+    ASSERT_NE(color, 0) << QUOB_GetLastErrorEx() << "\n" << row.color;
+    EXPECT_TRUE(AccessParamByName(color, "x") && AccessParamByName(color, "y") &&
+                AccessResult(color, 2));
+    DeleteFunction(color);
+
+    // A sample that faults takes the escape colour: it is the one that differs between two fills
+    // with different escape colours.
+    QUOB_FillerParams params = row.params;
+    params.FractalFormula = row.fractal.c_str();
+    params.ColorFormula = row.color.c_str();
+    const std::vector<uint32_t> black = Picture(params, 0), white = Picture(params, 0xFFFFFF);
+    ASSERT_EQ(black.size(), std::size_t(kWidth) * kHeight);
+    ASSERT_EQ(white.size(), black.size());
+    std::size_t faults = 0;
+    for (std::size_t i = 0; i < black.size(); ++i) faults += black[i] != white[i];
+    EXPECT_GT(std::set<uint32_t>(black.begin(), black.end()).size(), 1u);
+    if (row.checkFaults) {
+        EXPECT_LT(faults, black.size() / 4) << faults << " samples fault";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Entries, Starter, ::testing::ValuesIn(Rows()));
+
+TEST(StarterLists, WrittenFilesReadBackAsTheirSources) {
+    const StarterLibrary &library = Library();
+    std::vector<tools::FormulaEntry> fractals, colors;
+    std::vector<tools::PositionEntry> positions;
+    std::string error;
+    ASSERT_TRUE(tools::ReadFormulaFile(STARTER_LISTS "/fractals.dat", fractals, error)) << error;
+    ASSERT_TRUE(tools::ReadFormulaFile(STARTER_LISTS "/cadjusts.dat", colors, error)) << error;
+    ASSERT_TRUE(tools::ReadPositionFile(STARTER_LISTS "/hotspots.dat", positions, error)) << error;
+    ASSERT_EQ(fractals.size(), library.fractals.size());
+    for (std::size_t i = 0; i < fractals.size(); ++i)
+        EXPECT_EQ(fractals[i], library.fractals[i].entry);
+    EXPECT_EQ(colors, library.colors);
+    ASSERT_EQ(positions.size(), library.positions.size());
+    for (std::size_t i = 0; i < positions.size(); ++i)
+        EXPECT_EQ(positions[i], library.positions[i].entry);
+}
+
+}  // namespace
+}  // namespace quob::examples
