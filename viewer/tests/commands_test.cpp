@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QMenu>
+#include <QMenuBar>
 #include <QMessageBox>
 #include <QtEndian>
 #include <map>
@@ -32,7 +33,7 @@ const std::pair<const char *, std::vector<MenuItem>> kMenu[] = {
 // clang-format on
 
 TEST_F(CommandsTest, Menu) {
-    const QList<QAction *> menus = win->Menu->actions();
+    const QList<QAction *> menus = Child<QMenuBar>(win.get(), "Menu")->actions();
     ASSERT_EQ(menus.size(), std::size(kMenu));
     for (size_t m = 0; m < std::size(kMenu); ++m) {
         EXPECT_EQ(menus[m]->text(), kMenu[m].first);
@@ -65,18 +66,18 @@ TEST_P(Navigation, MovesTheViewAndTheHistory) {
                                                     {'B', QKeySequence("Shift+Del")},
                                                     {'F', QKeySequence("Shift+Ins")},
                                                     {'H', QKeySequence("Ctrl+Del")}};
-    win->DisplayTimer->stop();
+    DisplayTimer()->stop();
     for (const char *key = GetParam().keys; *key; ++key) {
         QTest::keySequence(win.get(), shortcuts.at(*key));
         QCoreApplication::processEvents();
     }
-    EXPECT_EQ(+CurrentParams.CenterRe, -0.5);  // no command here moves the centre
-    EXPECT_EQ(+CurrentParams.CenterIm, 0.0);
-    EXPECT_EQ(+CurrentParams.Scale, GetParam().scale);
-    EXPECT_EQ(History->Count, GetParam().historyCount);
+    EXPECT_EQ(+CurrentParams().CenterRe, -0.5);  // no command here moves the centre
+    EXPECT_EQ(+CurrentParams().CenterIm, 0.0);
+    EXPECT_EQ(+CurrentParams().Scale, GetParam().scale);
+    EXPECT_EQ(History()->Count, GetParam().historyCount);
     const std::vector<TLibraryCall> updates = Updates();
     ASSERT_EQ(updates.size(), GetParam().updates);
-    EXPECT_EQ(win->DisplayTimer->isActive(), !updates.empty());
+    EXPECT_EQ(DisplayTimer()->isActive(), !updates.empty());
     if (!updates.empty()) {
         EXPECT_EQ(updates.back().Changes, TChanges({0, 0, 0, 0, 0, 0, 0, 1, 1, 1}));
         EXPECT_EQ(+updates.back().Params.Scale, GetParam().scale);
@@ -97,10 +98,10 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(CommandsTest, HideHotSpotRemovesIt) {
     Mouse('c', {100, 60});
-    ASSERT_TRUE(HotSpot);
+    ASSERT_TRUE(HotSpot());
     for (int twice = 0; twice < 2; ++twice) {  // the second time there is nothing to hide
         Key(Qt::Key_H, Qt::ControlModifier);
-        EXPECT_FALSE(HotSpot);
+        EXPECT_FALSE(HotSpot());
     }
 }
 
@@ -109,10 +110,10 @@ TEST_F(CommandsTest, StopEndsTheFillAndTheTimerAfterOneMoreTick) {
     Key(Qt::Key_I, Qt::ControlModifier);
     Key(Qt::Key_Z, Qt::ControlModifier);
     EXPECT_EQ(LibraryCalls.back().Code, QUOB_MSG_STOP);
-    EXPECT_TRUE(Quob.IBufferFilled(BufferHandle));
-    ASSERT_TRUE(win->DisplayTimer->isActive());
+    EXPECT_TRUE(Quob.IBufferFilled(Viewer().BufferHandle()));
+    ASSERT_TRUE(DisplayTimer()->isActive());
     win->Displaying();
-    EXPECT_FALSE(win->DisplayTimer->isActive());
+    EXPECT_FALSE(DisplayTimer()->isActive());
 }
 
 // ---- Save picture ------------------------------------------------------------------------------
@@ -129,7 +130,7 @@ class SavePictureTest : public MainWinTest {
     Seen Save(const QString &name, QMessageBox::StandardButton replace = QMessageBox::Yes) {
         Seen seen;
         QTimer::singleShot(0, win.get(), [&] {
-            QFileDialog *dialog = win->SaveAsBmp;
+            auto *dialog = Child<QFileDialog>(win.get(), "SaveAsBmp");
             QTRY_VERIFY(dialog->isVisible());
             auto *edit = dialog->findChild<QLineEdit *>("fileNameEdit");
             seen = {dialog->windowTitle(),
@@ -150,7 +151,7 @@ class SavePictureTest : public MainWinTest {
         });
         // Called directly: nothing may escape the command.
         EXPECT_NO_THROW(win->Savepicture1Click());
-        EXPECT_FALSE(win->SaveAsBmp->isVisible());
+        EXPECT_FALSE(Child<QFileDialog>(win.get(), "SaveAsBmp")->isVisible());
         // The offscreen platform has no window manager to hand the activation back.
         QApplication::setActiveWindow(win.get());
         return seen;
@@ -192,18 +193,18 @@ TEST_F(SavePictureTest, WritesA24BitFileOfTheDisplaysSize) {
     for (int row = 0; row < 125; ++row)  // 942 bytes of pixels, 2 of padding
         ASSERT_EQ(file.mid(54 + row * 944 + 942, 2), QByteArray(2, '\0')) << row;
     Key(Qt::Key_I, Qt::ControlModifier);  // the shortcuts work on
-    EXPECT_EQ(+CurrentParams.Scale, 1.0);
+    EXPECT_EQ(+CurrentParams().Scale, 1.0);
 }
 
 TEST_F(SavePictureTest, PixelsAreTheBuffersWithoutTheHotSpot) {
     SKIP_WITHOUT_RENDERING();
     WaitFilled();
     Mouse('c', {100, 60});
-    ASSERT_TRUE(HotSpot);
+    ASSERT_TRUE(HotSpot());
     Save("spot.bmp");
     const QByteArray file = ReadFile("spot.bmp");
     ASSERT_EQ(file.size(), 54 + 125 * 944);
-    const auto *bits = static_cast<const uint32_t *>(Quob.IBufferDC(BufferHandle));
+    const auto *bits = static_cast<const uint32_t *>(Quob.IBufferDC(Viewer().BufferHandle()));
     ASSERT_NE(bits, nullptr);
     int nonBlack = 0;
     for (int row = 0; row < 125; ++row) {  // both bottom-up
@@ -247,7 +248,7 @@ TEST_P(SavePictureFailure, KeepsTheOldPictureAndGoesToTheGeneralErrorDisplay) {
     EXPECT_EQ(RecordedBoxes[0].Text,
               QString("Cannot create file \"%1\". %2.").arg(name, GetParam().reason));
     Key(Qt::Key_I, Qt::ControlModifier);  // the application goes on
-    EXPECT_EQ(+CurrentParams.Scale, 1.0);
+    EXPECT_EQ(+CurrentParams().Scale, 1.0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Failures, SavePictureFailure, ::testing::ValuesIn(WriteFailures),
@@ -255,25 +256,22 @@ INSTANTIATE_TEST_SUITE_P(Failures, SavePictureFailure, ::testing::ValuesIn(Write
 
 // ---- Start-up ----------------------------------------------------------------------------------
 
-TEST(StartUp, FillerFailureIsReportedAs2613) {
-    const auto saved = Quob.CreateFiller;
-    const int32_t savedFiller = FillerHandle;
-    Quob.CreateFiller = [](const QUOB_FillerParams *) -> int32_t { return 0; };
-    RecordedBoxes.clear();
-    EXPECT_FALSE(ViewerInit());
-    Quob.CreateFiller = saved;
-    FillerHandle = savedFiller;
+TEST_F(ViewerTest, FillerFailureIsReportedAs2613) {
+    TQuobImports failing = Quob;
+    failing.CreateFiller = [](const QUOB_FillerParams *) -> int32_t { return 0; };
+    TViewerState viewer(failing, Recorder());
+    EXPECT_FALSE(viewer.ViewerInit());
     ASSERT_EQ(RecordedBoxes.size(), 1u);
     EXPECT_EQ(RecordedBoxes[0].Text, "Runtime error 2613. Could not create fractal object");
     EXPECT_EQ(RecordedBoxes[0].Caption, "Error");
 }
 
 // The filler's identity; the defaults show in the dialogs (see the dialog tests).
-TEST(StartUp, CurrentParamsHoldTheFillersIdentity) {
+TEST_F(ViewerTest, CurrentParamsHoldTheFillersIdentity) {
     SKIP_WITHOUT_RENDERING();
     EXPECT_EQ(+StartParams.Version, 1);
     EXPECT_NE(+StartParams.PixelRoutine, nullptr);
-    EXPECT_EQ(+StartParams.Description, +DefaultParams.Description);
+    EXPECT_EQ(+StartParams.Description, +ViewerDefaults().Description);
     EXPECT_STREQ(static_cast<const char *>(+StartParams.Description), "Classic Mandelbrot Set");
     EXPECT_EQ(+StartParams.FractalFormula, nullptr);
     EXPECT_EQ(+StartParams.ColorFormula, nullptr);
