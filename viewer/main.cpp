@@ -45,8 +45,12 @@ TMainWin::TMainWin(TViewerState &state, QWidget *parent)
     SaveAsBmp->setOptions(QFileDialog::DontUseNativeDialog);
     SaveAsBmp->setAcceptMode(QFileDialog::AcceptSave);
     SaveAsBmp->setFileMode(QFileDialog::AnyFile);
-    SaveAsBmp->setNameFilter("Windows bitmap (24 bits) (*.bmp)");
+    SaveAsBmp->setNameFilters({"Windows bitmap (24 bits) (*.bmp)", "PNG picture (*.png)"});
     SaveAsBmp->setDefaultSuffix("bmp");
+    // A name typed without an extension takes that of the file type chosen.
+    connect(SaveAsBmp, &QFileDialog::filterSelected, SaveAsBmp, [this](const QString &filter) {
+        SaveAsBmp->setDefaultSuffix(filter.endsWith("(*.png)") ? "png" : "bmp");
+    });
     SaveAsBmp->selectFile("default");
     EnableDialogCommands();
 }

@@ -8,6 +8,7 @@
 #include "application.h"
 #include "datafiles.h"
 #include "picture_files.h"
+#include "render_options.h"
 
 void ModalMessageBox(TBoxIcon icon, const QString &caption, const QString &text) {
     QMessageBox box(icon == TBoxIcon::Error ? QMessageBox::Critical : QMessageBox::Information,
@@ -112,7 +113,9 @@ QString TViewerState::ApplyFormula(TFormula formula, const QByteArray &text) {
     }
     params.FractalFormula = params.ColorFormula = nullptr;
     // Every compilation records its code, 0 for success.
-    return quob.GetLastError() == 0 ? QString() : QString::fromUtf8(quob.GetLastErrorEx());
+    if (quob.GetLastError() != 0) return QString::fromUtf8(quob.GetLastErrorEx());
+    (formula == TFormula::Fractal ? fractalText : colorText) = text;
+    return {};
 }
 
 void TViewerState::ApplyPrecision(const TPrecisionValues &values) {
@@ -170,9 +173,24 @@ QString TViewerState::SavePicture(const QString &fileName, QSize size) const {
     const int32_t width = picture.width(), height = picture.height();
     // A picture of 32-bit pixels has its rows back to back, as the writers take them.
     const auto *rows = reinterpret_cast<const uint32_t *>(picture.constBits());
+    std::vector<quob::tools::TextChunk> texts;
+    const bool png = fileName.endsWith(".png", Qt::CaseInsensitive);
+    if (png) {
+        QUOB_FillerParams drawn = params;
+        drawn.Width = width;
+        drawn.Height = height;
+        drawn.FractalFormula = fractalText.constData();
+        drawn.ColorFormula = colorText.constData();
+        texts = quob::tools::PictureTexts({drawn, quob::tools::RenderMode::kSmoothed, 1},
+                                          ApplicationTitle);
+    }
     return WriteFileWhole(fileName, [&](int fd) {
-        quob::tools::TBmpWriter writer(fd, width, height);
-        return writer.Rows(rows, height) && writer.Finish() ? 0 : writer.Error();
+        std::unique_ptr<quob::tools::TPictureWriter> writer;
+        if (png)
+            writer = std::make_unique<quob::tools::TPngWriter>(fd, width, height, texts);
+        else
+            writer = std::make_unique<quob::tools::TBmpWriter>(fd, width, height);
+        return writer->Rows(rows, height) && writer->Finish() ? 0 : writer->Error();
     });
 }
 

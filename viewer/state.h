@@ -99,9 +99,10 @@ class TViewerState : public QObject {
     // A copy of the buffer's picture at the given size, top-down and opaque, black where the
     // buffer has none; null without a buffer or pixels.
     QImage CopyPicture(QSize size) const;
-    // Writes the picture at the given size as a 24-bit Windows bitmap through a temporary file
-    // renamed over an old one. Empty on success, else why the file could not be written (the
-    // old file then stays as it was).
+    // Writes the picture at the given size through a temporary file renamed over an old one: as
+    // PNG when the name ends in ".png", with the text chunks from which quob-render --from draws
+    // it again (the smoothed fill at that size), else as a 24-bit Windows bitmap. Empty on
+    // success, else why the file could not be written (the old file then stays as it was).
     QString SavePicture(const QString &fileName, QSize size) const;
 
     // An error message box with the platform's default caption, as the viewer's own failures use.
@@ -123,6 +124,9 @@ class TViewerState : public QObject {
     QSize bufferSize;  // so that a copy never reads beyond the buffer's pixels
     QUOB_FillerParams params;
     std::unique_ptr<THotSpotStack> history;
+    // The texts of the formulas in force, which CurrentParams does not keep.
+    QByteArray fractalText = kDefaultFractal;
+    QByteArray colorText = kDefaultColor;
 };
 
 #endif  // SPIRALIS_STATE_H

@@ -1,6 +1,7 @@
 // The menu, the commands through their shortcuts, saving the picture, and start-up.
 #include <QAbstractButton>
 #include <QAction>
+#include <QComboBox>
 #include <QDir>
 #include <QFileDialog>
 #include <QMenu>
@@ -9,6 +10,7 @@
 #include <QtEndian>
 #include <map>
 
+#include "render_options.h"
 #include "viewer_testing.h"
 
 namespace {
@@ -126,8 +128,10 @@ class SavePictureTest : public MainWinTest {
     };
     // Runs "Save picture" and answers the dialog with the file name in the working directory, or
     // cancels it when name is empty; a question whether to replace the file gets the answer
-    // given, and after No the dialog is cancelled. Returns what the dialogs showed.
-    Seen Save(const QString &name, QMessageBox::StandardButton replace = QMessageBox::Yes) {
+    // given, and after No the dialog is cancelled; png chooses the second file type first, as
+    // the user does in its list. Returns what the dialogs showed.
+    Seen Save(const QString &name, QMessageBox::StandardButton replace = QMessageBox::Yes,
+              bool png = false) {
         Seen seen;
         QTimer::singleShot(0, win.get(), [&] {
             auto *dialog = Child<QFileDialog>(win.get(), "SaveAsBmp");
@@ -139,6 +143,7 @@ class SavePictureTest : public MainWinTest {
                     edit->text(),
                     {}};
             if (name.isEmpty()) return dialog->reject();
+            if (png) QTest::keyClick(dialog->findChild<QComboBox *>("fileTypeCombo"), Qt::Key_Down);
             dialog->selectFile(QDir::current().filePath(name));
             QTimer::singleShot(0, dialog, [&] {  // runs in the question's own event loop
                 if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
@@ -161,7 +166,7 @@ class SavePictureTest : public MainWinTest {
 TEST_F(SavePictureTest, CancelWritesNothing) {
     const Seen seen = Save({});
     EXPECT_EQ(seen.title, "Save current image in bmp format (True color)");
-    EXPECT_EQ(seen.filter, "Windows bitmap (24 bits) (*.bmp)");
+    EXPECT_EQ(seen.filter, "Windows bitmap (24 bits) (*.bmp);PNG picture (*.png)");
     EXPECT_EQ(seen.suffix, "bmp");
     EXPECT_EQ(seen.initialName, "default");
     EXPECT_TRUE(QDir::current().isEmpty());
@@ -217,6 +222,44 @@ TEST_F(SavePictureTest, PixelsAreTheBuffersWithoutTheHotSpot) {
         }
     }
     EXPECT_GT(nonBlack, 0);
+}
+
+// The PNG holds the displayed pixels and the parameters from which quob-render --from draws them.
+TEST_F(SavePictureTest, PngKeepsThePixelsAndWhatDrewThem) {
+    SKIP_WITHOUT_RENDERING();
+    const QByteArray color = "x y = x ret y ret 0.5 ret";
+    ASSERT_EQ(Viewer().ApplyFormula(TFormula::Color, color), "");
+    Viewer().ApplyPrecision({3.5f, 1e-4f, -7, 16, 1});  // a limit below 1 draws as 1
+    Key(Qt::Key_I, Qt::ControlModifier);
+    WaitFilled();
+    Save("picture", QMessageBox::Yes, true);  // the extension of the type is added
+    const QString path = QDir::current().filePath("picture.png");
+    EXPECT_EQ(QImage(path).convertToFormat(QImage::Format_RGB32), win->CopyPicture());
+
+    using namespace quob::tools;
+    std::vector<TextChunk> texts;
+    std::string error;
+    ASSERT_TRUE(ReadPngTexts(path.toStdString(), texts, error)) << error;
+    EXPECT_EQ(texts.front(), TextChunk("Software", "Spiralis 3.0"));
+    const ParsedOptions from = ParseRenderOptions({"--from", path.toStdString(), "-o", "x.png"});
+    ASSERT_EQ(from.status, 0) << from.message;
+    const RenderOptions &o = from.options;
+    const QUOB_FillerParams &p = CurrentParams();
+    EXPECT_EQ(QSize(o.width, o.height), QSize(314, 125));
+    EXPECT_EQ(o.mode, RenderMode::kSmoothed);
+    EXPECT_EQ(o.supersample, 1);
+    EXPECT_EQ(o.fractal, kDefaultFractal);
+    EXPECT_EQ(o.color, color.toStdString());
+    EXPECT_EQ(o.centerRe, p.CenterRe);
+    EXPECT_EQ(o.centerIm, p.CenterIm);
+    EXPECT_EQ(o.scale, p.Scale);
+    EXPECT_EQ(o.maxModule, p.MaxModule);
+    EXPECT_EQ(o.differential, p.Differential);
+    EXPECT_EQ(o.iterations, 1);
+    EXPECT_EQ(o.blockLength, p.BlockLength);
+    EXPECT_EQ(o.recursionInit, p.RecursionInit);
+    EXPECT_EQ(o.escapeColor, p.EscapeColor);
+    EXPECT_EQ(o.escapeTakesColor, p.EscapeTakesColor);
 }
 
 TEST_F(SavePictureTest, ReplacesAFileThatExistsOnlyWhenTheUserAgrees) {
