@@ -2,6 +2,7 @@
 // text chunk, its default and the rule its value must follow.
 #include "render_options.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cfloat>
 #include <charconv>
@@ -116,16 +117,16 @@ Need TakeScale(RenderOptions &o, const std::string &text) {
     return {};
 }
 
+// By RenderMode.
+constexpr const char *kModeNames[] = {"plain", "smoothed", "preview"};
+
 Need TakeMode(RenderOptions &o, const std::string &text) {
-    if (text == "plain")
-        o.mode = RenderMode::kPlain;
-    else if (text == "smoothed")
-        o.mode = RenderMode::kSmoothed;
-    else if (text == "preview")
-        o.mode = RenderMode::kPreview;
-    else
-        return "plain, smoothed or preview";
-    return {};
+    for (int mode = 0; mode < int(std::size(kModeNames)); ++mode) {
+        if (text != kModeNames[mode]) continue;
+        o.mode = static_cast<RenderMode>(mode);
+        return {};
+    }
+    return "plain, smoothed or preview";
 }
 
 // Shortest decimal text that reads back as the same value.
@@ -136,40 +137,51 @@ std::string Shortest(T value) {
     return std::string(text, end);
 }
 
+std::string Formula(const char *text) { return text ? text : ""; }
+
 struct Parameter {
     const char *option;
-    const char *keyword;  // of its PNG text chunk
-    std::string (*defaultText)();
+    const char *keyword;                         // of its PNG text chunk
+    std::string (*text)(const PictureParams &);  // the parameter's text for a picture
     Need (*take)(RenderOptions &, const std::string &);
 };
 
 const Parameter kParameters[] = {
-    {"--width", "Width", [] { return std::string("640"); },
+    {"--width", "Width", [](const PictureParams &p) { return std::to_string(p.filler.Width); },
      [](RenderOptions &o, const std::string &t) { return TakeSize(o.width, t); }},
-    {"--height", "Height", [] { return std::string("480"); },
+    {"--height", "Height", [](const PictureParams &p) { return std::to_string(p.filler.Height); },
      [](RenderOptions &o, const std::string &t) { return TakeSize(o.height, t); }},
     {"--center", "Center",
-     [] { return Shortest(ViewerDefaults().CenterRe) + "," + Shortest(ViewerDefaults().CenterIm); },
+     [](const PictureParams &p) {
+         return Shortest(+p.filler.CenterRe) + "," + Shortest(+p.filler.CenterIm);
+     },
      TakeCenter},
-    {"--scale", "Scale", [] { return Shortest(ViewerDefaults().Scale); }, TakeScale},
-    {"--fractal", "Fractal formula", [] { return std::string(kDefaultFractal); },
+    {"--scale", "Scale", [](const PictureParams &p) { return Shortest(+p.filler.Scale); },
+     TakeScale},
+    {"--fractal", "Fractal formula",
+     [](const PictureParams &p) { return Formula(p.filler.FractalFormula); },
      [](RenderOptions &o, const std::string &t) {
          o.fractal = t;
          return Need();
      }},
-    {"--color", "Color formula", [] { return std::string(kDefaultColor); },
+    {"--color", "Color formula",
+     [](const PictureParams &p) { return Formula(p.filler.ColorFormula); },
      [](RenderOptions &o, const std::string &t) {
          o.color = t;
          return Need();
      }},
-    {"--max-module", "Max module", [] { return Shortest(ViewerDefaults().MaxModule); },
+    {"--max-module", "Max module",
+     [](const PictureParams &p) { return Shortest(+p.filler.MaxModule); },
      [](RenderOptions &o, const std::string &t) { return TakeFloat(o.maxModule, t); }},
-    {"--differential", "Differential", [] { return Shortest(ViewerDefaults().Differential); },
+    {"--differential", "Differential",
+     [](const PictureParams &p) { return Shortest(+p.filler.Differential); },
      [](RenderOptions &o, const std::string &t) { return TakeFloat(o.differential, t); }},
+    // The filler runs at least one pass, as a limit of 1 does.
     {"--iterations", "Iterations limit",
-     [] { return std::to_string(ViewerDefaults().IterationsLimit); },
+     [](const PictureParams &p) { return std::to_string(std::max(+p.filler.IterationsLimit, 1)); },
      [](RenderOptions &o, const std::string &t) { return TakeSize(o.iterations, t); }},
-    {"--block-length", "Block length", [] { return std::to_string(ViewerDefaults().BlockLength); },
+    {"--block-length", "Block length",
+     [](const PictureParams &p) { return std::to_string(p.filler.BlockLength); },
      [](RenderOptions &o, const std::string &t) {
          const auto v = Whole(t, 1, 1000);
          if (!v) return Need("a whole number from 1 to 1000");
@@ -177,12 +189,12 @@ const Parameter kParameters[] = {
          return Need();
      }},
     {"--recursion-init", "Recursion init",
-     [] { return std::to_string(ViewerDefaults().RecursionInit); },
+     [](const PictureParams &p) { return std::to_string(p.filler.RecursionInit); },
      [](RenderOptions &o, const std::string &t) { return TakeInt(o.recursionInit, t); }},
     {"--escape-color", "Escape color",
-     [] {
+     [](const PictureParams &p) {
          char text[16];
-         std::snprintf(text, sizeof text, "%06X", ViewerDefaults().EscapeColor);
+         std::snprintf(text, sizeof text, "%06X", static_cast<unsigned>(p.filler.EscapeColor));
          return std::string(text);
      },
      [](RenderOptions &o, const std::string &t) {
@@ -192,10 +204,12 @@ const Parameter kParameters[] = {
          return Need();
      }},
     {"--escape-takes-color", "Escape takes color",
-     [] { return std::to_string(ViewerDefaults().EscapeTakesColor); },
+     [](const PictureParams &p) { return std::to_string(p.filler.EscapeTakesColor); },
      [](RenderOptions &o, const std::string &t) { return TakeInt(o.escapeTakesColor, t); }},
-    {"--mode", "Mode", [] { return std::string("smoothed"); }, TakeMode},
-    {"--supersample", "Supersample", [] { return std::string("1"); },
+    {"--mode", "Mode", [](const PictureParams &p) { return std::string(kModeNames[int(p.mode)]); },
+     TakeMode},
+    {"--supersample", "Supersample",
+     [](const PictureParams &p) { return std::to_string(p.supersample); },
      [](RenderOptions &o, const std::string &t) {
          const auto v = Whole(t, 1, 8);
          if (!v) return Need("a whole number from 1 to 8");
@@ -263,7 +277,21 @@ bool TakeListEntry(const std::string &option, const std::string &value,
     return true;
 }
 
+// "Software", then every parameter's keyword with its text, in the table's order.
+std::vector<TextChunk> Chunks(const std::string &software, const std::string *texts) {
+    std::vector<TextChunk> chunks{{"Software", software}};
+    for (std::size_t k = 0; k < kParameterCount; ++k)
+        chunks.emplace_back(kParameters[k].keyword, texts[k]);
+    return chunks;
+}
+
 }  // namespace
+
+std::vector<TextChunk> PictureTexts(const PictureParams &picture, const std::string &software) {
+    std::string texts[kParameterCount];
+    for (std::size_t k = 0; k < kParameterCount; ++k) texts[k] = kParameters[k].text(picture);
+    return Chunks(software, texts);
+}
 
 ParsedOptions ParseRenderOptions(const std::vector<std::string> &args) {
     ParsedOptions result;
@@ -282,7 +310,11 @@ ParsedOptions ParseRenderOptions(const std::vector<std::string> &args) {
             texts[&p - kParameters] = text;
         return need.empty();
     };
-    for (const Parameter &p : kParameters) take(p, p.defaultText(), "");
+    QUOB_FillerParams defaults = ViewerDefaults();
+    defaults.Width = 640;
+    defaults.Height = 480;
+    for (const Parameter &p : kParameters)
+        take(p, p.text({defaults, RenderMode::kSmoothed, 1}), "");
 
     std::vector<std::pair<const Parameter *, std::string>> given;
     std::string from;
@@ -342,9 +374,7 @@ ParsedOptions ParseRenderOptions(const std::vector<std::string> &args) {
         result.message = "warning: at scale " + o.scaleText +
                          " the pixels beside the centre are the same point in extended "
                          "precision: the picture will be made of blocks";
-    o.texts.emplace_back("Software", "quob-render (Spiralis 3.0)");
-    for (std::size_t k = 0; k < kParameterCount; ++k)
-        o.texts.emplace_back(kParameters[k].keyword, texts[k]);
+    o.texts = Chunks("quob-render (Spiralis 3.0)", texts);
     return result;
 }
 

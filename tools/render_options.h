@@ -12,6 +12,19 @@ namespace quob::tools {
 
 enum class RenderMode { kPlain, kSmoothed, kPreview };
 
+// How a picture was drawn: the filler's record (its size, view, formulas and precision fields),
+// the fill's mode and the samples per pixel across.
+struct PictureParams {
+    QUOB_FillerParams filler;
+    RenderMode mode;
+    int32_t supersample;
+};
+
+// The text chunks that record a picture in its PNG file, "Software" first: the parameters that
+// --from reads back to draw the same picture. The view is written as the shortest decimal texts
+// that read back as the record's values.
+std::vector<TextChunk> PictureTexts(const PictureParams &picture, const std::string &software);
+
 struct RenderOptions {
     std::string output;
     bool png = false;  // the output's name ends in ".png"; otherwise a 24-bit bitmap

@@ -1,25 +1,23 @@
 #include "about.h"
 
-#include <QPixmap>
+#include <QFont>
+#include <QPalette>
 
-#include "dlgcommon.h"
-#include "icons.h"
-
-TAbout::TAbout(QWidget *parent) : QDialog(parent) {
-    setupUi(this);
-    Image1->setPixmap(QPixmap::fromImage(ProgramIcon()));
+TAbout::TAbout(QWidget *parent) : TDialogForm(parent) {
+    ui.setupUi(this);
+    // The program's icon, which start-up gives the application.
+    ui.Image1->setPixmap(windowIcon().pixmap(32, 32));
     // Font heights in pixels, which the form file cannot express.
-    QFont title = Label1->font();
+    QFont title = ui.Label1->font();
     title.setPixelSize(16);
-    Label1->setFont(title);
-    QFont program = Label2->font();
+    ui.Label1->setFont(title);
+    QFont program = ui.Label2->font();
     program.setPixelSize(13);
-    Label2->setFont(program);
-    QPalette black = Label2->palette();
+    ui.Label2->setFont(program);
+    QPalette black = ui.Label2->palette();
     black.setColor(QPalette::WindowText, Qt::black);
-    Label2->setPalette(black);
-    setFixedSize(size());
-    CenterOnScreen(this);
+    ui.Label2->setPalette(black);
+    FixInPlace();
 }
 
 void TAbout::OKClick() { hide(); }

@@ -2,17 +2,19 @@
 #ifndef SPIRALIS_ABOUT_H
 #define SPIRALIS_ABOUT_H
 
-#include <QDialog>
-
+#include "dlgcommon.h"
 #include "ui_about.h"
 
-class TAbout : public QDialog, public Ui::TAbout {
+class TAbout : public TDialogForm {
     Q_OBJECT
   public:
     explicit TAbout(QWidget *parent = nullptr);
 
   public slots:
     void OKClick();
+
+  private:
+    Ui::TAbout ui;
 };
 
 #endif  // SPIRALIS_ABOUT_H

@@ -1,7 +1,7 @@
 #include "ca.h"
 
-TColorAdjustment::TColorAdjustment(QWidget *parent)
-    : TFormulaDialog("cadjusts.dat", TFormula::Color, parent) {
-    setupUi(this);
-    BindControls(Expr, Comm, DispList);
+TColorAdjustment::TColorAdjustment(TViewerState &state, QWidget *parent)
+    : TFormulaDialog(state, "cadjusts.dat", TFormula::Color, parent) {
+    ui.setupUi(this);
+    BindControls(ui.Expr, ui.Comm, ui.DispList);
 }

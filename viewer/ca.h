@@ -6,12 +6,15 @@
 #include "fdef.h"
 #include "ui_ca.h"
 
-// "Color adjustment": the colour formula, library "cadjusts.dat", change set ColoringChanged
-// (which sends EscapeColor and EscapeTakesColor again as they stand).
-class TColorAdjustment : public TFormulaDialog, public Ui::TColorAdjustment {
+// "Color adjustment": the colour formula, library "cadjusts.dat"; its update sends EscapeColor
+// and EscapeTakesColor again as they stand.
+class TColorAdjustment : public TFormulaDialog {
     Q_OBJECT
   public:
-    explicit TColorAdjustment(QWidget *parent = nullptr);
+    explicit TColorAdjustment(TViewerState &state, QWidget *parent = nullptr);
+
+  private:
+    Ui::TColorAdjustment ui;
 };
 
 #endif  // SPIRALIS_CA_H

@@ -1,6 +1,6 @@
-// Files the viewer writes: replaced whole through a temporary file, so that a failure never
-// leaves a file cut or empty; and the record files of the lists ("fractals.dat", "cadjusts.dat",
-// "hotspots.dat"), which keep the records beyond a list's capacity.
+// Files the viewer writes, replaced whole through a temporary file so that a failure never leaves a
+// file cut or empty; and the stored lists with their record files: the formula libraries
+// ("fractals.dat", "cadjusts.dat") and the saved positions ("hotspots.dat").
 #ifndef SPIRALIS_DATAFILES_H
 #define SPIRALIS_DATAFILES_H
 
@@ -8,14 +8,85 @@
 #include <QString>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <functional>
+#include <limits>
+#include <utility>
 
-// Replaces the contents of a file by bytes: they go to a new file in the same folder, which is
-// flushed to the disk and renamed over the old one, so the old file stays byte for byte as it was
-// whenever any step fails. A symbolic link is followed and stays a link; a file that exists keeps
-// its permissions. Only regular files are replaced. Returns an empty text on success, otherwise
-// the reason of the failure.
-QString WriteFileWhole(const QString &fileName, const QByteArray &bytes);
+// Replaces the contents of a file by what writeContents puts onto the descriptor it is given (0
+// when all went well, else an errno value): a new file in the same folder, which is flushed to the
+// disk and renamed over the old one, so the old file stays byte for byte as it was whenever any
+// step fails. A symbolic link is followed and stays a link; a file that exists keeps its
+// permissions. Only regular files are replaced. Returns an empty text on success, otherwise the
+// reason of the failure.
+QString WriteFileWhole(const QString &fileName, const std::function<int(int fd)> &writeContents);
+
+// ---- Texts in fixed fields ---------------------------------------------------------------------
+
+// The length of the longest start of text (length bytes) that has at most limit bytes and does
+// not end inside a UTF-8 character. Bytes that are not UTF-8 are cut like single characters.
+size_t Utf8CutLength(const char *text, size_t length, size_t limit);
+
+// Stores text into a field of size bytes: at most size - 1 bytes, cut on a character boundary,
+// then a NUL; the rest of the field is zero-filled.
+void StoreText(char *field, size_t size, const QByteArray &text);
+
+// The text of a field: its bytes up to the first NUL, or, in a field without NUL, its first
+// size - 1 bytes cut on a character boundary, so that it fits the field again with its NUL.
+QByteArray FieldText(const char *field, size_t size);
+
+static_assert(std::numeric_limits<long double>::digits == 64, "long double must be x87 extended");
+
+// An 80-bit extended real as stored in files: 10 bytes, little-endian.
+using TExtended = uint8_t[10];
+long double LoadExtended(const TExtended &bytes);
+void StoreExtended(TExtended &bytes, long double value);
+
+// ---- The records of the lists ------------------------------------------------------------------
+
+// One formula of a library, also the 2050-byte record of its file: two NUL-terminated UTF-8 texts.
+struct TExprEntry {
+    static constexpr int32_t Capacity = 4097;
+    static constexpr size_t TextSize = 1025;
+
+    // The pair, each text cut to 1024 bytes on a character boundary.
+    static TExprEntry Make(const QByteArray &expression, const QByteArray &comment);
+    // A record of the file: each text up to its first NUL, the rest of its field zero.
+    static TExprEntry Read(const char *record);
+
+    char Expression[TextSize];
+    char Comment[TextSize];
+};
+static_assert(sizeof(TExprEntry) == 2050);
+
+// One saved position, also the 287-byte record of its file: the view's centre and its scale (not
+// the zoom factor) as extended reals, and a NUL-terminated UTF-8 comment. Values read from the
+// file keep their ten bytes, so they go back bit for bit.
+struct THotEntry {
+    static constexpr int32_t Capacity = 1025;
+    static constexpr size_t CommentSize = 257;
+
+    // The comment is cut to 256 bytes on a character boundary.
+    static THotEntry Make(const QByteArray &comment, long double re, long double im,
+                          long double scale);
+    static THotEntry Read(const char *record);
+
+    TExtended Re;
+    TExtended Im;
+    TExtended Scale;
+    char Comment[CommentSize];
+};
+static_assert(sizeof(THotEntry) == 287);
+
+// The line that a list box shows for an entry: the comment, then the expression in parentheses,
+// at most 1024 bytes; for a position its comment alone.
+QString DisplayLine(const TExprEntry &entry);
+QString DisplayLine(const THotEntry &entry);
+
+// ---- Stored lists ------------------------------------------------------------------------------
+
+// Reports a failure to the user: the message names the file and the reason.
+using TReport = std::function<void(const QString &message)>;
 
 // The file of a list: records of one size back to back, without header. Reading hands the list
 // its records up to its capacity and keeps the records beyond it aside; writing puts them back
@@ -23,12 +94,12 @@ QString WriteFileWhole(const QString &fileName, const QByteArray &bytes);
 // trailing partial record is no record: it is ignored, and gone after the next writing.
 class TListFile {
   public:
-    TListFile(const char *fileName, size_t recordSize, int32_t capacity);
+    TListFile(const char *fileName, size_t recordSize, int32_t capacity, TReport report);
 
     // Reads the file; a missing or unreadable one holds no records.
     void Read(const std::function<void(const char *record)> &take);
-    // Rewrites the file whole with count records from entries, then the records kept aside. When
-    // that fails, the old file stays as it was and a message box names the file and the reason.
+    // Rewrites the file whole with count records from entries, then the records kept aside.
+    // When that fails, the old file stays as it was and the report names the file and the reason.
     void Write(const void *entries, int32_t count) const;
 
   private:
@@ -37,7 +108,51 @@ class TListFile {
     char fileName[NameSize] = {};  // as passed at creation, at most 256 bytes
     const size_t recordSize;
     const int32_t capacity;
+    const TReport report;
     QByteArray surplus;
 };
+
+// A list of entries (TExprEntry or THotEntry) in a fixed block, bound to its file: creating it
+// reads the file, destroying it writes the file back whole. It lives while its dialog is shown;
+// the dialog's list box shows it.
+template <class TEntry>
+class TStoredList {
+  public:
+    static constexpr int32_t Capacity = TEntry::Capacity;
+
+    TStoredList(const char *fileName, TReport report)
+        : file(fileName, sizeof(TEntry), Capacity, std::move(report)) {
+        file.Read([this](const char *record) { Add(TEntry::Read(record)); });
+    }
+    ~TStoredList() { file.Write(entries, count); }
+    TStoredList(const TStoredList &) = delete;
+    TStoredList &operator=(const TStoredList &) = delete;
+
+    int32_t Count() const { return count; }
+    const TEntry &Entry(int32_t index) const { return entries[index]; }
+
+    // Appends the entry; a full list refuses it.
+    bool Add(const TEntry &entry) {
+        if (count >= Capacity) return false;
+        entries[count++] = entry;
+        return true;
+    }
+    // Removes an entry; the ones after it move down. An index that holds none changes nothing.
+    void Delete(int32_t index) {
+        if (index < 0 || index >= count) return;
+        std::memmove(&entries[index], &entries[index + 1],
+                     sizeof(TEntry) * size_t(count - 1 - index));
+        --count;
+        std::memset(&entries[count], 0, sizeof(TEntry));
+    }
+
+  private:
+    TEntry entries[Capacity] = {};
+    int32_t count = 0;
+    TListFile file;
+};
+
+using TExprList = TStoredList<TExprEntry>;
+using THotList = TStoredList<THotEntry>;
 
 #endif  // SPIRALIS_DATAFILES_H

@@ -2,26 +2,18 @@
 
 #include <locale.h>
 
+#include <QEvent>
+#include <QHideEvent>
 #include <QScreen>
-#include <QWidget>
+#include <QShowEvent>
 #include <clocale>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <string>
+#include <utility>
 
 namespace {
-
-bool IsContinuation(unsigned char byte) { return (byte & 0xC0) == 0x80; }
-
-// The length a UTF-8 sequence announces by its lead byte; 1 for bytes that lead nothing.
-size_t SequenceLength(unsigned char lead) {
-    if (lead >= 0xF0 && lead < 0xF8) return 4;
-    if (lead >= 0xE0) return lead < 0xF0 ? 3 : 1;
-    if (lead >= 0xC0) return 2;
-    return 1;
-}
 
 // The C locale for the number conversions: QApplication sets the user's locale, whose decimal
 // separator may not be a point.
@@ -40,29 +32,49 @@ int HexDigit(char c) {
     return -1;
 }
 
+// Hands the double clicks on a list box's viewport to a handler.
+class TDoubleClickFilter : public QObject {
+  public:
+    TDoubleClickFilter(QObject *parent, std::function<void()> handler)
+        : QObject(parent), handler(std::move(handler)) {}
+
+  protected:
+    bool eventFilter(QObject *watched, QEvent *event) override {
+        if (event->type() != QEvent::MouseButtonDblClick)
+            return QObject::eventFilter(watched, event);
+        handler();
+        return true;
+    }
+
+  private:
+    const std::function<void()> handler;
+};
+
 }  // namespace
 
-size_t Utf8CutLength(const char *text, size_t length, size_t limit) {
-    if (length <= limit) return length;
-    // Find the lead byte of the character that the cut falls into (at most 3 bytes back).
-    size_t start = limit;
-    while (start > 0 && limit - start < 3 && IsContinuation(text[start])) --start;
-    const auto lead = static_cast<unsigned char>(text[start]);
-    if (IsContinuation(lead)) return limit;  // stray bytes: no character to keep whole
-    return start + SequenceLength(lead) > limit ? start : limit;
+TDialogForm::TDialogForm(QWidget *parent) : QDialog(parent) {}
+
+void TDialogForm::FixInPlace() {
+    setFixedSize(size());
+    if (const QScreen *screen = this->screen()) {
+        const QRect available = screen->availableGeometry();
+        move(available.center() - QRect(QPoint(), frameGeometry().size()).center());
+    }
 }
 
-void StoreText(char *field, size_t size, const QByteArray &text) {
-    const size_t length = Utf8CutLength(text.constData(), size_t(text.size()), size - 1);
-    std::memcpy(field, text.constData(), length);
-    std::memset(field + length, 0, size - length);
+void TDialogForm::showEvent(QShowEvent *event) {
+    QDialog::showEvent(event);
+    if (!event->spontaneous()) FormShow();
 }
 
-QByteArray FieldText(const char *field, size_t size) {
-    const void *nul = std::memchr(field, 0, size);
-    const size_t length =
-        nul ? size_t(static_cast<const char *>(nul) - field) : Utf8CutLength(field, size, size - 1);
-    return QByteArray(field, qsizetype(length));
+void TDialogForm::hideEvent(QHideEvent *event) {
+    QDialog::hideEvent(event);
+    if (!event->spontaneous()) FormHide();
+}
+
+void OnDoubleClick(QListWidget *listBox, std::function<void()> handler) {
+    QWidget *viewport = listBox->viewport();
+    viewport->installEventFilter(new TDoubleClickFilter(viewport, std::move(handler)));
 }
 
 int32_t SelectedIndex(const QListWidget *listBox) {
@@ -138,11 +150,4 @@ int32_t ReadInteger(const QString &text) {
     const int64_t value = negative ? -magnitude : magnitude;
     if (value > INT32_MAX) throw fail();
     return static_cast<int32_t>(value);
-}
-
-void CenterOnScreen(QWidget *form) {
-    const QScreen *screen = form->screen();
-    if (!screen) return;
-    const QRect available = screen->availableGeometry();
-    form->move(available.center() - QRect(QPoint(), form->frameGeometry().size()).center());
 }

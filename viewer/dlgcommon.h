@@ -1,33 +1,70 @@
-// What the dialogs share: UTF-8 texts in fixed-size fields, the fixed-point display of numbers,
-// the readers of real and whole-number edits, list box selection and placing on the screen.
+// What the dialogs share: their behaviour as forms, the lines of their list boxes, the fixed-point
+// display of numbers and the readers of real and whole-number edits.
 #ifndef SPIRALIS_DLGCOMMON_H
 #define SPIRALIS_DLGCOMMON_H
 
-#include <QByteArray>
+#include <QDialog>
 #include <QListWidget>
 #include <QString>
-#include <cstddef>
+#include <QStringList>
 #include <cstdint>
+#include <functional>
 #include <limits>
 #include <stdexcept>
 
-// The length of the longest start of text (length bytes) that has at most limit bytes and does
-// not end inside a UTF-8 character. Bytes that are not UTF-8 are cut like single characters.
-size_t Utf8CutLength(const char *text, size_t length, size_t limit);
+#include "datafiles.h"
 
-// Stores text into a field of size bytes: at most size - 1 bytes, cut on a character boundary,
-// then a NUL; the rest of the field is zero-filled.
-void StoreText(char *field, size_t size, const QByteArray &text);
+// A dialog of the viewer, created once and shown and hidden as needed: of fixed size in the
+// centre of the screen, FormShow when the program shows it and FormHide when the program hides it
+// (by OK, Cancel, Esc or the close box), not when the window system minimises or restores it.
+class TDialogForm : public QDialog {
+    Q_OBJECT
+  protected:
+    explicit TDialogForm(QWidget *parent);
+    // Fixes the size that setupUi gave and centres the form.
+    void FixInPlace();
+    virtual void FormShow() {}
+    virtual void FormHide() {}
 
-// The text of a field: its bytes up to the first NUL, or, in a field without NUL, its first
-// size - 1 bytes cut on a character boundary, so that it fits the field again with its NUL.
-QByteArray FieldText(const char *field, size_t size);
+    void showEvent(QShowEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
+};
+
+// Runs handler on every double click in the list box, also below its last line.
+void OnDoubleClick(QListWidget *listBox, std::function<void()> handler);
 
 // The index of the selected line of a list box, -1 when no line is selected.
 int32_t SelectedIndex(const QListWidget *listBox);
 
-// Places a form in the centre of its screen.
-void CenterOnScreen(QWidget *form);
+// A stored list as its dialog's list box shows it: line i shows entry i, and the selection
+// addresses an entry. Every change rebuilds the list box, which then has no selection.
+template <class TEntry>
+void ShowEntries(QListWidget *listBox, const TStoredList<TEntry> &list) {
+    QStringList lines;
+    lines.reserve(list.Count());
+    for (int32_t i = 0; i < list.Count(); ++i) lines.append(DisplayLine(list.Entry(i)));
+    listBox->clear();
+    listBox->addItems(lines);
+}
+
+// The entry selected in the list box; null when no line is selected (or there is no list).
+template <class TEntry>
+const TEntry *GetSelected(const QListWidget *listBox, const TStoredList<TEntry> *list) {
+    const int32_t selected = list ? SelectedIndex(listBox) : -1;
+    return selected >= 0 && selected < list->Count() ? &list->Entry(selected) : nullptr;
+}
+
+template <class TEntry>
+void AddEntry(QListWidget *listBox, TStoredList<TEntry> *list, const TEntry &entry) {
+    if (list && list->Add(entry)) ShowEntries(listBox, *list);
+}
+
+template <class TEntry>
+void DeleteSelected(QListWidget *listBox, TStoredList<TEntry> *list) {
+    if (!GetSelected(listBox, list)) return;
+    list->Delete(SelectedIndex(listBox));
+    ShowEntries(listBox, *list);
+}
 
 // Fixed-point notation with the given number of decimals, in the C locale; magnitudes of 1e36
 // and more in exponent notation with as many decimals.

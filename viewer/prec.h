@@ -3,26 +3,27 @@
 #ifndef SPIRALIS_PREC_H
 #define SPIRALIS_PREC_H
 
-#include <QDialog>
-
+#include "dlgcommon.h"
 #include "ui_prec.h"
+
+class TViewerState;
 
 // "Precision parameters": shows the fields of CurrentParams at every showing; OK reads them
 // back, hands them to the filler and restarts the picture. The close box applies nothing.
-class TPrecision : public QDialog, public Ui::TPrecision {
+class TPrecision : public TDialogForm {
     Q_OBJECT
   public:
-    explicit TPrecision(QWidget *parent = nullptr);
+    explicit TPrecision(TViewerState &state, QWidget *parent = nullptr);
 
   public slots:
-    void FormShow();
     void OKClick();
 
   protected:
-    void showEvent(QShowEvent *event) override;
+    void FormShow() override;
 
   private:
-    void Apply();
+    TViewerState &state;
+    Ui::TPrecision ui;
 };
 
 #endif  // SPIRALIS_PREC_H

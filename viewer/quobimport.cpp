@@ -2,14 +2,9 @@
 
 #include <dlfcn.h>
 
-#include <cstring>
-
-TQuobImports Quob;
-
 namespace {
 
 constexpr const char *kLibraryName = "libquob32.so";
-void *libraryHandle = nullptr;
 
 // The export name of an ordinal, from the header's table; nullptr when the table lacks it.
 const char *ExportName(int32_t ordinal) {
@@ -19,9 +14,9 @@ const char *ExportName(int32_t ordinal) {
 }
 
 template <typename Fn>
-bool Bind(Fn &slot, int32_t ordinal, std::string &error) {
+bool Bind(void *library, Fn &slot, int32_t ordinal, std::string &error) {
     const char *name = ExportName(ordinal);
-    void *address = name ? dlsym(libraryHandle, name) : nullptr;
+    void *address = name ? dlsym(library, name) : nullptr;
     if (!address) {
         error = "The ordinal " + std::to_string(ordinal) +
                 " could not be located in the dynamic link library " + kLibraryName;
@@ -33,16 +28,18 @@ bool Bind(Fn &slot, int32_t ordinal, std::string &error) {
 
 }  // namespace
 
-bool LoadQuob32(const std::string &firstFolder, std::string &error) {
-    UnloadQuob32();
+TQuobLibrary::~TQuobLibrary() { Unload(); }
+
+bool TQuobLibrary::Load(const std::string &firstFolder, std::string &error) {
+    Unload();
     const std::string besideFirst = firstFolder + "/" + kLibraryName;
-    libraryHandle = dlopen(besideFirst.c_str(), RTLD_NOW | RTLD_LOCAL);
+    handle = dlopen(besideFirst.c_str(), RTLD_NOW | RTLD_LOCAL);
     std::string firstFailure;
-    if (!libraryHandle) {
+    if (!handle) {
         firstFailure = dlerror();
-        libraryHandle = dlopen(kLibraryName, RTLD_NOW | RTLD_LOCAL);
+        handle = dlopen(kLibraryName, RTLD_NOW | RTLD_LOCAL);
     }
-    if (!libraryHandle) {
+    if (!handle) {
         error = std::string("The program can't start because ") + kLibraryName +
                 " could not be loaded from " + firstFolder + " or the library search path (" +
                 firstFailure + "; " + dlerror() + ")";
@@ -50,22 +47,25 @@ bool LoadQuob32(const std::string &firstFolder, std::string &error) {
     }
     TQuobImports bound;
     const bool complete =
-        Bind(bound.CreateIBufferEx, 258, error) && Bind(bound.DeleteIBuffer, 259, error) &&
-        Bind(bound.IBufferMessage, 262, error) && Bind(bound.IBufferDC, 263, error) &&
-        Bind(bound.IBufferFilled, 264, error) && Bind(bound.CreateFiller, 769, error) &&
-        Bind(bound.DeleteFiller, 770, error) && Bind(bound.UpdateFiller, 771, error) &&
-        Bind(bound.GetFiller, 772, error) && Bind(bound.GetLastError, 2, error) &&
-        Bind(bound.GetLastErrorEx, 3, error);
+        Bind(handle, bound.CreateIBufferEx, 258, error) &&
+        Bind(handle, bound.DeleteIBuffer, 259, error) &&
+        Bind(handle, bound.IBufferMessage, 262, error) &&
+        Bind(handle, bound.IBufferDC, 263, error) &&
+        Bind(handle, bound.IBufferFilled, 264, error) &&
+        Bind(handle, bound.CreateFiller, 769, error) &&
+        Bind(handle, bound.DeleteFiller, 770, error) &&
+        Bind(handle, bound.UpdateFiller, 771, error) && Bind(handle, bound.GetFiller, 772, error) &&
+        Bind(handle, bound.GetLastError, 2, error) && Bind(handle, bound.GetLastErrorEx, 3, error);
     if (!complete) {
-        UnloadQuob32();
+        Unload();
         return false;
     }
-    Quob = bound;
+    imports = bound;
     return true;
 }
 
-void UnloadQuob32() {
-    Quob = TQuobImports{};
-    if (libraryHandle) dlclose(libraryHandle);
-    libraryHandle = nullptr;
+void TQuobLibrary::Unload() {
+    imports = TQuobImports{};
+    if (handle) dlclose(handle);
+    handle = nullptr;
 }

@@ -28,14 +28,28 @@ struct TQuobImports {
     decltype(&::QUOB_GetLastErrorEx) GetLastErrorEx = nullptr;    // 3
 };
 
-extern TQuobImports Quob;
+// The library, opened and bound for as long as the object lives: closing it runs the library's
+// unload actions.
+class TQuobLibrary {
+  public:
+    TQuobLibrary() = default;
+    ~TQuobLibrary();
+    TQuobLibrary(const TQuobLibrary &) = delete;
+    TQuobLibrary &operator=(const TQuobLibrary &) = delete;
 
-// Opens libquob32.so, from firstFolder first and then by the dynamic loader's search, and binds
-// the imports. The library's load actions (its banner) run inside this call. On failure the
-// imports stay unbound, the library is closed again and error holds a sentence for the user.
-bool LoadQuob32(const std::string &firstFolder, std::string &error);
+    // Opens libquob32.so, from firstFolder first and then by the dynamic loader's search, and
+    // binds the imports. The library's load actions (its banner) run inside this call. On failure
+    // the imports stay unbound, the library is closed again and error holds a sentence for the
+    // user.
+    bool Load(const std::string &firstFolder, std::string &error);
+    // Unbinds the imports and closes the library.
+    void Unload();
 
-// Unbinds the imports and closes the library, which runs its unload actions.
-void UnloadQuob32();
+    const TQuobImports &Imports() const { return imports; }
+
+  private:
+    void *handle = nullptr;
+    TQuobImports imports;
+};
 
 #endif  // SPIRALIS_QUOBIMPORT_H

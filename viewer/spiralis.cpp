@@ -1,8 +1,15 @@
 // The program Spiralis: start-up and shutdown in their fixed order.
+#include <QIcon>
 #include <QMessageBox>
+#include <QPixmap>
 #include <cstdio>
+#include <string>
 
+#include "application.h"
+#include "icons.h"
 #include "main.h"
+#include "quobimport.h"
+#include "state.h"
 
 // The library's message boxes (its load banner among them) are shown by the host: this function
 // is exported from the executable and found by the library with dlsym(RTLD_DEFAULT, ...).
@@ -34,25 +41,29 @@ void PrepareMessageBoxes() {
 
 int main(int argc, char **argv) {
     TApplication application(argc, argv);
+    application.setWindowIcon(QIcon(QPixmap::fromImage(ProgramIcon())));
     PrepareMessageBoxes();
+    TQuobLibrary library;  // unloaded last, after everything that calls it
     std::string error;
-    if (!LoadQuob32(QCoreApplication::applicationDirPath().toStdString(), error)) {
+    if (!library.Load(QCoreApplication::applicationDirPath().toStdString(), error)) {
         std::fprintf(stderr, "spiralis: %s\n", error.c_str());
-        ErrorMessageBox(QString::fromStdString(error));
+        ModalMessageBox(TBoxIcon::Error, "Error", QString::fromStdString(error));
         return 1;
     }
-    if (!ViewerInit()) {  // has shown "Runtime error 2613"
-        UnloadQuob32();
-        return 1;
-    }
-    CreateForms();
-    // X11 window managers keep the size a program asks for, so the viewer asks for 640 x 480
-    // rather than the form's design size of 324 x 173.
-    MainWin->resize(640, 480);
-    MainWin->show();
-    const int result = application.exec();
-    DestroyForms();
-    ViewerDone();
-    UnloadQuob32();
+    TViewerState state(library.Imports());
+    if (!state.ViewerInit()) return 1;  // it has shown "Runtime error 2613"
+    application.SetErrorDisplay(
+        [&state](const QString &message) { state.ShowGeneralError(message); });
+    int result;
+    {
+        TMainWin mainWin(state);  // the application's main window
+        mainWin.CreateForms();
+        // X11 window managers keep the size a program asks for, so the viewer asks for 640 x 480
+        // rather than the form's design size of 324 x 173.
+        mainWin.resize(640, 480);
+        mainWin.show();
+        result = application.exec();
+    }  // the windows end, then the viewer's shutdown (the state's end), then the library's
+    application.SetErrorDisplay({});
     return result;
 }

@@ -70,7 +70,7 @@ TEST_F(FillerTest, CreationChecksVersionAndUniqueness) {
     EXPECT_EQ(got.Version, 1);
     // Copies: the packed record's pointer fields are not aligned for a reference.
     EXPECT_EQ(static_cast<QUOB_PixelRoutine>(got.PixelRoutine), &quob_pixel_routine);
-    EXPECT_EQ(static_cast<const void *>(got.Description), kDescription);
+    EXPECT_EQ(static_cast<const void *>(got.Description), kDefaultDescription);
     EXPECT_EQ(got.Width, 0);
     EXPECT_EQ(got.Height, 0);
     EXPECT_EQ(reinterpret_cast<const uint8_t *>(&got)[offsetof(QUOB_FillerParams, Height) + 4],

@@ -12,14 +12,8 @@
 
 namespace quob::test {
 
-inline constexpr const char *kDescription = "Classic Mandelbrot Set";
-
 // The viewer's start-up settings.
-inline QUOB_FillerParams DefaultParams() {
-    QUOB_FillerParams p = ViewerDefaults();
-    p.Description = kDescription;
-    return p;
-}
+inline QUOB_FillerParams DefaultParams() { return ViewerDefaults(); }
 
 struct ChangeSet {
     uint8_t flags[QUOB_FP_FIELD_COUNT] = {};
@@ -50,7 +44,7 @@ inline QUOB_FillerParams PointParams(int32_t width, int32_t height, const char *
 
 // Deletes the filler and every image buffer when a test ends.
 class RenderTest : public ::testing::Test {
-protected:
+  protected:
     void TearDown() override {
         for (int32_t h = 1; h <= 1024; ++h) QUOB_DeleteIBuffer(h);
         QUOB_DeleteFiller(1);

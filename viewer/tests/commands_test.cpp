@@ -1,13 +1,16 @@
 // The menu, the commands through their shortcuts, saving the picture, and start-up.
 #include <QAbstractButton>
 #include <QAction>
+#include <QComboBox>
 #include <QDir>
 #include <QFileDialog>
 #include <QMenu>
+#include <QMenuBar>
 #include <QMessageBox>
 #include <QtEndian>
 #include <map>
 
+#include "render_options.h"
 #include "viewer_testing.h"
 
 namespace {
@@ -32,7 +35,7 @@ const std::pair<const char *, std::vector<MenuItem>> kMenu[] = {
 // clang-format on
 
 TEST_F(CommandsTest, Menu) {
-    const QList<QAction *> menus = win->Menu->actions();
+    const QList<QAction *> menus = Child<QMenuBar>(win.get(), "Menu")->actions();
     ASSERT_EQ(menus.size(), std::size(kMenu));
     for (size_t m = 0; m < std::size(kMenu); ++m) {
         EXPECT_EQ(menus[m]->text(), kMenu[m].first);
@@ -65,18 +68,18 @@ TEST_P(Navigation, MovesTheViewAndTheHistory) {
                                                     {'B', QKeySequence("Shift+Del")},
                                                     {'F', QKeySequence("Shift+Ins")},
                                                     {'H', QKeySequence("Ctrl+Del")}};
-    win->DisplayTimer->stop();
+    DisplayTimer()->stop();
     for (const char *key = GetParam().keys; *key; ++key) {
         QTest::keySequence(win.get(), shortcuts.at(*key));
         QCoreApplication::processEvents();
     }
-    EXPECT_EQ(+CurrentParams.CenterRe, -0.5);  // no command here moves the centre
-    EXPECT_EQ(+CurrentParams.CenterIm, 0.0);
-    EXPECT_EQ(+CurrentParams.Scale, GetParam().scale);
-    EXPECT_EQ(History->Count, GetParam().historyCount);
+    EXPECT_EQ(+CurrentParams().CenterRe, -0.5);  // no command here moves the centre
+    EXPECT_EQ(+CurrentParams().CenterIm, 0.0);
+    EXPECT_EQ(+CurrentParams().Scale, GetParam().scale);
+    EXPECT_EQ(History()->Count, GetParam().historyCount);
     const std::vector<TLibraryCall> updates = Updates();
     ASSERT_EQ(updates.size(), GetParam().updates);
-    EXPECT_EQ(win->DisplayTimer->isActive(), !updates.empty());
+    EXPECT_EQ(DisplayTimer()->isActive(), !updates.empty());
     if (!updates.empty()) {
         EXPECT_EQ(updates.back().Changes, TChanges({0, 0, 0, 0, 0, 0, 0, 1, 1, 1}));
         EXPECT_EQ(+updates.back().Params.Scale, GetParam().scale);
@@ -97,10 +100,10 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(CommandsTest, HideHotSpotRemovesIt) {
     Mouse('c', {100, 60});
-    ASSERT_TRUE(HotSpot);
+    ASSERT_TRUE(HotSpot());
     for (int twice = 0; twice < 2; ++twice) {  // the second time there is nothing to hide
         Key(Qt::Key_H, Qt::ControlModifier);
-        EXPECT_FALSE(HotSpot);
+        EXPECT_FALSE(HotSpot());
     }
 }
 
@@ -109,10 +112,10 @@ TEST_F(CommandsTest, StopEndsTheFillAndTheTimerAfterOneMoreTick) {
     Key(Qt::Key_I, Qt::ControlModifier);
     Key(Qt::Key_Z, Qt::ControlModifier);
     EXPECT_EQ(LibraryCalls.back().Code, QUOB_MSG_STOP);
-    EXPECT_TRUE(Quob.IBufferFilled(BufferHandle));
-    ASSERT_TRUE(win->DisplayTimer->isActive());
+    EXPECT_TRUE(Quob.IBufferFilled(Viewer().BufferHandle()));
+    ASSERT_TRUE(DisplayTimer()->isActive());
     win->Displaying();
-    EXPECT_FALSE(win->DisplayTimer->isActive());
+    EXPECT_FALSE(DisplayTimer()->isActive());
 }
 
 // ---- Save picture ------------------------------------------------------------------------------
@@ -125,11 +128,13 @@ class SavePictureTest : public MainWinTest {
     };
     // Runs "Save picture" and answers the dialog with the file name in the working directory, or
     // cancels it when name is empty; a question whether to replace the file gets the answer
-    // given, and after No the dialog is cancelled. Returns what the dialogs showed.
-    Seen Save(const QString &name, QMessageBox::StandardButton replace = QMessageBox::Yes) {
+    // given, and after No the dialog is cancelled; png chooses the second file type first, as
+    // the user does in its list. Returns what the dialogs showed.
+    Seen Save(const QString &name, QMessageBox::StandardButton replace = QMessageBox::Yes,
+              bool png = false) {
         Seen seen;
         QTimer::singleShot(0, win.get(), [&] {
-            QFileDialog *dialog = win->SaveAsBmp;
+            auto *dialog = Child<QFileDialog>(win.get(), "SaveAsBmp");
             QTRY_VERIFY(dialog->isVisible());
             auto *edit = dialog->findChild<QLineEdit *>("fileNameEdit");
             seen = {dialog->windowTitle(),
@@ -138,6 +143,7 @@ class SavePictureTest : public MainWinTest {
                     edit->text(),
                     {}};
             if (name.isEmpty()) return dialog->reject();
+            if (png) QTest::keyClick(dialog->findChild<QComboBox *>("fileTypeCombo"), Qt::Key_Down);
             dialog->selectFile(QDir::current().filePath(name));
             QTimer::singleShot(0, dialog, [&] {  // runs in the question's own event loop
                 if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
@@ -150,7 +156,7 @@ class SavePictureTest : public MainWinTest {
         });
         // Called directly: nothing may escape the command.
         EXPECT_NO_THROW(win->Savepicture1Click());
-        EXPECT_FALSE(win->SaveAsBmp->isVisible());
+        EXPECT_FALSE(Child<QFileDialog>(win.get(), "SaveAsBmp")->isVisible());
         // The offscreen platform has no window manager to hand the activation back.
         QApplication::setActiveWindow(win.get());
         return seen;
@@ -160,7 +166,7 @@ class SavePictureTest : public MainWinTest {
 TEST_F(SavePictureTest, CancelWritesNothing) {
     const Seen seen = Save({});
     EXPECT_EQ(seen.title, "Save current image in bmp format (True color)");
-    EXPECT_EQ(seen.filter, "Windows bitmap (24 bits) (*.bmp)");
+    EXPECT_EQ(seen.filter, "Windows bitmap (24 bits) (*.bmp);PNG picture (*.png)");
     EXPECT_EQ(seen.suffix, "bmp");
     EXPECT_EQ(seen.initialName, "default");
     EXPECT_TRUE(QDir::current().isEmpty());
@@ -192,18 +198,18 @@ TEST_F(SavePictureTest, WritesA24BitFileOfTheDisplaysSize) {
     for (int row = 0; row < 125; ++row)  // 942 bytes of pixels, 2 of padding
         ASSERT_EQ(file.mid(54 + row * 944 + 942, 2), QByteArray(2, '\0')) << row;
     Key(Qt::Key_I, Qt::ControlModifier);  // the shortcuts work on
-    EXPECT_EQ(+CurrentParams.Scale, 1.0);
+    EXPECT_EQ(+CurrentParams().Scale, 1.0);
 }
 
 TEST_F(SavePictureTest, PixelsAreTheBuffersWithoutTheHotSpot) {
     SKIP_WITHOUT_RENDERING();
     WaitFilled();
     Mouse('c', {100, 60});
-    ASSERT_TRUE(HotSpot);
+    ASSERT_TRUE(HotSpot());
     Save("spot.bmp");
     const QByteArray file = ReadFile("spot.bmp");
     ASSERT_EQ(file.size(), 54 + 125 * 944);
-    const auto *bits = static_cast<const uint32_t *>(Quob.IBufferDC(BufferHandle));
+    const auto *bits = static_cast<const uint32_t *>(Quob.IBufferDC(Viewer().BufferHandle()));
     ASSERT_NE(bits, nullptr);
     int nonBlack = 0;
     for (int row = 0; row < 125; ++row) {  // both bottom-up
@@ -216,6 +222,44 @@ TEST_F(SavePictureTest, PixelsAreTheBuffersWithoutTheHotSpot) {
         }
     }
     EXPECT_GT(nonBlack, 0);
+}
+
+// The PNG holds the displayed pixels and the parameters from which quob-render --from draws them.
+TEST_F(SavePictureTest, PngKeepsThePixelsAndWhatDrewThem) {
+    SKIP_WITHOUT_RENDERING();
+    const QByteArray color = "x y = x ret y ret 0.5 ret";
+    ASSERT_EQ(Viewer().ApplyFormula(TFormula::Color, color), "");
+    Viewer().ApplyPrecision({3.5f, 1e-4f, -7, 16, 1});  // a limit below 1 draws as 1
+    Key(Qt::Key_I, Qt::ControlModifier);
+    WaitFilled();
+    Save("picture", QMessageBox::Yes, true);  // the extension of the type is added
+    const QString path = QDir::current().filePath("picture.png");
+    EXPECT_EQ(QImage(path).convertToFormat(QImage::Format_RGB32), win->CopyPicture());
+
+    using namespace quob::tools;
+    std::vector<TextChunk> texts;
+    std::string error;
+    ASSERT_TRUE(ReadPngTexts(path.toStdString(), texts, error)) << error;
+    EXPECT_EQ(texts.front(), TextChunk("Software", "Spiralis 3.0"));
+    const ParsedOptions from = ParseRenderOptions({"--from", path.toStdString(), "-o", "x.png"});
+    ASSERT_EQ(from.status, 0) << from.message;
+    const RenderOptions &o = from.options;
+    const QUOB_FillerParams &p = CurrentParams();
+    EXPECT_EQ(QSize(o.width, o.height), QSize(314, 125));
+    EXPECT_EQ(o.mode, RenderMode::kSmoothed);
+    EXPECT_EQ(o.supersample, 1);
+    EXPECT_EQ(o.fractal, kDefaultFractal);
+    EXPECT_EQ(o.color, color.toStdString());
+    EXPECT_EQ(o.centerRe, p.CenterRe);
+    EXPECT_EQ(o.centerIm, p.CenterIm);
+    EXPECT_EQ(o.scale, p.Scale);
+    EXPECT_EQ(o.maxModule, p.MaxModule);
+    EXPECT_EQ(o.differential, p.Differential);
+    EXPECT_EQ(o.iterations, 1);
+    EXPECT_EQ(o.blockLength, p.BlockLength);
+    EXPECT_EQ(o.recursionInit, p.RecursionInit);
+    EXPECT_EQ(o.escapeColor, p.EscapeColor);
+    EXPECT_EQ(o.escapeTakesColor, p.EscapeTakesColor);
 }
 
 TEST_F(SavePictureTest, ReplacesAFileThatExistsOnlyWhenTheUserAgrees) {
@@ -247,7 +291,7 @@ TEST_P(SavePictureFailure, KeepsTheOldPictureAndGoesToTheGeneralErrorDisplay) {
     EXPECT_EQ(RecordedBoxes[0].Text,
               QString("Cannot create file \"%1\". %2.").arg(name, GetParam().reason));
     Key(Qt::Key_I, Qt::ControlModifier);  // the application goes on
-    EXPECT_EQ(+CurrentParams.Scale, 1.0);
+    EXPECT_EQ(+CurrentParams().Scale, 1.0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Failures, SavePictureFailure, ::testing::ValuesIn(WriteFailures),
@@ -255,25 +299,22 @@ INSTANTIATE_TEST_SUITE_P(Failures, SavePictureFailure, ::testing::ValuesIn(Write
 
 // ---- Start-up ----------------------------------------------------------------------------------
 
-TEST(StartUp, FillerFailureIsReportedAs2613) {
-    const auto saved = Quob.CreateFiller;
-    const int32_t savedFiller = FillerHandle;
-    Quob.CreateFiller = [](const QUOB_FillerParams *) -> int32_t { return 0; };
-    RecordedBoxes.clear();
-    EXPECT_FALSE(ViewerInit());
-    Quob.CreateFiller = saved;
-    FillerHandle = savedFiller;
+TEST_F(ViewerTest, FillerFailureIsReportedAs2613) {
+    TQuobImports failing = Quob;
+    failing.CreateFiller = [](const QUOB_FillerParams *) -> int32_t { return 0; };
+    TViewerState viewer(failing, Recorder());
+    EXPECT_FALSE(viewer.ViewerInit());
     ASSERT_EQ(RecordedBoxes.size(), 1u);
     EXPECT_EQ(RecordedBoxes[0].Text, "Runtime error 2613. Could not create fractal object");
     EXPECT_EQ(RecordedBoxes[0].Caption, "Error");
 }
 
 // The filler's identity; the defaults show in the dialogs (see the dialog tests).
-TEST(StartUp, CurrentParamsHoldTheFillersIdentity) {
+TEST_F(ViewerTest, CurrentParamsHoldTheFillersIdentity) {
     SKIP_WITHOUT_RENDERING();
     EXPECT_EQ(+StartParams.Version, 1);
     EXPECT_NE(+StartParams.PixelRoutine, nullptr);
-    EXPECT_EQ(+StartParams.Description, +DefaultParams.Description);
+    EXPECT_EQ(+StartParams.Description, +ViewerDefaults().Description);
     EXPECT_STREQ(static_cast<const char *>(+StartParams.Description), "Classic Mandelbrot Set");
     EXPECT_EQ(+StartParams.FractalFormula, nullptr);
     EXPECT_EQ(+StartParams.ColorFormula, nullptr);

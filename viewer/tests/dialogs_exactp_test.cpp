@@ -1,4 +1,7 @@
 // The exact position dialog, driven through Qt's events.
+#include <QPushButton>
+#include <utility>
+
 #include "exactp.h"
 #include "viewer_testing.h"
 
@@ -6,15 +9,35 @@ namespace {
 
 class ExactPositionTest : public ViewerTest {
   protected:
+    void SetUp() override {
+        ViewerTest::SetUp();
+        Start();
+    }
     void TearDown() override {
         dialog.reset();
         ViewerTest::TearDown();
+    }
+    // A new dialog, as the program creates it at start-up.
+    void Start() {
+        dialog = std::make_unique<TExactPosition>(Viewer());
+        for (auto [edit, name] : {std::pair{&X, "X"}, {&Y, "Y"}, {&Mul, "Mul"}, {&Name, "Name"}})
+            *edit = Child<QLineEdit>(dialog.get(), name);
+        for (auto [button, name] : {std::pair{&OK, "OK"},
+                                    {&Cancel, "Cancel"},
+                                    {&Load, "Load"},
+                                    {&Add, "Add"},
+                                    {&Delete, "Delete"}})
+            *button = Child<QPushButton>(dialog.get(), name);
+        NameList = Child<QListWidget>(dialog.get(), "NameList");
     }
     void Show() {
         dialog->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(dialog.get()));
     }
-    std::unique_ptr<TExactPosition> dialog = std::make_unique<TExactPosition>();
+    std::unique_ptr<TExactPosition> dialog;
+    QLineEdit *X, *Y, *Mul, *Name;
+    QPushButton *OK, *Cancel, *Load, *Add, *Delete;
+    QListWidget *NameList;
 };
 
 struct ViewCase {
@@ -30,27 +53,27 @@ class ExactPositionView : public ExactPositionTest,
 
 TEST_P(ExactPositionView, ShowsTheViewAndOKReadsTheEdits) {
     const ViewCase &c = GetParam();
-    CurrentParams.CenterRe = c.re;
-    CurrentParams.Scale = c.scale;
+    Viewer().JumpTo(c.re, 0, c.scale);
+    LibraryCalls.clear();
     Show();
-    EXPECT_EQ(dialog->X->text(), c.shownX);
-    EXPECT_EQ(dialog->Y->text(), "0.000000000000000");
-    EXPECT_EQ(dialog->Mul->text(), c.shownMul);
-    if (c.x) Type(dialog->X, c.x);
-    if (c.y) Type(dialog->Y, c.y);
-    if (c.mul) Type(dialog->Mul, c.mul);
-    Click(dialog->OK);
+    EXPECT_EQ(X->text(), c.shownX);
+    EXPECT_EQ(Y->text(), "0.000000000000000");
+    EXPECT_EQ(Mul->text(), c.shownMul);
+    if (c.x) Type(X, c.x);
+    if (c.y) Type(Y, c.y);
+    if (c.mul) Type(Mul, c.mul);
+    Click(OK);
     EXPECT_FALSE(dialog->isVisible());
-    EXPECT_EQ(+CurrentParams.CenterRe, c.newRe);
-    EXPECT_EQ(+CurrentParams.CenterIm, c.newIm);
-    EXPECT_EQ(+CurrentParams.Scale, c.newScale);
+    EXPECT_EQ(+CurrentParams().CenterRe, c.newRe);
+    EXPECT_EQ(+CurrentParams().CenterIm, c.newIm);
+    EXPECT_EQ(+CurrentParams().Scale, c.newScale);
     ASSERT_EQ(LibraryCalls.size(), 3u);
     EXPECT_EQ(LibraryCalls[0].Code, QUOB_MSG_STOP);
     EXPECT_EQ(LibraryCalls[1].Changes, TChanges({0, 0, 0, 0, 0, 0, 0, 1, 1, 1}));
     EXPECT_EQ(+LibraryCalls[1].Params.Scale, c.newScale);
     EXPECT_EQ(LibraryCalls[2].Code, RedrawMessage);
-    EXPECT_EQ(History->Count, 1);  // a jump: the history stays as it is
-    EXPECT_FALSE(History->Entries[1].Valid);
+    EXPECT_EQ(History()->Count, 1);  // a jump: the history stays as it is
+    EXPECT_FALSE(History()->Entries[1].Valid);
     EXPECT_TRUE(RecordedBoxes.empty());
 }
 
@@ -71,7 +94,7 @@ INSTANTIATE_TEST_SUITE_P(Views, ExactPositionView, ::testing::Values(
 
 struct RefusalCase {
     const char *name;
-    QLineEdit *Ui::TExactPosition::*edit;
+    const char *edit;
     const char *text;
     const char *message;
 };
@@ -84,9 +107,9 @@ class ExactPositionRefusal : public ExactPositionTest,
 TEST_P(ExactPositionRefusal, NamesTheFieldAndChangesNothing) {
     const RefusalCase &c = GetParam();
     Show();
-    Type(dialog.get()->*c.edit, c.text);
-    Click(dialog->OK);
-    Click(dialog->Add);
+    Type(Child<QLineEdit>(dialog.get(), c.edit), c.text);
+    Click(OK);
+    Click(Add);
     EXPECT_TRUE(dialog->isVisible());
     ASSERT_EQ(RecordedBoxes.size(), 2u);
     for (const TRecordedBox &box : RecordedBoxes) {
@@ -95,39 +118,39 @@ TEST_P(ExactPositionRefusal, NamesTheFieldAndChangesNothing) {
     }
     EXPECT_EQ(dialog->List()->Count(), 0);
     EXPECT_TRUE(LibraryCalls.empty());
-    EXPECT_EQ(+CurrentParams.CenterRe, +StartParams.CenterRe);
-    EXPECT_EQ(+CurrentParams.CenterIm, +StartParams.CenterIm);
-    EXPECT_EQ(+CurrentParams.Scale, +StartParams.Scale);
+    EXPECT_EQ(+CurrentParams().CenterRe, +StartParams.CenterRe);
+    EXPECT_EQ(+CurrentParams().CenterIm, +StartParams.CenterIm);
+    EXPECT_EQ(+CurrentParams().Scale, +StartParams.Scale);
 }
 
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(Edits, ExactPositionRefusal, ::testing::Values(
-    RefusalCase{"EmptyX", &Ui::TExactPosition::X, "",
+    RefusalCase{"EmptyX", "X", "",
                 "Re(z): '' is not a valid floating point value."},
-    RefusalCase{"DecimalCommaInY", &Ui::TExactPosition::Y, "1,5",
+    RefusalCase{"DecimalCommaInY", "Y", "1,5",
                 "Im(z): '1,5' is not a valid floating point value."},
-    RefusalCase{"LettersInMul", &Ui::TExactPosition::Mul, "abc",
+    RefusalCase{"LettersInMul", "Mul", "abc",
                 "Scale factor: 'abc' is not a valid floating point value."},
-    RefusalCase{"XBeyondADouble", &Ui::TExactPosition::X, "1e309",
+    RefusalCase{"XBeyondADouble", "X", "1e309",
                 "Re(z): '1e309' is not a valid floating point value."}),
     [](const auto &info) { return info.param.name; });
 // clang-format on
 
 TEST_F(ExactPositionTest, CancelKeepsTheViewAndWritesTheList) {
     Show();
-    Type(dialog->X, "5");
-    Type(dialog->Name, "kept");
-    Click(dialog->Add);
-    Click(dialog->Cancel);
+    Type(X, "5");
+    Type(Name, "kept");
+    Click(Add);
+    Click(Cancel);
     EXPECT_FALSE(dialog->isVisible());
-    EXPECT_EQ(+CurrentParams.CenterRe, +StartParams.CenterRe);
+    EXPECT_EQ(+CurrentParams().CenterRe, +StartParams.CenterRe);
     EXPECT_EQ(ReadFile("hotspots.dat"), HotRecord(5, 0, 2, "kept"));
     Show();
-    EXPECT_EQ(dialog->X->text(), "-0.500000000000000");  // refreshed at every showing
-    EXPECT_EQ(dialog->Name->text(), "kept");
-    Click(dialog->Load);  // no selection: nothing
-    EXPECT_EQ(dialog->X->text(), "-0.500000000000000");
-    Click(dialog->Delete);         // no selection: nothing
+    EXPECT_EQ(X->text(), "-0.500000000000000");  // refreshed at every showing
+    EXPECT_EQ(Name->text(), "kept");
+    Click(Load);  // no selection: nothing
+    EXPECT_EQ(X->text(), "-0.500000000000000");
+    Click(Delete);                 // no selection: nothing
     EXPECT_TRUE(dialog->close());  // the close box
     EXPECT_EQ(ReadFile("hotspots.dat"), HotRecord(5, 0, 2, "kept"));
     EXPECT_TRUE(LibraryCalls.empty());
@@ -136,16 +159,16 @@ TEST_F(ExactPositionTest, CancelKeepsTheViewAndWritesTheList) {
 TEST_F(ExactPositionTest, DoubleClickJumpsToTheLineOrToTheEdits) {
     WriteFile("hotspots.dat", HotRecord(0, 0, 2, "home") + HotRecord(0.75L, -0.5L, 0.5L, "x4"));
     Show();
-    DoubleClickLine(dialog->NameList, 1);
+    DoubleClickLine(NameList, 1);
     EXPECT_FALSE(dialog->isVisible());
-    EXPECT_EQ(+CurrentParams.CenterRe, 0.75);
-    EXPECT_EQ(+CurrentParams.CenterIm, -0.5);
-    EXPECT_EQ(+CurrentParams.Scale, 0.5);
+    EXPECT_EQ(+CurrentParams().CenterRe, 0.75);
+    EXPECT_EQ(+CurrentParams().CenterIm, -0.5);
+    EXPECT_EQ(+CurrentParams().Scale, 0.5);
     Show();
-    Type(dialog->Mul, "16");
-    DoubleClickLine(dialog->NameList, 4);  // below the lines
+    Type(Mul, "16");
+    DoubleClickLine(NameList, 4);  // below the lines
     EXPECT_FALSE(dialog->isVisible());
-    EXPECT_EQ(+CurrentParams.Scale, 0.125);
+    EXPECT_EQ(+CurrentParams().Scale, 0.125);
     EXPECT_EQ(ReadFile("hotspots.dat").size(), 2 * 287);
 }
 
@@ -153,32 +176,31 @@ TEST_F(ExactPositionTest, DoubleClickJumpsToTheLineOrToTheEdits) {
 TEST_F(ExactPositionTest, PositionRoundTripAcrossARestart) {
     WriteFile("hotspots.dat", HotRecord(0.5L, 0.25L, 0, "no scale"));
     Show();
-    Type(dialog->X, "0.1");
-    Type(dialog->Y, "-0.3333333333333333333");
-    Type(dialog->Mul, "3");
-    dialog->Name->setText(QString::fromUtf8("Spot \xC3\xA9"));
-    Click(dialog->Add);
-    EXPECT_EQ(+CurrentParams.CenterRe, +StartParams.CenterRe);  // Add does not move the view
-    Click(dialog->Cancel);
+    Type(X, "0.1");
+    Type(Y, "-0.3333333333333333333");
+    Type(Mul, "3");
+    Name->setText(QString::fromUtf8("Spot \xC3\xA9"));
+    Click(Add);
+    EXPECT_EQ(+CurrentParams().CenterRe, +StartParams.CenterRe);  // Add does not move the view
+    Click(Cancel);
     const QByteArray saved = ReadFile("hotspots.dat");
     EXPECT_EQ(saved, HotRecord(0.5L, 0.25L, 0, "no scale") +
                          HotRecord(0.1L, -0.3333333333333333333L, 2.0L / 3, "Spot \xC3\xA9"));
 
-    dialog = std::make_unique<TExactPosition>();  // a new start
+    Start();  // a new start
     Show();
-    EXPECT_EQ(Lines(dialog->NameList),
-              QStringList({"no scale", QString::fromUtf8("Spot \xC3\xA9")}));
-    ClickLine(dialog->NameList, 0);
-    Click(dialog->Load);
-    EXPECT_EQ(dialog->Mul->text(), "1.00");  // a scale of 0 loads as the factor 1
-    ClickLine(dialog->NameList, 1);
-    Click(dialog->Load);
-    EXPECT_EQ(dialog->X->text(), "0.100000000000000");
-    EXPECT_EQ(dialog->Y->text(), "-0.333333333333333");
-    EXPECT_EQ(dialog->Mul->text(), "3.00");
+    EXPECT_EQ(Lines(NameList), QStringList({"no scale", QString::fromUtf8("Spot \xC3\xA9")}));
+    ClickLine(NameList, 0);
+    Click(Load);
+    EXPECT_EQ(Mul->text(), "1.00");  // a scale of 0 loads as the factor 1
+    ClickLine(NameList, 1);
+    Click(Load);
+    EXPECT_EQ(X->text(), "0.100000000000000");
+    EXPECT_EQ(Y->text(), "-0.333333333333333");
+    EXPECT_EQ(Mul->text(), "3.00");
     EXPECT_TRUE(LibraryCalls.empty());  // loading changes no view
-    Click(dialog->OK);
-    EXPECT_EQ(+CurrentParams.CenterRe, 0.1);
+    Click(OK);
+    EXPECT_EQ(+CurrentParams().CenterRe, 0.1);
     EXPECT_EQ(ReadFile("hotspots.dat"), saved);
 }
 

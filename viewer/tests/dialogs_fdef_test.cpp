@@ -10,7 +10,7 @@ namespace {
 
 struct Twin {
     const char *name;
-    std::function<TFormulaDialog *()> make;
+    std::function<TFormulaDialog *(TViewerState &)> make;
     const char *caption, *file;
     bool fractal;
     TChanges changes;
@@ -20,10 +20,10 @@ struct Twin {
 
 // clang-format off
 const Twin kTwins[] = {
-    {"Fractals", [] { return new TFractals; }, "Fractal definition", "fractals.dat", true,
+    {"Fractals", [](TViewerState &state) { return new TFractals(state); }, "Fractal definition", "fractals.dat", true,
      {0, 0, 0, 0, 0, 1}, "u v x y = u x + ret v y + ret",
      "x y x = x ret y ret", "QUOB: All variables should have different names (code 8)"},
-    {"ColorAdjustment", [] { return new TColorAdjustment; }, "Color adjustment", "cadjusts.dat",
+    {"ColorAdjustment", [](TViewerState &state) { return new TColorAdjustment(state); }, "Color adjustment", "cadjusts.dat",
      false, {0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 1, 1}, "x y = x ret y ret x y + ret",
      "x y = x y", "QUOB: Virtual stack is not empty (code 13)"}};
 // clang-format on
@@ -33,10 +33,10 @@ class FormulaDialogTest : public ViewerTest, public ::testing::WithParamInterfac
   protected:
     void SetUp() override {
         ViewerTest::SetUp();
-        dialog.reset(GetParam().make());
-        Expr = dialog->findChild<QLineEdit *>("Expr");
-        Comm = dialog->findChild<QLineEdit *>("Comm");
-        DispList = dialog->findChild<QListWidget *>("DispList");
+        dialog.reset(GetParam().make(Viewer()));
+        Expr = Child<QLineEdit>(dialog.get(), "Expr");
+        Comm = Child<QLineEdit>(dialog.get(), "Comm");
+        DispList = Child<QListWidget>(dialog.get(), "DispList");
         ASSERT_TRUE(Expr && Comm && DispList);
         EXPECT_EQ(dialog->windowTitle(), GetParam().caption);
     }
@@ -48,7 +48,7 @@ class FormulaDialogTest : public ViewerTest, public ::testing::WithParamInterfac
         dialog->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(dialog.get()));
     }
-    void Press(const char *button) { Click(dialog->findChild<QPushButton *>(button)); }
+    void Press(const char *button) { Click(Child<QPushButton>(dialog.get(), button)); }
     const char *File() const { return GetParam().file; }
     // The text that an update passed in this dialog's formula field.
     static std::optional<std::string> Formula(const TLibraryCall &call) {
@@ -119,8 +119,8 @@ TEST_P(FormulaDialogTest, OKAppliesTheTextOfExprThroughRedraw) {
     EXPECT_EQ(+update.Params.EscapeTakesColor, +StartParams.EscapeTakesColor);
     EXPECT_EQ(LibraryCalls[2].Code, RedrawMessage);
     // The field held the dialog's text for the update only.
-    EXPECT_EQ(+CurrentParams.FractalFormula, nullptr);
-    EXPECT_EQ(+CurrentParams.ColorFormula, nullptr);
+    EXPECT_EQ(+CurrentParams().FractalFormula, nullptr);
+    EXPECT_EQ(+CurrentParams().ColorFormula, nullptr);
     EXPECT_EQ(ReadFile(File()), ExprRecord("listed", "Line"));
     EXPECT_TRUE(RecordedBoxes.empty());
 }
@@ -183,15 +183,15 @@ INSTANTIATE_TEST_SUITE_P(Twins, FormulaDialogTest, ::testing::ValuesIn(kTwins),
 TEST_F(ViewerTest, BothFormulaDialogsKeepTheirOwnListsAndSaveThemWhenDestroyed) {
     WriteFile("cadjusts.dat", ExprRecord("colour", "c"));
     {
-        TFractals fractals;
-        TColorAdjustment colors;
+        TFractals fractals(Viewer());
+        TColorAdjustment colors(Viewer());
         fractals.show();
         colors.show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&colors));
-        fractals.Expr->setText("fractal");
-        Click(fractals.Add);
-        EXPECT_EQ(Lines(colors.DispList), QStringList({"c (colour)"}));
-        Click(colors.Cancel);
+        Child<QLineEdit>(&fractals, "Expr")->setText("fractal");
+        Click(Child<QPushButton>(&fractals, "Add"));
+        EXPECT_EQ(Lines(Child<QListWidget>(&colors, "DispList")), QStringList({"c (colour)"}));
+        Click(Child<QPushButton>(&colors, "Cancel"));
         EXPECT_EQ(ReadFile("cadjusts.dat"), ExprRecord("colour", "c"));
         EXPECT_EQ(ReadFile("fractals.dat"), "(missing)");
     }  // the fractal dialog, still shown, goes with its list
@@ -200,19 +200,19 @@ TEST_F(ViewerTest, BothFormulaDialogsKeepTheirOwnListsAndSaveThemWhenDestroyed) 
 
 TEST_F(ViewerTest, AFormulaThatDoesNotCompileLeavesThePictureAsItWas) {
     SKIP_WITHOUT_RENDERING();
-    const int32_t buffer = Quob.CreateIBufferEx(16, 16, FillerHandle);
+    const int32_t buffer = Quob.CreateIBufferEx(16, 16, Viewer().FillerHandle());
     ASSERT_NE(buffer, 0);
-    const auto picture = [buffer] {
+    const auto picture = [this, buffer] {
         Quob.IBufferMessage(buffer, QUOB_MSG_FILL);
         return QByteArray(static_cast<const char *>(Quob.IBufferDC(buffer)), 16 * 16 * 4);
     };
     const QByteArray before = picture();
-    TFractals fractals;
-    TColorAdjustment colors;
+    TFractals fractals(Viewer());
+    TColorAdjustment colors(Viewer());
     for (TFormulaDialog *dialog : std::initializer_list<TFormulaDialog *>{&fractals, &colors}) {
         dialog->show();
-        dialog->findChild<QLineEdit *>("Expr")->setText("no equals sign here");
-        Click(dialog->findChild<QPushButton *>("OK"));
+        Child<QLineEdit>(dialog, "Expr")->setText("no equals sign here");
+        Click(Child<QPushButton>(dialog, "OK"));
         EXPECT_TRUE(dialog->isVisible());
     }
     EXPECT_EQ(picture(), before);

@@ -4,8 +4,8 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include "dlgcommon.h"
 #include "exactp.h"
-#include "fdef.h"
 #include "viewer_testing.h"
 
 namespace {
@@ -24,6 +24,7 @@ QString Line(const char *file, int i) {
     return IsHot(file) ? QString("p%1").arg(i) : QString("c (e%1)").arg(i);
 }
 
+// A list on its file, shown in a list box as its dialog shows it.
 class ListTest : public ViewerTest {
   protected:
     void TearDown() override {
@@ -32,18 +33,30 @@ class ListTest : public ViewerTest {
     }
     void Open(const char *file) {
         Close();
+        const TReport report = [this](const QString &message) {
+            Viewer().ShowGeneralError(message);
+        };
         if (IsHot(file))
-            hot = std::make_unique<THotList>(file, &box);
+            hot = std::make_unique<THotList>(file, report);
         else
-            expr = std::make_unique<TExprList>(file, &box);
+            expr = std::make_unique<TExprList>(file, report);
+        Show();
     }
     void Close() {
         hot.reset();
         expr.reset();
     }
+    void Show() {
+        if (hot) ShowEntries(&box, *hot);
+        if (expr) ShowEntries(&box, *expr);
+    }
     void Add(const QByteArray &text) {
-        if (hot) hot->AddEntry(text, 0, 0, 1);
-        if (expr) expr->AddEntry(text, text);
+        if (hot) AddEntry(&box, hot.get(), THotEntry::Make(text, 0, 0, 1));
+        if (expr) AddEntry(&box, expr.get(), TExprEntry::Make(text, text));
+    }
+    void DeleteSelected() {
+        if (hot) ::DeleteSelected(&box, hot.get());
+        if (expr) ::DeleteSelected(&box, expr.get());
     }
     int Count() const { return hot ? hot->Count() : expr->Count(); }
 
@@ -164,26 +177,27 @@ TEST_F(ListTest, LinksAreFollowedAndOnlyRegularFilesReplaced) {
 TEST_F(ListTest, FormulaTextsAndLinesAreCutOnACharacterBoundary) {
     Open(F);
     const QByteArray euro = "\xE2\x82\xAC";
-    expr->AddEntry(QByteArray(2000, 'e'), QByteArray(1022, 'c') + euro);
+    AddEntry(&box, expr.get(),
+             TExprEntry::Make(QByteArray(2000, 'e'), QByteArray(1022, 'c') + euro));
     ClickLine(&box, 0);
-    char expression[1025], comment[1025];
-    ASSERT_TRUE(expr->GetSelected(expression, comment));
-    EXPECT_EQ(QByteArray(expression), QByteArray(1024, 'e'));
-    EXPECT_EQ(QByteArray(comment), QByteArray(1022, 'c'));
+    const TExprEntry *selected = GetSelected(&box, expr.get());
+    ASSERT_TRUE(selected);
+    EXPECT_EQ(QByteArray(selected->Expression), QByteArray(1024, 'e'));
+    EXPECT_EQ(QByteArray(selected->Comment), QByteArray(1022, 'c'));
     // A line would hold the euro sign in bytes 1023 to 1025: it stops before it.
-    expr->AddEntry(QByteArray(21, 'e') + euro, QByteArray(1000, 'c'));
+    AddEntry(&box, expr.get(), TExprEntry::Make(QByteArray(21, 'e') + euro, QByteArray(1000, 'c')));
     EXPECT_EQ(box.item(1)->text().toUtf8(), QByteArray(1000, 'c') + " (" + QByteArray(21, 'e'));
 }
 
 TEST_F(ListTest, FormulasRoundTripAndDeleteRemovesTheSelectedLineOnly) {
     Open(F);
     EXPECT_EQ(ReadFile(F), "(missing)");
-    expr->AddEntry("x y = x ret y ret", "Identity");
+    AddEntry(&box, expr.get(), TExprEntry::Make("x y = x ret y ret", "Identity"));
     for (const char *text : {"", "", "c"}) Add(text);  // duplicates are kept
-    expr->DeleteSelected();                            // no selection
+    DeleteSelected();                                  // no selection
     EXPECT_EQ(Count(), 4);
     ClickLine(&box, 3);  // the bottom line
-    expr->DeleteSelected();
+    DeleteSelected();
     Close();
     const QStringList lines = {"Identity (x y = x ret y ret)", " ()", " ()"};
     EXPECT_EQ(ReadFile(F), ExprRecord("x y = x ret y ret", "Identity") + ExprRecord("", "") +
@@ -191,7 +205,7 @@ TEST_F(ListTest, FormulasRoundTripAndDeleteRemovesTheSelectedLineOnly) {
     Open(F);
     EXPECT_EQ(Lines(&box), lines);
     ClickLine(&box, 0);
-    expr->DeleteSelected();
+    DeleteSelected();
     EXPECT_EQ(Lines(&box), lines.mid(1));
     EXPECT_TRUE(box.selectedItems().isEmpty());
     Close();
@@ -200,9 +214,11 @@ TEST_F(ListTest, FormulasRoundTripAndDeleteRemovesTheSelectedLineOnly) {
 
 TEST_F(ListTest, PositionsGoThroughTheFileBitForBit) {
     Open(H);
-    hot->AddEntry("Home", -0.5L, 0, 2);
-    hot->AddEntry("", 0.1L, -0.3L, std::numeric_limits<long double>::denorm_min());
-    hot->AddEntry(QByteArray(255, 'c') + "\xC3\xA9", 0, 0, 1);  // 257 bytes: cut at a character
+    for (const THotEntry &entry :
+         {THotEntry::Make("Home", -0.5L, 0, 2),
+          THotEntry::Make("", 0.1L, -0.3L, std::numeric_limits<long double>::denorm_min()),
+          THotEntry::Make(QByteArray(255, 'c') + "\xC3\xA9", 0, 0, 1)})  // 257 bytes: cut
+        AddEntry(&box, hot.get(), entry);
     EXPECT_EQ(Lines(&box), QStringList({"Home", "", QString(255, 'c')}));
     Close();
     const QByteArray file = ReadFile(H);
@@ -223,9 +239,11 @@ TEST_F(ListTest, PositionsGoThroughTheFileBitForBit) {
     WriteFile(H, file + odd);
     Open(H);
     ClickLine(&box, 3);
-    long double re, im, scale;
-    ASSERT_TRUE(hot->GetSelected(re, im, scale));
-    EXPECT_EQ(Extended(re) + Extended(im) + Extended(scale), odd.left(30));
+    const THotEntry *selected = GetSelected(&box, hot.get());
+    ASSERT_TRUE(selected);
+    EXPECT_EQ(Extended(LoadExtended(selected->Re)) + Extended(LoadExtended(selected->Im)) +
+                  Extended(LoadExtended(selected->Scale)),
+              odd.left(30));
     Close();
     EXPECT_EQ(ReadFile(H), file + odd);
 }

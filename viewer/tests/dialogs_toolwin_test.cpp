@@ -1,34 +1,32 @@
 // The tool window against a shown main window, the About box, and the forms of start-up.
 #include <QCloseEvent>
 #include <QFileDialog>
+#include <QPushButton>
 #include <QSpontaneKeyEvent>
 #include <QToolButton>
 #include <functional>
 
 #include "about.h"
 #include "exactp.h"
+#include "fdef.h"
 #include "toolwin.h"
 #include "viewer_testing.h"
 
 namespace {
 
+// The main window with its forms, the tool window shown with it.
 class ToolWindowTest : public MainWinTest {
   protected:
     void SetUp() override {
-        tools = std::make_unique<TTools>();
-        Forms.Tools = tools.get();  // shown with the main window
+        withForms = true;
         MainWinTest::SetUp();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(tools.get()));
+        tools = Child<TTools>(win.get(), "TTools");
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(tools));
     }
-    void TearDown() override {
-        Forms = {};
-        tools.reset();
-        MainWinTest::TearDown();
-    }
-    QToolButton *Button(const char *name) const { return tools->findChild<QToolButton *>(name); }
+    QToolButton *Button(const char *name) const { return Child<QToolButton>(tools, name); }
     QPoint ClientOrigin() const { return win->centralWidget()->mapToGlobal(QPoint(0, 0)); }
 
-    std::unique_ptr<TTools> tools;
+    TTools *tools = nullptr;
 };
 
 TEST_F(ToolWindowTest, TenButtonsInAColumnWithPicturesOfTheirOwn) {
@@ -55,7 +53,7 @@ TEST_F(ToolWindowTest, AlwaysOnTopWithoutCloseBoxAndDeafToCloseRequests) {
     EXPECT_FALSE(flags & (Qt::WindowCloseButtonHint | Qt::WindowSystemMenuHint));
     QCloseEvent request;  // from the window system: its close command or shortcut
     QSpontaneKeyEvent::setSpontaneous(&request);
-    QApplication::instance()->notify(tools.get(), &request);
+    QApplication::instance()->notify(tools, &request);
     EXPECT_FALSE(request.isAccepted());
     EXPECT_TRUE(tools->isVisible());
     EXPECT_TRUE(tools->close());  // the application's own, as it quits
@@ -72,8 +70,7 @@ TEST_F(ToolWindowTest, SitsAtTheClientOriginAndFollowsMoves) {
 }
 
 struct CommandCase {
-    const char *button;
-    QAction *Ui::TMainWin::*item;
+    const char *button, *item;
 };
 
 class ToolWindowCommand : public ToolWindowTest,
@@ -82,43 +79,45 @@ class ToolWindowCommand : public ToolWindowTest,
 TEST_P(ToolWindowCommand, HasTheEffectOfItsMenuCommand) {
     // What the command leaves behind: the view, the history and the library calls.
     const auto run = [&](const std::function<void()> &command) {
-        ResetViewer();
-        // Two steps and one back: Back and Forward both have somewhere to go.
-        win->Zoomin1->trigger();
-        win->Zoomin1->trigger();
-        win->Back1->trigger();
+        // From the home view with the history holding it alone, two steps and one back: Back
+        // and Forward both have somewhere to go.
+        *Viewer().History() = {};
+        Child<QAction>(win.get(), "Home1")->trigger();
+        Child<QAction>(win.get(), "Zoomin1")->trigger();
+        Child<QAction>(win.get(), "Zoomin1")->trigger();
+        Child<QAction>(win.get(), "Back1")->trigger();
         LibraryCalls.clear();
         command();
-        std::vector<double> effect = {CurrentParams.CenterRe, CurrentParams.CenterIm,
-                                      CurrentParams.Scale, double(History->Count)};
+        std::vector<double> effect = {CurrentParams().CenterRe, CurrentParams().CenterIm,
+                                      CurrentParams().Scale, double(History()->Count)};
         for (const TLibraryCall &call : LibraryCalls) effect.push_back(call.Code);
         return effect;
     };
-    const auto byMenu = run([&] { ((*win).*GetParam().item)->trigger(); });
+    const auto byMenu = run([&] { Child<QAction>(win.get(), GetParam().item)->trigger(); });
     const auto byButton = run([&] { Click(Button(GetParam().button)); });
     EXPECT_EQ(byButton, byMenu);
     EXPECT_GT(byMenu.size(), 4u);  // each of these commands reaches the buffer
 }
 
 INSTANTIATE_TEST_SUITE_P(Commands, ToolWindowCommand,
-                         ::testing::Values(CommandCase{"SpeedButton9", &Ui::TMainWin::Home1},
-                                           CommandCase{"SpeedButton10", &Ui::TMainWin::Back1},
-                                           CommandCase{"SpeedButton4", &Ui::TMainWin::Defaultview1},
-                                           CommandCase{"SpeedButton2", &Ui::TMainWin::Stop1},
-                                           CommandCase{"SpeedButton8", &Ui::TMainWin::Zoomin1},
-                                           CommandCase{"SpeedButton6", &Ui::TMainWin::Zoomout1}),
+                         ::testing::Values(CommandCase{"SpeedButton9", "Home1"},
+                                           CommandCase{"SpeedButton10", "Back1"},
+                                           CommandCase{"SpeedButton4", "Defaultview1"},
+                                           CommandCase{"SpeedButton2", "Stop1"},
+                                           CommandCase{"SpeedButton8", "Zoomin1"},
+                                           CommandCase{"SpeedButton6", "Zoomout1"}),
                          [](const auto &info) { return std::string(info.param.button); });
 
 TEST_F(ToolWindowTest, ExactCoordinatesOnlyRaisesTheShownDialog) {
-    TExactPosition exact;
-    Forms.ExactPosition = &exact;
+    auto *exact = Child<TExactPosition>(win.get(), "TExactPosition");
     Click(Button("SpeedButton7"));
-    ASSERT_TRUE(exact.isVisible());
-    exact.List()->AddEntry("unsaved", 0, 0, 1);
-    THotList *const list = exact.List();
+    ASSERT_TRUE(exact->isVisible());
+    Child<QLineEdit>(exact, "Name")->setText("unsaved");
+    Click(Child<QPushButton>(exact, "Add"));
+    const THotList *const list = exact->List();
     Click(Button("SpeedButton7"));
-    EXPECT_EQ(exact.List(), list);
-    EXPECT_EQ(Lines(exact.NameList), QStringList({"unsaved"}));
+    EXPECT_EQ(exact->List(), list);
+    EXPECT_EQ(Lines(Child<QListWidget>(exact, "NameList")), QStringList({"unsaved"}));
     EXPECT_EQ(ReadFile("hotspots.dat"), "(missing)");  // not saved and read again
 }
 
@@ -143,27 +142,29 @@ TEST_F(ViewerTest, AboutBoxHidesOnOK) {
 }
 
 TEST_F(ViewerTest, StartUpCreatesTheFormsHiddenInOrder) {
-    CreateForms();
-    const QList<QObject *> ours = {Forms.ExactPosition,   Forms.Precision, Forms.Fractals,
-                                   Forms.ColorAdjustment, Forms.About,     Forms.Tools};
-    QStringList forms;  // in the order of creation
-    for (QObject *child : MainWin->children())
-        if (ours.contains(child)) {
-            forms.append(child->metaObject()->className());
-            EXPECT_FALSE(static_cast<QWidget *>(child)->isVisible()) << forms.back().toStdString();
-        }
-    EXPECT_EQ(forms, QStringList({"TExactPosition", "TPrecision", "TFractals", "TColorAdjustment",
-                                  "TAbout", "TTools"}));
-    for (QAction *item : {MainWin->Exactposition1, MainWin->PrecisionvsSpeed1, MainWin->Fractal1,
-                          MainWin->Colorajustment1, MainWin->About1})
-        EXPECT_TRUE(item->isEnabled()) << item->text().toStdString();
-    MainWin->show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(MainWin));
-    EXPECT_TRUE(Forms.Tools->isVisible());
-    MainWin->Fractal1->trigger();
-    EXPECT_TRUE(Forms.Fractals->isVisible());
-    EXPECT_EQ(Forms.Fractals->windowTitle(), "Fractal definition");
-    DestroyForms();
+    {
+        TMainWin mainWin(Viewer());
+        mainWin.CreateForms();
+        QStringList forms;  // the viewer's own windows, in the order of creation
+        for (QObject *child : mainWin.children())
+            if (auto *form = qobject_cast<QWidget *>(child);
+                form && form->isWindow() && *form->metaObject()->className() == 'T') {
+                forms.append(form->metaObject()->className());
+                EXPECT_FALSE(form->isVisible()) << forms.back().toStdString();
+            }
+        EXPECT_EQ(forms, QStringList({"TExactPosition", "TPrecision", "TFractals",
+                                      "TColorAdjustment", "TAbout", "TTools"}));
+        for (const char *item :
+             {"Exactposition1", "PrecisionvsSpeed1", "Fractal1", "Colorajustment1", "About1"})
+            EXPECT_TRUE(Child<QAction>(&mainWin, item)->isEnabled()) << item;
+        mainWin.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&mainWin));
+        EXPECT_TRUE(Child<TTools>(&mainWin, "TTools")->isVisible());
+        Child<QAction>(&mainWin, "Fractal1")->trigger();
+        auto *fractals = Child<TFractals>(&mainWin, "TFractals");
+        EXPECT_TRUE(fractals->isVisible());
+        EXPECT_EQ(fractals->windowTitle(), "Fractal definition");
+    }
     EXPECT_EQ(ReadFile("fractals.dat"), "");  // the shown dialog saved its list at the end
 }
 

@@ -27,17 +27,17 @@ TEST_P(MouseSequence, MovesResizesAndArmsTheSpot) {
         Mouse(step.action, step.at);
         SCOPED_TRACE(std::string(1, step.action) + " at " + std::to_string(step.at.x()) + "," +
                      std::to_string(step.at.y()));
-        ASSERT_TRUE(HotSpot);
-        EXPECT_EQ(HotSpot->X, step.x);
-        EXPECT_EQ(HotSpot->Y, step.y);
-        EXPECT_EQ(HotSpot->Radius, step.radius);
-        EXPECT_EQ(HotSpot->DragMode, step.mode);
+        ASSERT_TRUE(HotSpot());
+        EXPECT_EQ(HotSpot()->X, step.x);
+        EXPECT_EQ(HotSpot()->Y, step.y);
+        EXPECT_EQ(HotSpot()->Radius, step.radius);
+        EXPECT_EQ(HotSpot()->DragMode, step.mode);
         if (!step.cursor) continue;
         const QCursor *cursor = QGuiApplication::overrideCursor();
         EXPECT_EQ(cursor != nullptr, *step.cursor != Qt::ArrowCursor);
         EXPECT_EQ(cursor ? cursor->shape() : Qt::ArrowCursor, *step.cursor);
     }
-    EXPECT_EQ(History->Count, 1);
+    EXPECT_EQ(History()->Count, 1);
     EXPECT_TRUE(LibraryCalls.empty());
 }
 
@@ -74,57 +74,58 @@ INSTANTIATE_TEST_SUITE_P(Sequences, MouseSequence, ::testing::Values(
 TEST_F(DisplayTest, DoubleClickZoomsAndLeavesAFreshArmedSpot) {
     const QPoint p(157, 62);
     Mouse('c', p);
-    ASSERT_EQ(HotSpot->DragMode, TViewSpot::Armed);
+    ASSERT_EQ(HotSpot()->DragMode, TViewSpot::Armed);
     Mouse('d', p);
     const double s0 = 2.0, H = 125, W = 314;
-    EXPECT_DOUBLE_EQ(+CurrentParams.CenterRe, -0.5 + s0 / H * (p.x() - int(W) / 2));
-    EXPECT_DOUBLE_EQ(+CurrentParams.CenterIm, 0 - s0 / H * (p.y() - int(H) / 2));
-    EXPECT_DOUBLE_EQ(+CurrentParams.Scale, 2 * s0 * 12 / H);
-    EXPECT_EQ(History->Count, 2);
-    EXPECT_TRUE(win->DisplayTimer->isActive());
-    ASSERT_TRUE(HotSpot);
-    EXPECT_EQ(QPoint(HotSpot->X, HotSpot->Y), p);
-    EXPECT_EQ(HotSpot->Radius, 12);
-    EXPECT_EQ(HotSpot->DragMode, TViewSpot::Armed);
-    EXPECT_EQ(HotSpot->Shown, 1);
+    EXPECT_DOUBLE_EQ(+CurrentParams().CenterRe, -0.5 + s0 / H * (p.x() - int(W) / 2));
+    EXPECT_DOUBLE_EQ(+CurrentParams().CenterIm, 0 - s0 / H * (p.y() - int(H) / 2));
+    EXPECT_DOUBLE_EQ(+CurrentParams().Scale, 2 * s0 * 12 / H);
+    EXPECT_EQ(History()->Count, 2);
+    EXPECT_TRUE(DisplayTimer()->isActive());
+    ASSERT_TRUE(HotSpot());
+    EXPECT_EQ(QPoint(HotSpot()->X, HotSpot()->Y), p);
+    EXPECT_EQ(HotSpot()->Radius, 12);
+    EXPECT_EQ(HotSpot()->DragMode, TViewSpot::Armed);
+    EXPECT_EQ(HotSpot()->Shown, 1);
 
-    const double s1 = CurrentParams.Scale;
+    const double s1 = CurrentParams().Scale;
     Mouse('d', p);
-    EXPECT_DOUBLE_EQ(+CurrentParams.Scale, s1 * 2 * 12 / H);
-    EXPECT_EQ(History->Count, 3);
+    EXPECT_DOUBLE_EQ(+CurrentParams().Scale, s1 * 2 * 12 / H);
+    EXPECT_EQ(History()->Count, 3);
 }
 
 TEST_F(DisplayTest, AFailedBufferIsReported) {
     const auto saved = Quob.CreateIBufferEx;
     Quob.CreateIBufferEx = [](int32_t, int32_t, int32_t) -> int32_t { return 0; };
-    win->DisplayTimer->stop();
+    DisplayTimer()->stop();
     ResizeDisplay(QSize(200, 100));
     Quob.CreateIBufferEx = saved;
     ASSERT_FALSE(RecordedBoxes.empty());
     EXPECT_EQ(RecordedBoxes.back().Text, "Runtime error 1113. Could not create video buffer");
     EXPECT_EQ(RecordedBoxes.back().Caption, "Error");
     EXPECT_EQ(RecordedBoxes.back().Icon, TBoxIcon::Error);
-    EXPECT_EQ(BufferHandle, 0);
-    EXPECT_FALSE(win->DisplayTimer->isActive());
+    EXPECT_EQ(Viewer().BufferHandle(), 0);
+    EXPECT_FALSE(DisplayTimer()->isActive());
     EXPECT_TRUE(win->CopyPicture().isNull());
 }
 
 TEST_F(DisplayTest, ResizeRecreatesTheBufferAtTheDisplaySize) {
     SKIP_WITHOUT_RENDERING();
-    ASSERT_NE(BufferHandle, 0);
+    ASSERT_NE(Viewer().BufferHandle(), 0);
     ResizeDisplay(QSize(200, 100));
-    EXPECT_EQ(win->Display->geometry(), win->ScreenPanel->contentsRect());  // inside the bevel
-    EXPECT_EQ(win->ScreenPanel->frameWidth(), 1);
-    ASSERT_NE(BufferHandle, 0);
-    EXPECT_TRUE(win->DisplayTimer->isActive());
+    const auto *panel = Child<TPanel>(win.get(), "ScreenPanel");
+    EXPECT_EQ(Display->geometry(), panel->contentsRect());  // inside the bevel
+    EXPECT_EQ(panel->frameWidth(), 1);
+    ASSERT_NE(Viewer().BufferHandle(), 0);
+    EXPECT_TRUE(DisplayTimer()->isActive());
     EXPECT_EQ(LibraryCalls.back().Code, RedrawMessage);
     QUOB_FillerParams filler{};
-    ASSERT_TRUE(Quob.GetFiller(FillerHandle, &filler));
+    ASSERT_TRUE(Quob.GetFiller(Viewer().FillerHandle(), &filler));
     EXPECT_EQ(QSize(filler.Width, filler.Height), QSize(200, 100));
     EXPECT_EQ(win->CopyPicture().size(), QSize(200, 100));
     // The view keeps its centre and height: CurrentParams did not change.
-    EXPECT_EQ(+CurrentParams.Scale, 2.0);
-    EXPECT_EQ(+CurrentParams.CenterRe, -0.5);
+    EXPECT_EQ(+CurrentParams().Scale, 2.0);
+    EXPECT_EQ(+CurrentParams().CenterRe, -0.5);
     EXPECT_TRUE(RecordedBoxes.empty());
 }
 
@@ -132,31 +133,27 @@ TEST_F(DisplayTest, PaintShowsThePictureAndTheMarkerTogether) {
     SKIP_WITHOUT_RENDERING();
     WaitFilled();
     Mouse('c', {100, 60});
-    const QImage shown = win->Display->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    const QImage shown = Display->grab().toImage().convertToFormat(QImage::Format_RGB32);
     QImage expected = win->CopyPicture();
     QPainter painter(&expected);
-    HotSpot->PaintMarker(painter);
+    HotSpot()->PaintMarker(painter);
     painter.end();
     EXPECT_EQ(shown, expected);
 }
 
-TEST(Shutdown, StopsARunningFillBeforeDeletingBufferAndFiller) {
+TEST_F(ViewerTest, ShutdownStopsARunningFillBeforeDeletingBufferAndFiller) {
     SKIP_WITHOUT_RENDERING();
-    ResetViewer();
     {
-        TMainWin win;
+        TMainWin win(Viewer());
         win.resize(1200, 900);
         win.show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&win));
         win.Zoomin1Click();  // a fresh fill in a worker thread
     }
-    ViewerDone();
-    EXPECT_EQ(BufferHandle, 0);
-    EXPECT_EQ(FillerHandle, 0);
-    EXPECT_FALSE(History);
-    // Start again for the tests that follow: one filler per process, so it can be made anew.
-    ASSERT_TRUE(ViewerInit());
-    ResetViewer();
+    Viewer().ViewerDone();
+    EXPECT_EQ(Viewer().BufferHandle(), 0);
+    EXPECT_EQ(Viewer().FillerHandle(), 0);
+    EXPECT_FALSE(History());
 }
 
 }  // namespace

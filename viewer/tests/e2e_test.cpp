@@ -18,7 +18,8 @@
 #include <thread>
 #include <vector>
 
-#include "main.h"
+#include "quobimport.h"
+#include "viewer_defaults.h"
 // After Qt: its headers must come before Xlib's macros.
 #include <X11/Xlib.h>
 
@@ -216,11 +217,13 @@ class EndToEnd : public ::testing::Test {
 };
 
 TEST_F(EndToEnd, BannerPictureZoomAndSavedPictures) {
+    TQuobLibrary library;
     std::string error;
-    ASSERT_TRUE(LoadQuob32(SPIRALIS_FOLDER, error)) << error;
-    const int32_t probe = Quob.CreateFiller(&DefaultParams);
-    Quob.DeleteFiller(probe);
-    UnloadQuob32();
+    ASSERT_TRUE(library.Load(SPIRALIS_FOLDER, error)) << error;
+    const QUOB_FillerParams defaults = ViewerDefaults();
+    const int32_t probe = library.Imports().CreateFiller(&defaults);
+    library.Imports().DeleteFiller(probe);
+    library.Unload();
     if (!probe) GTEST_SKIP() << "libquob32 reports the rendering engine unavailable";
 
     viewer = fork();

@@ -7,32 +7,36 @@
 namespace {
 
 TEST(QuobImport, BindsTheElevenImportsOfTheRealLibrary) {
+    TQuobLibrary library;
+    const TQuobImports &imports = library.Imports();
     std::string error;
-    ASSERT_TRUE(LoadQuob32(QUOB_LIBRARY_DIR, error)) << error;
+    ASSERT_TRUE(library.Load(QUOB_LIBRARY_DIR, error)) << error;
     for (const void *import :
-         {(void *)Quob.CreateIBufferEx, (void *)Quob.DeleteIBuffer, (void *)Quob.IBufferMessage,
-          (void *)Quob.IBufferDC, (void *)Quob.IBufferFilled, (void *)Quob.CreateFiller,
-          (void *)Quob.DeleteFiller, (void *)Quob.UpdateFiller, (void *)Quob.GetFiller,
-          (void *)Quob.GetLastError, (void *)Quob.GetLastErrorEx})
+         {(void *)imports.CreateIBufferEx, (void *)imports.DeleteIBuffer,
+          (void *)imports.IBufferMessage, (void *)imports.IBufferDC, (void *)imports.IBufferFilled,
+          (void *)imports.CreateFiller, (void *)imports.DeleteFiller, (void *)imports.UpdateFiller,
+          (void *)imports.GetFiller, (void *)imports.GetLastError, (void *)imports.GetLastErrorEx})
         EXPECT_NE(import, nullptr);
-    EXPECT_EQ(Quob.IBufferFilled(0), 1);  // an empty slot counts as filled
-    EXPECT_EQ(Quob.GetLastError(), 0);
-    EXPECT_STREQ(Quob.GetLastErrorEx(), "QUOB: Success (code 0)");
-    UnloadQuob32();
-    EXPECT_EQ(Quob.CreateFiller, nullptr);
+    EXPECT_EQ(imports.IBufferFilled(0), 1);  // an empty slot counts as filled
+    EXPECT_EQ(imports.GetLastError(), 0);
+    EXPECT_STREQ(imports.GetLastErrorEx(), "QUOB: Success (code 0)");
+    library.Unload();
+    EXPECT_EQ(imports.CreateFiller, nullptr);
 }
 
 TEST(QuobImport, AMissingLibraryOrOrdinalIsReported) {
+    TQuobLibrary library;
+    const TQuobImports &imports = library.Imports();
     std::string error;
     // The loader's search path does not hold libquob32.so in the test's environment.
-    EXPECT_FALSE(LoadQuob32("/nonexistent-folder", error));
+    EXPECT_FALSE(library.Load("/nonexistent-folder", error));
     EXPECT_NE(error.find("libquob32.so"), std::string::npos) << error;
     EXPECT_NE(error.find("/nonexistent-folder"), std::string::npos) << error;
-    EXPECT_EQ(Quob.CreateFiller, nullptr);
-    EXPECT_FALSE(LoadQuob32(FAKE_LIBRARY_DIR, error));
+    EXPECT_EQ(imports.CreateFiller, nullptr);
+    EXPECT_FALSE(library.Load(FAKE_LIBRARY_DIR, error));
     EXPECT_EQ(error,
               "The ordinal 258 could not be located in the dynamic link library libquob32.so");
-    EXPECT_EQ(Quob.CreateFiller, nullptr);  // nothing stays bound
+    EXPECT_EQ(imports.CreateFiller, nullptr);  // nothing stays bound
 }
 
 }  // namespace

@@ -16,16 +16,14 @@
 #include <cstring>
 #include <limits>
 
+#include "application.h"
 #include "viewer_testing.h"
-
-bool RenderingAvailable = false;
-std::vector<TLibraryCall> LibraryCalls;
-std::vector<TRecordedBox> RecordedBoxes;
-QUOB_FillerParams StartParams;
 
 namespace {
 
-TQuobImports Real;
+TQuobImports Real;                               // as the library exports them
+std::vector<TLibraryCall> *Recording = nullptr;  // the running test's
+bool Rendering = false;
 
 int32_t QUOB_CALL SpyUpdateFiller(int32_t filler, const QUOB_FillerParams *params,
                                   const uint8_t *changes) {
@@ -33,12 +31,12 @@ int32_t QUOB_CALL SpyUpdateFiller(int32_t filler, const QUOB_FillerParams *param
     std::copy(changes, changes + QUOB_FP_FIELD_COUNT, call.Changes.begin());
     if (params->FractalFormula) call.Fractal = params->FractalFormula;
     if (params->ColorFormula) call.Color = params->ColorFormula;
-    LibraryCalls.push_back(call);
+    Recording->push_back(call);
     return Real.UpdateFiller(filler, params, changes);
 }
 
 int32_t QUOB_CALL SpyIBufferMessage(int32_t buffer, int32_t code) {
-    LibraryCalls.push_back({code, {}, CurrentParams, {}, {}});
+    Recording->push_back({code, {}, {}, {}, {}});
     return Real.IBufferMessage(buffer, code);
 }
 
@@ -49,33 +47,42 @@ QPoint LinePoint(QListWidget *list, int row) {
 
 }  // namespace
 
-void ResetViewer() {
-    HotSpot.reset();
-    CurrentParams = StartParams;
-    History = std::make_unique<THotSpotStack>();
-    History->Push(HomeRe, HomeIm, HomeScale);
+bool RenderingAvailable() { return Rendering; }
+
+void ViewerTest::SetUp() {
+    ASSERT_TRUE(dir.isValid());
+    previousDir = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(dir.path()));
     while (QGuiApplication::overrideCursor()) QGuiApplication::restoreOverrideCursor();
+    Recording = &LibraryCalls;
+    Quob = Real;
+    Quob.UpdateFiller = SpyUpdateFiller;
+    Quob.IBufferMessage = SpyIBufferMessage;
+    viewer = std::make_unique<TViewerState>(Quob, Recorder());
+    // Without the rendering engine the updates fail, which the dialogs do not look at.
+    EXPECT_EQ(viewer->ViewerInit(), Rendering);
+    StartParams = viewer->CurrentParams();
     LibraryCalls.clear();
     RecordedBoxes.clear();
 }
 
-std::vector<TLibraryCall> Updates() {
+void ViewerTest::TearDown() {
+    viewer.reset();
+    Recording = nullptr;
+    QDir::setCurrent(previousDir);
+}
+
+std::vector<TLibraryCall> ViewerTest::Updates() const {
     std::vector<TLibraryCall> updates;
     for (const TLibraryCall &call : LibraryCalls)
         if (call.Code == -1) updates.push_back(call);
     return updates;
 }
 
-void ViewerTest::SetUp() {
-    ASSERT_TRUE(dir.isValid());
-    previousDir = QDir::currentPath();
-    ASSERT_TRUE(QDir::setCurrent(dir.path()));
-    ResetViewer();
-}
-
-void ViewerTest::TearDown() {
-    QDir::setCurrent(previousDir);
-    ResetViewer();
+TMessageBox ViewerTest::Recorder() {
+    return [this](TBoxIcon icon, const QString &caption, const QString &text) {
+        RecordedBoxes.push_back({icon, caption, text});
+    };
 }
 
 QByteArray ViewerTest::ReadFile(const char *name) {
@@ -244,7 +251,9 @@ QStringList Lines(const QListWidget *list) {
 
 void MainWinTest::SetUp() {
     ViewerTest::SetUp();
-    win = std::make_unique<TMainWin>();
+    win = std::make_unique<TMainWin>(Viewer());
+    if (withForms) win->CreateForms();
+    Display = Child<TDisplay>(win.get(), "Display");
     win->move(100, 80);
     win->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(win.get()));
@@ -261,14 +270,14 @@ void MainWinTest::TearDown() {
 }
 
 void MainWinTest::ResizeDisplay(QSize size) {
-    win->resize(win->size() + size - win->Display->size());
-    QTRY_COMPARE_WITH_TIMEOUT(win->Display->size(), size, 5000);
+    win->resize(win->size() + size - Display->size());
+    QTRY_COMPARE_WITH_TIMEOUT(Display->size(), size, 5000);
     QCoreApplication::processEvents();
 }
 
 void MainWinTest::Mouse(char kind, QPoint p) {
     QWindow *window = win->windowHandle();
-    const QPoint at = window->mapFromGlobal(win->Display->mapToGlobal(p));
+    const QPoint at = window->mapFromGlobal(Display->mapToGlobal(p));
     switch (kind) {
         case 'p':
             return QTest::mousePress(window, Qt::LeftButton, {}, at);
@@ -281,9 +290,9 @@ void MainWinTest::Mouse(char kind, QPoint p) {
         case 'd':
             return QTest::mouseDClick(window, Qt::LeftButton, {}, at);
         case 'D': {
-            QMouseEvent event(QEvent::MouseButtonDblClick, p, win->Display->mapToGlobal(QPointF(p)),
+            QMouseEvent event(QEvent::MouseButtonDblClick, p, Display->mapToGlobal(QPointF(p)),
                               Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
-            QApplication::sendEvent(win->Display, &event);
+            QApplication::sendEvent(Display, &event);
             return;
         }
     }
@@ -295,32 +304,28 @@ void MainWinTest::Key(int key, Qt::KeyboardModifiers modifiers) {
     QCoreApplication::processEvents();
 }
 
+void MainWinTest::WaitFilled() {
+    QTRY_VERIFY_WITH_TIMEOUT(Quob.IBufferFilled(Viewer().BufferHandle()), 20000);
+    win->Displaying();
+}
+
 int main(int argc, char **argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     TApplication application(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
-    MessageBoxHook = [](TBoxIcon icon, const QString &caption, const QString &text) {
-        RecordedBoxes.push_back({icon, caption, text});
-    };
+    TQuobLibrary library;
     std::string error;
-    if (!LoadQuob32(QUOB_LIBRARY_DIR, error)) {
+    if (!library.Load(QUOB_LIBRARY_DIR, error)) {
         std::fprintf(stderr, "%s: %s\n", argv[0], error.c_str());
         return 1;
     }
-    RenderingAvailable = ViewerInit();
-    if (!RenderingAvailable) {  // the updates fail, which the dialogs do not look at
+    Real = library.Imports();
+    const QUOB_FillerParams defaults = ViewerDefaults();
+    const int32_t filler = Real.CreateFiller(&defaults);
+    Rendering = filler != 0;
+    Real.DeleteFiller(filler);
+    if (!Rendering)
         std::fprintf(stderr, "%s: the rendering engine is unavailable; tests of pictures skip\n",
                      argv[0]);
-        CurrentParams = DefaultParams;
-        CurrentParams.FractalFormula = CurrentParams.ColorFormula = nullptr;
-    }
-    StartParams = CurrentParams;
-    Real = Quob;
-    Quob.UpdateFiller = SpyUpdateFiller;
-    Quob.IBufferMessage = SpyIBufferMessage;
-    const int result = RUN_ALL_TESTS();
-    Quob = Real;
-    ViewerDone();
-    UnloadQuob32();
-    return result;
+    return RUN_ALL_TESTS();
 }

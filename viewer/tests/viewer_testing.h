@@ -1,5 +1,7 @@
-// Shared state of the viewer and dialog tests: one process, one library, one filler, spies on
-// the library calls through which the viewer applies its changes, and Qt events for input.
+// The harness of the viewer and dialog tests: one process and one library. Every test starts a
+// viewer of its own (its state creates the one filler afresh and deletes it at the end) in a fresh,
+// empty working directory, with spies on the library calls through which the viewer applies its
+// changes and with its message boxes recorded; Qt events for input.
 #ifndef SPIRALIS_VIEWER_TESTING_H
 #define SPIRALIS_VIEWER_TESTING_H
 
@@ -13,24 +15,29 @@
 #include <QTest>
 #include <QTimer>
 #include <QWindow>
-#include <array>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "display.h"
 #include "main.h"
+#include "state.h"
 
 // FillerParams is packed: its doubles may lie misaligned, so the tests compare copies of its
-// fields (+CurrentParams.Scale) rather than bind references to them (UBSan reports that).
+// fields (+CurrentParams().Scale) rather than bind references to them (UBSan reports that).
 
-// True when QUOB_CreateFiller accepted DefaultParams at start: the rendering engine is there.
-extern bool RenderingAvailable;
-#define SKIP_WITHOUT_RENDERING() \
-    if (!RenderingAvailable) GTEST_SKIP() << "libquob32 reports the rendering engine unavailable"
+// True when the library's filler can be created: the rendering engine is there.
+bool RenderingAvailable();
+#define SKIP_WITHOUT_RENDERING()                              \
+    if (!RenderingAvailable())                                \
+    GTEST_SKIP() << "libquob32 reports the rendering engine " \
+                    "unavailable"
 
-using TChanges = std::array<uint8_t, QUOB_FP_FIELD_COUNT>;
+using TChanges = TChangeSet;
 
-// One call of QUOB_UpdateFiller (Code -1) or QUOB_IBufferMessage, as the record stood then.
+// One call of QUOB_UpdateFiller (Code -1, with the record as it stood then) or of
+// QUOB_IBufferMessage.
 struct TLibraryCall {
     int32_t Code;
     TChanges Changes;
@@ -41,25 +48,37 @@ struct TRecordedBox {
     TBoxIcon Icon;
     QString Caption, Text;
 };
-// Since the last ResetViewer, in order.
-extern std::vector<TLibraryCall> LibraryCalls;
-extern std::vector<TRecordedBox> RecordedBoxes;
-extern QUOB_FillerParams StartParams;  // CurrentParams as start-up left it
 
-// The state after start-up: CurrentParams as then, a history holding only the home view, no hot
-// spot, the default cursor, nothing recorded.
-void ResetViewer();
-std::vector<TLibraryCall> Updates();  // the QUOB_UpdateFiller calls among LibraryCalls
+// The child of a form by its object name (the controls are the forms' private members).
+template <class T>
+T *Child(const QObject *form, const char *name) {
+    T *child = form->findChild<T *>(name);
+    EXPECT_NE(child, nullptr) << name;
+    return child;
+}
 
-// Each test runs from the state after start-up in a fresh, empty working directory.
 class ViewerTest : public ::testing::Test {
   protected:
     void SetUp() override;
     void TearDown() override;
+    TViewerState &Viewer() { return *viewer; }
+    const QUOB_FillerParams &CurrentParams() const { return viewer->CurrentParams(); }
+    const THotSpotStack *History() const { return viewer->History(); }
+    std::vector<TLibraryCall> Updates() const;  // the QUOB_UpdateFiller calls among LibraryCalls
+    // Shows a message box by recording it.
+    TMessageBox Recorder();
     static QByteArray ReadFile(const char *name);  // "(missing)" when it cannot be read
     static void WriteFile(const char *name, const QByteArray &bytes);
 
+    // The imports that the viewer calls, spied on; a test may replace one.
+    TQuobImports Quob;
+    // Since start-up, in order.
+    std::vector<TLibraryCall> LibraryCalls;
+    std::vector<TRecordedBox> RecordedBoxes;
+    QUOB_FillerParams StartParams = {};  // CurrentParams as start-up left them
+
   private:
+    std::unique_ptr<TViewerState> viewer;
     QTemporaryDir dir;
     QString previousDir;
 };
@@ -129,10 +148,15 @@ class MainWinTest : public ViewerTest {
     // the double-click event alone, as the display would see it after a press.
     void Mouse(char kind, QPoint p);
     void Key(int key, Qt::KeyboardModifiers modifiers = {});
-    // Waits until the buffer's worker has ended, so that its pixels stay put.
-    void WaitFilled() { QTRY_VERIFY_WITH_TIMEOUT(Quob.IBufferFilled(BufferHandle), 20000); }
+    // Waits until the buffer's worker has ended, so that its pixels stay put, and lets the
+    // display take the finished picture (a tick of its timer).
+    void WaitFilled();
+    const TViewSpot *HotSpot() const { return Display->HotSpot(); }
+    QTimer *DisplayTimer() const { return Child<QTimer>(win.get(), "DisplayTimer"); }
 
+    bool withForms = false;  // the window creates its forms before it is shown
     std::unique_ptr<TMainWin> win;
+    TDisplay *Display = nullptr;
 };
 
 #endif  // SPIRALIS_VIEWER_TESTING_H

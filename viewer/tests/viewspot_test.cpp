@@ -110,18 +110,18 @@ class ZoomToSpot : public ViewSpotTest, public ::testing::WithParamInterface<Zoo
 TEST_P(ZoomToSpot, MakesTheCircleTheView) {
     const ZoomCase &c = GetParam();
     display.resize(c.display);
-    CurrentParams.CenterRe = CurrentParams.CenterIm = 0;
-    CurrentParams.Scale = 2.0;
+    Viewer().JumpTo(0, 0, 2.0);
+    LibraryCalls.clear();
     TViewSpot spot(c.x, c.y, &display);
     if (c.radius >= 0) spot.Radius = c.radius;
-    spot.ZoomToSpot();
-    EXPECT_DOUBLE_EQ(+CurrentParams.CenterRe, c.re);
-    EXPECT_DOUBLE_EQ(+CurrentParams.CenterIm, c.im);
-    EXPECT_DOUBLE_EQ(+CurrentParams.Scale, c.scale);
-    ASSERT_EQ(History->Count, 2);
-    EXPECT_EQ(History->Entries[1].Re, +CurrentParams.CenterRe);
-    EXPECT_EQ(History->Entries[1].Im, +CurrentParams.CenterIm);
-    EXPECT_EQ(History->Entries[1].Scale, +CurrentParams.Scale);
+    Viewer().ZoomToSpot(spot);
+    EXPECT_DOUBLE_EQ(+CurrentParams().CenterRe, c.re);
+    EXPECT_DOUBLE_EQ(+CurrentParams().CenterIm, c.im);
+    EXPECT_DOUBLE_EQ(+CurrentParams().Scale, c.scale);
+    ASSERT_EQ(History()->Count, 2);
+    EXPECT_EQ(History()->Entries[1].Re, +CurrentParams().CenterRe);
+    EXPECT_EQ(History()->Entries[1].Im, +CurrentParams().CenterIm);
+    EXPECT_EQ(History()->Entries[1].Scale, +CurrentParams().Scale);
     ASSERT_EQ(Updates().size(), 1u);
     EXPECT_EQ(+Updates()[0].Params.Scale, c.scale);
 }

@@ -1,0 +1,205 @@
+#include "state.h"
+
+#include <QMessageBox>
+#include <algorithm>
+#include <memory>
+#include <utility>
+
+#include "application.h"
+#include "datafiles.h"
+#include "picture_files.h"
+#include "render_options.h"
+
+void ModalMessageBox(TBoxIcon icon, const QString &caption, const QString &text) {
+    QMessageBox box(icon == TBoxIcon::Error ? QMessageBox::Critical : QMessageBox::Information,
+                    caption, text, QMessageBox::Ok);
+    box.exec();
+}
+
+TViewerState::TViewerState(const TQuobImports &quob, TMessageBox messageBox)
+    : quob(quob),
+      messageBox(std::move(messageBox)),
+      params(ViewerDefaults()),
+      history(std::make_unique<THotSpotStack>()) {
+    // The formula fields are set only for the duration of an update that compiles them.
+    params.FractalFormula = params.ColorFormula = nullptr;
+    history->Push(kHomeRe, kHomeIm, kHomeScale);
+}
+
+TViewerState::~TViewerState() { ViewerDone(); }
+
+// ---- Start-up and shutdown ---------------------------------------------------------------------
+
+bool TViewerState::ViewerInit() {
+    const QUOB_FillerParams defaults = ViewerDefaults();
+    fillerHandle = quob.CreateFiller(&defaults);
+    if (!fillerHandle) {
+        ErrorMessageBox("Runtime error 2613. Could not create fractal object");
+        return false;
+    }
+    quob.GetFiller(fillerHandle, &params);  // Version, PixelRoutine, Description, 0, 0
+    return true;
+}
+
+void TViewerState::ViewerDone() {
+    if (bufferHandle) {
+        quob.IBufferMessage(bufferHandle, QUOB_MSG_STOP);
+        quob.DeleteIBuffer(bufferHandle);
+        bufferHandle = 0;
+    }
+    if (fillerHandle) {
+        quob.DeleteFiller(fillerHandle);
+        fillerHandle = 0;
+    }
+    history.reset();
+}
+
+// ---- Changes -----------------------------------------------------------------------------------
+
+void TViewerState::Redraw(std::initializer_list<TChangeSet> changes) {
+    quob.IBufferMessage(bufferHandle, QUOB_MSG_STOP);  // the filler must not change while it fills
+    for (const TChangeSet &change : changes)
+        quob.UpdateFiller(fillerHandle, &params, change.data());
+    quob.IBufferMessage(bufferHandle, RedrawMessage);
+    emit FillStarted();
+}
+
+void TViewerState::SetView(long double re, long double im, long double scale) {
+    params.CenterRe = static_cast<double>(re);
+    params.CenterIm = static_cast<double>(im);
+    params.Scale = static_cast<double>(scale);
+}
+
+void TViewerState::JumpTo(long double re, long double im, long double scale) {
+    SetView(re, im, scale);
+    Redraw({ViewChanged});
+}
+
+void TViewerState::Navigate(long double re, long double im, long double scale) {
+    JumpTo(re, im, scale);
+    if (history) history->Push(re, im, scale);
+}
+
+void TViewerState::ZoomToSpot(const TViewSpot &spot) {
+    const int32_t W = spot.display->width(), H = spot.display->height();
+    const double s = params.Scale;
+    const double re = params.CenterRe + s / H * (spot.X - W / 2);
+    const double im = params.CenterIm - s / H * (spot.Y - H / 2);  // rows grow downwards
+    Navigate(re, im, 2 * s * spot.Radius / H);
+}
+
+bool TViewerState::Back() {
+    const THotSpotStack::TEntry *view = history ? history->Back() : nullptr;
+    if (view) JumpTo(view->Re, view->Im, view->Scale);
+    return view;
+}
+
+bool TViewerState::Forward() {
+    const THotSpotStack::TEntry *view = history ? history->Forward() : nullptr;
+    if (view) JumpTo(view->Re, view->Im, view->Scale);
+    return view;
+}
+
+void TViewerState::Stop() { quob.IBufferMessage(bufferHandle, QUOB_MSG_STOP); }
+
+QString TViewerState::ApplyFormula(TFormula formula, const QByteArray &text) {
+    // The library compiles the text during the update and keeps no pointer to it.
+    if (formula == TFormula::Fractal) {
+        params.FractalFormula = text.constData();
+        Redraw({FractalChanged});
+    } else {
+        params.ColorFormula = text.constData();
+        Redraw({ColoringChanged});
+    }
+    params.FractalFormula = params.ColorFormula = nullptr;
+    // Every compilation records its code, 0 for success.
+    if (quob.GetLastError() != 0) return QString::fromUtf8(quob.GetLastErrorEx());
+    (formula == TFormula::Fractal ? fractalText : colorText) = text;
+    return {};
+}
+
+void TViewerState::ApplyPrecision(const TPrecisionValues &values) {
+    params.MaxModule = values.MaxModule;
+    params.Differential = values.Differential;
+    params.IterationsLimit = values.IterationsLimit;
+    params.BlockLength = values.BlockLength;
+    params.RecursionInit = values.RecursionInit;
+    Redraw({PrecisionChanged, BlockLengthChanged});
+}
+
+// ---- The display's buffer ----------------------------------------------------------------------
+
+bool TViewerState::CreateBuffer(QSize size) {
+    if (bufferHandle) quob.DeleteIBuffer(bufferHandle);
+    // Selecting the filler gives it the buffer's size: the view keeps its centre and height.
+    bufferHandle = quob.CreateIBufferEx(size.width(), size.height(), fillerHandle);
+    bufferSize = size;
+    if (!bufferHandle) {
+        ErrorMessageBox("Runtime error 1113. Could not create video buffer");
+        return false;
+    }
+    quob.IBufferMessage(bufferHandle, RedrawMessage);
+    emit FillStarted();
+    return true;
+}
+
+bool TViewerState::Filled() const { return quob.IBufferFilled(bufferHandle); }
+
+QImage TViewerState::CopyPicture(QSize size) const {
+    const auto *bits = static_cast<const uchar *>(quob.IBufferDC(bufferHandle));
+    if (!bits || bufferSize.isEmpty()) return {};
+    // The library's rows are bottom-up 0x00RRGGBB; the copy is top-down and opaque.
+    const int bufferWidth = bufferSize.width(), bufferHeight = bufferSize.height();
+    const QImage buffer(bits, bufferWidth, bufferHeight, 4 * bufferWidth, QImage::Format_RGB32);
+    QImage picture(size, QImage::Format_RGB32);
+    picture.fill(Qt::black);
+    const int width = std::min(picture.width(), bufferWidth);
+    const int height = std::min(picture.height(), bufferHeight);
+    for (int y = 0; y < height; ++y) {
+        const auto *from =
+            reinterpret_cast<const uint32_t *>(buffer.constScanLine(bufferHeight - 1 - y));
+        auto *to = reinterpret_cast<uint32_t *>(picture.scanLine(y));
+        for (int x = 0; x < width; ++x) to[x] = from[x] | 0xFF000000u;
+    }
+    return picture;
+}
+
+QString TViewerState::SavePicture(const QString &fileName, QSize size) const {
+    QImage picture = CopyPicture(size);
+    if (picture.isNull()) {  // no buffer: the picture is what a new bitmap holds, black
+        picture = QImage(size, QImage::Format_RGB32);
+        picture.fill(Qt::black);
+    }
+    const int32_t width = picture.width(), height = picture.height();
+    // A picture of 32-bit pixels has its rows back to back, as the writers take them.
+    const auto *rows = reinterpret_cast<const uint32_t *>(picture.constBits());
+    std::vector<quob::tools::TextChunk> texts;
+    const bool png = fileName.endsWith(".png", Qt::CaseInsensitive);
+    if (png) {
+        QUOB_FillerParams drawn = params;
+        drawn.Width = width;
+        drawn.Height = height;
+        drawn.FractalFormula = fractalText.constData();
+        drawn.ColorFormula = colorText.constData();
+        texts = quob::tools::PictureTexts({drawn, quob::tools::RenderMode::kSmoothed, 1},
+                                          ApplicationTitle);
+    }
+    return WriteFileWhole(fileName, [&](int fd) {
+        std::unique_ptr<quob::tools::TPictureWriter> writer;
+        if (png)
+            writer = std::make_unique<quob::tools::TPngWriter>(fd, width, height, texts);
+        else
+            writer = std::make_unique<quob::tools::TBmpWriter>(fd, width, height);
+        return writer->Rows(rows, height) && writer->Finish() ? 0 : writer->Error();
+    });
+}
+
+// ---- Message boxes -----------------------------------------------------------------------------
+
+void TViewerState::ErrorMessageBox(const QString &text) const {
+    messageBox(TBoxIcon::Error, "Error", text);
+}
+
+void TViewerState::ShowGeneralError(const QString &message) const {
+    messageBox(TBoxIcon::Error, ApplicationTitle, message.endsWith('.') ? message : message + '.');
+}

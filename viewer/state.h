@@ -1,0 +1,132 @@
+// The viewer's state: the filler and the display's image buffer, the settings record through which
+// the viewer drives the filler, and the view history, with the operations through which the
+// windows and dialogs apply their changes. One object, owned by the program's start-up and handed
+// to whoever needs it.
+#ifndef SPIRALIS_STATE_H
+#define SPIRALIS_STATE_H
+
+#include <QByteArray>
+#include <QImage>
+#include <QObject>
+#include <QSize>
+#include <QString>
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <initializer_list>
+#include <memory>
+
+#include "hotspot.h"
+#include "quob32.h"
+#include "quobimport.h"
+#include "viewer_defaults.h"
+
+// A change set: the FillerParams fields, by index, that an update takes.
+using TChangeSet = std::array<uint8_t, QUOB_FP_FIELD_COUNT>;
+inline constexpr TChangeSet FractalChanged = {0, 0, 0, 0, 0, 1};
+inline constexpr TChangeSet ColoringChanged = {0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 1, 1};
+inline constexpr TChangeSet ViewChanged = {0, 0, 0, 0, 0, 0, 0, 1, 1, 1};
+inline constexpr TChangeSet PrecisionChanged = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1};
+inline constexpr TChangeSet BlockLengthChanged = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
+
+// A 10 x 10 block preview at once, then the smoothed picture in a worker thread.
+inline constexpr int32_t RedrawMessage = QUOB_MSG_PREVIEW + QUOB_MSG_FILL_SMOOTH + QUOB_MSG_THREAD;
+static_assert(RedrawMessage == 42);
+
+// How the viewer's message boxes are shown (icon, caption, text): a modal QMessageBox, which
+// tests replace to read the texts without a modal loop.
+enum class TBoxIcon { Error, Information };
+using TMessageBox = std::function<void(TBoxIcon icon, const QString &caption, const QString &text)>;
+void ModalMessageBox(TBoxIcon icon, const QString &caption, const QString &text);
+
+enum class TFormula { Fractal, Color };
+
+// The fields of the precision dialog, as read from its edits.
+struct TPrecisionValues {
+    float MaxModule, Differential;
+    int32_t IterationsLimit, BlockLength, RecursionInit;
+};
+
+class TViewerState : public QObject {
+    Q_OBJECT
+  public:
+    // quob: the library's imports, which must outlive the object. The object starts as the
+    // viewer's initialisation leaves it, but for the filler: CurrentParams hold the defaults on
+    // the home view, the history holds the home view, and there is no buffer.
+    explicit TViewerState(const TQuobImports &quob, TMessageBox messageBox = ModalMessageBox);
+    ~TViewerState() override;  // ViewerDone
+    TViewerState(const TViewerState &) = delete;
+    TViewerState &operator=(const TViewerState &) = delete;
+
+    // Creates the filler and takes its identity into CurrentParams. False when the filler cannot
+    // be created, which it reports ("Runtime error 2613").
+    bool ViewerInit();
+    // Shutdown: stop the fill, delete the buffer and the filler, free the history.
+    void ViewerDone();
+
+    const QUOB_FillerParams &CurrentParams() const { return params; }
+    // Null after ViewerDone.
+    const THotSpotStack *History() const { return history.get(); }
+    THotSpotStack *History() { return history.get(); }
+    int32_t FillerHandle() const { return fillerHandle; }
+    int32_t BufferHandle() const { return bufferHandle; }
+
+    // The one way a change is applied: stop the fill, update the filler with each change set in
+    // turn, start the redraw (RedrawMessage) and signal FillStarted.
+    void Redraw(std::initializer_list<TChangeSet> changes);
+    // A new view, applied and recorded in the history.
+    void Navigate(long double re, long double im, long double scale);
+    // A new view, applied only: the history stays as it is.
+    void JumpTo(long double re, long double im, long double scale);
+    // The circle of the hot spot becomes the view (its diameter the picture's height), recorded.
+    void ZoomToSpot(const TViewSpot &spot);
+    // Step through the history and apply the view found; false when there is none.
+    bool Back();
+    bool Forward();
+    // Ends the fill; the picture stays as far as it got.
+    void Stop();
+    // Compiles text as the formula of that kind through Redraw. Empty when it compiled, else the
+    // library's message; the previous formula then stays in force.
+    QString ApplyFormula(TFormula formula, const QByteArray &text);
+    // Stores the values and applies them through Redraw, the block length after the rest.
+    void ApplyPrecision(const TPrecisionValues &values);
+
+    // Replaces the display's buffer by one of the given size and starts its picture. False, after
+    // "Runtime error 1113", when no buffer can be made.
+    bool CreateBuffer(QSize size);
+    // True once the buffer's fill has ended (also without a buffer).
+    bool Filled() const;
+    // A copy of the buffer's picture at the given size, top-down and opaque, black where the
+    // buffer has none; null without a buffer or pixels.
+    QImage CopyPicture(QSize size) const;
+    // Writes the picture at the given size through a temporary file renamed over an old one: as
+    // PNG when the name ends in ".png", with the text chunks from which quob-render --from draws
+    // it again (the smoothed fill at that size), else as a 24-bit Windows bitmap. Empty on
+    // success, else why the file could not be written (the old file then stays as it was).
+    QString SavePicture(const QString &fileName, QSize size) const;
+
+    // An error message box with the platform's default caption, as the viewer's own failures use.
+    void ErrorMessageBox(const QString &text) const;
+    // The general error display: the message followed by a period, captioned with the title.
+    void ShowGeneralError(const QString &message) const;
+
+  signals:
+    // A fill has started: the display follows it until the buffer is filled.
+    void FillStarted();
+
+  private:
+    void SetView(long double re, long double im, long double scale);
+
+    const TQuobImports &quob;
+    const TMessageBox messageBox;
+    int32_t fillerHandle = 0;
+    int32_t bufferHandle = 0;
+    QSize bufferSize;  // so that a copy never reads beyond the buffer's pixels
+    QUOB_FillerParams params;
+    std::unique_ptr<THotSpotStack> history;
+    // The texts of the formulas in force, which CurrentParams does not keep.
+    QByteArray fractalText = kDefaultFractal;
+    QByteArray colorText = kDefaultColor;
+};
+
+#endif  // SPIRALIS_STATE_H
