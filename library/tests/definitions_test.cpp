@@ -45,7 +45,7 @@ struct OutcomeCase {
 
 std::ostream &operator<<(std::ostream &os, const OutcomeCase &c) {
     const char *kinds[] = {"real", "integer", "recursive"};
-    return os << kinds[static_cast<int>(c.kind)] << " \"" << c.text << '"';
+    return os << kinds[static_cast<int>(c.kind)] << " \"" << c.text.substr(0, 80) << '"';
 }
 
 class DefinitionOutcomes : public Definitions, public testing::WithParamInterface<OutcomeCase> {};
@@ -104,7 +104,13 @@ INSTANTIATE_TEST_SUITE_P(
         OutcomeCase{"f a b c d e g h i j k l m n o p q r = a ret", R, 7},
         OutcomeCase{"f a b c d e g h i j k l m n o p q 2 = a ret", I, 7},
         OutcomeCase{"f a b c d e g h i j k l m n o p q pi", D, 7},
-        OutcomeCase{"f a b c d e g h i j k l m n o p q", R, 1}));
+        OutcomeCase{"f a b c d e g h i j k l m n o p q", R, 1},
+        // Texts far beyond every limit: words are cut to eight characters, code stops at 1024.
+        OutcomeCase{std::string(100000, ' '), R, 1}, OutcomeCase{std::string(100000, 'a'), I, 1},
+        OutcomeCase{"f x = " + std::string(100000, 'x'), I, 10},
+        OutcomeCase{"f x = " + std::string(99990, '9') + " ret", I, 0},
+        OutcomeCase{"f x = x" + std::string(50000, '+') + "ret", R, 12},
+        OutcomeCase{"f x = x" + quob::test::Repeat(" copy *", 2000) + " ret", D, 9}));
 
 // Header outcomes are the same for every kind, except where the keyword sets differ.
 TEST_F(Definitions, HeaderChecksFollowEachKindsKeywordSet) {
