@@ -58,7 +58,8 @@ TEST(LastError, CodesOutsideTheTableAreKeptAndNamed) {
     for (const int32_t code : {-1, 19, 1000, INT_MIN, INT_MAX}) {
         EXPECT_EQ(QUOB_SetLastError(code), code);
         EXPECT_EQ(QUOB_GetLastError(), code);
-        const std::string message = QUOB_GetLastErrorEx(), tail = "(code " + std::to_string(code) + ")";
+        const std::string message = QUOB_GetLastErrorEx(),
+                          tail = "(code " + std::to_string(code) + ")";
         EXPECT_EQ(message.rfind("QUOB: ", 0), 0u) << message;
         EXPECT_TRUE(message.size() >= tail.size() &&
                     message.compare(message.size() - tail.size(), tail.size(), tail) == 0)
@@ -117,22 +118,6 @@ TEST(LastError, FailedHandleOperationsLeaveTheCode) {
     EXPECT_EQ(QUOB_GetLastError(), QUOB_ERR_DUPLICATE_FUNCTION) << "a deletion records nothing";
     EXPECT_EQ(DeleteFunction(live), 0) << "already deleted";
     EXPECT_EQ(LaunchFunction(live), nullptr);
-}
-
-TEST(LastError, ASuccessfulCompilationResetsTheCode) {
-    ASSERT_EQ(CreateRealFunction("f x = x x"), 0);
-    ASSERT_EQ(QUOB_GetLastError(), QUOB_ERR_STACK_NOT_EMPTY);
-    const int32_t f = CreateRealFunction("f x = x ret");
-    ASSERT_NE(f, 0);
-    EXPECT_EQ(QUOB_GetLastError(), 0);
-    EXPECT_STREQ(QUOB_GetLastErrorEx(), "QUOB: Success (code 0)");
-
-    QUOB_SetLastError(18);
-    const int32_t g = CreateRecursiveFunction("g x = x ret", 2);
-    ASSERT_NE(g, 0);
-    EXPECT_EQ(QUOB_GetLastError(), 0);
-    DeleteFunction(f);
-    DeleteFunction(g);
 }
 
 TEST(LastError, ACompilerObjectThatCannotBeCreatedRecordsCode9) {

@@ -323,48 +323,18 @@ INSTANTIATE_TEST_SUITE_P(Values, FillerChannel,
                                            ChannelCase{"0 1 /", 0}, ChannelCase{"0 1 / neg", 0},
                                            ChannelCase{"0 0 /", 0}));
 
-TEST_F(FillerTest, ResultsMakeRedGreenBlue) {
-    QUOB_FillerParams p = DefaultParams();
-    p.ColorFormula = "x y = -3 ret 12.5 ret 300 ret";
-    ASSERT_EQ(QUOB_CreateFiller(&p), 1);
-    EXPECT_EQ(Colour(0, 0), 0x00000CFFu);
-    p.ColorFormula = "x y = 1 ret 2 ret 3 ret";
-    ASSERT_EQ(QUOB_UpdateFiller(1, &p, ChangeSet{QUOB_FP_COLOR_FORMULA}.flags), 1);
-    EXPECT_EQ(Colour(0, 0), 0x00010203u);
-}
+// The pass loop, by default with a formula that counts its iterations in tx from 0 (any
+// RecursionInit but 0 starts the iterate at 0; ty stays 0) and a colour formula that shows tx as
+// red; a fault gives the escape colour whatever EscapeTakesColor says.
+constexpr const char *kCounting = "tx ty x y = tx 1 + ret ty ret";
 
-class FillerFault : public FillerTest, public ::testing::WithParamInterface<int32_t> {};
-
-TEST_P(FillerFault, FaultGivesEscapeColourWhateverEscapeTakesColor) {
-    QUOB_FillerParams p = DefaultParams();
-    p.FractalFormula = "tx ty x y = 0 1 / ret ty ret";  // 1 / 0
-    p.ColorFormula = "x y = 1 ret 2 ret 3 ret";
-    p.EscapeColor = 0x00123456;
-    p.EscapeTakesColor = GetParam();
-    p.MaxModule = INFINITY;  // never escapes by the modulus
-    ASSERT_EQ(QUOB_CreateFiller(&p), 1);
-    EXPECT_EQ(Colour(3, 4), 0x00123456u);
-    p.FractalFormula = "tx ty x y = tx 0 0 / + ret ty ret";  // 0 / 0: invalid operation
-    ASSERT_EQ(QUOB_UpdateFiller(1, &p, ChangeSet{QUOB_FP_FRACTAL_FORMULA}.flags), 1);
-    EXPECT_EQ(Colour(3, 4), 0x00123456u);
-    p.FractalFormula = "tx ty x y = 1e30 sqr sqr sqr sqr sqr sqr sqr sqr ret ty ret";  // overflow
-    ASSERT_EQ(QUOB_UpdateFiller(1, &p, ChangeSet{QUOB_FP_FRACTAL_FORMULA}.flags), 1);
-    EXPECT_EQ(Colour(3, 4), 0x00123456u);
-    p.FractalFormula = "tx ty x y = tx ret ty ret";
-    ASSERT_EQ(QUOB_UpdateFiller(1, &p, ChangeSet{QUOB_FP_FRACTAL_FORMULA}.flags), 1);
-    EXPECT_EQ(Colour(3, 4), 0x00010203u);
-}
-
-INSTANTIATE_TEST_SUITE_P(EscapeTakesColor, FillerFault, ::testing::Values(0, 1));
-
-// The pass loop, with a formula that counts its iterations in tx (ty stays 0) and a colour
-// formula that shows tx as red.
 struct PassCase {
     const char *name;
     int32_t limit, block;
     float maxModule, differential;
     int32_t escapeTakesColor;
     uint32_t colour;
+    const char *fractal = kCounting;
 };
 
 class FillerPasses : public FillerTest, public ::testing::WithParamInterface<PassCase> {};
@@ -372,9 +342,9 @@ class FillerPasses : public FillerTest, public ::testing::WithParamInterface<Pas
 TEST_P(FillerPasses, StopsWhereTheTestsSay) {
     const PassCase c = GetParam();
     QUOB_FillerParams p = DefaultParams();
-    p.FractalFormula = "tx ty x y = tx 1 + ret ty ret";
+    p.FractalFormula = c.fractal;
     p.ColorFormula = "x y = x ret y ret 0 ret";
-    p.RecursionInit = 1;
+    p.RecursionInit = 5;
     p.IterationsLimit = c.limit;
     p.BlockLength = c.block;
     p.MaxModule = c.maxModule;
@@ -395,19 +365,17 @@ INSTANTIATE_TEST_SUITE_P(
                       PassCase{"EscapeTestedPerBlock", 100, 3, 3.5f, 0, 0, 6 << 16},
                       PassCase{"EscapeTakesColor", 100, 1, 3.5f, 0, 1, 0x00ABCDEF},
                       PassCase{"SettlesOnFirstPass", 100, 1, 1e9f, 2, 0, 1 << 16},
-                      PassCase{"EqualChangeKeepsGoing", 4, 1, 1e9f, 1, 0, 4 << 16}),
+                      PassCase{"EqualChangeKeepsGoing", 4, 1, 1e9f, 1, 0, 4 << 16},
+                      // 100, 150, 175: the change 25 is the first below 30.
+                      PassCase{"SettlesAgainstThePreviousPass", 100, 1, 1e9f, 30, 0, 175 << 16,
+                               "tx ty x y = 2 tx / 100 + ret ty ret"},
+                      PassCase{"ZeroDivide", 100, 1, INFINITY, 0, 0, 0x00ABCDEF,
+                               "tx ty x y = 0 1 / ret ty ret"},
+                      PassCase{"InvalidOperation", 100, 1, INFINITY, 0, 1, 0x00ABCDEF,
+                               "tx ty x y = tx 0 0 / + ret ty ret"},
+                      PassCase{"Overflow", 100, 1, INFINITY, 0, 0, 0x00ABCDEF,
+                               "tx ty x y = 1e30 sqr sqr sqr sqr sqr sqr sqr sqr ret ty ret"}),
     [](const auto &info) { return std::string(info.param.name); });
-
-TEST_F(FillerTest, RecursionInitChoosesTheStart) {
-    QUOB_FillerParams p = PointParams(20, 10, "x y = x ret y neg ret 0 ret");
-    p.FractalFormula = "tx ty x y = tx ret ty ret";
-    ASSERT_EQ(QUOB_CreateFiller(&p), 1);
-    ASSERT_EQ(QUOB_UpdateFiller(1, &p, ChangeSet{QUOB_FP_WIDTH, QUOB_FP_HEIGHT}.flags), 1);
-    EXPECT_EQ(Colour(7, 3), 0x00070300u);
-    p.RecursionInit = 5;
-    ASSERT_EQ(QUOB_UpdateFiller(1, &p, ChangeSet{QUOB_FP_RECURSION_INIT}.flags), 1);
-    EXPECT_EQ(Colour(7, 3), 0u);
-}
 
 // Zero divide, overflow and invalid operation unmasked, rounding toward zero, double precision.
 constexpr uint16_t kCallerControl = 0x0E72;
@@ -444,26 +412,6 @@ TEST_F(FillerTest, FaultNeitherTrapsNorLeaksIntoTheCaller) {
     const auto [colour, after] = ColourUnderCallerControl();
     EXPECT_EQ(after, kCallerControl);
     EXPECT_EQ(colour, 0x00FFFFFFu);
-}
-
-TEST_F(FillerTest, ConvergenceComparesWithThePreviousPass) {
-    QUOB_FillerParams p = DefaultParams();
-    p.FractalFormula = "tx ty x y = 2 tx / 1 + ret ty ret";  // 1, 1.5, 1.75, 1.875, ...
-    p.ColorFormula = "x y = x 100 * ret 0 ret 0 ret";
-    p.RecursionInit = 1;
-    p.BlockLength = 1;
-    p.IterationsLimit = 100;
-    p.MaxModule = 1e9f;
-    p.Differential = 0.3f;
-    ASSERT_EQ(QUOB_CreateFiller(&p), 1);
-    EXPECT_EQ(Colour(0, 0), 175u << 16);  // the change 0.25 is the first below 0.3
-}
-
-TEST_F(FillerTest, DeletedFillerDrawsBlack) {
-    QUOB_FillerParams p = DefaultParams();
-    ASSERT_EQ(QUOB_CreateFiller(&p), 1);
-    ASSERT_EQ(QUOB_DeleteFiller(1), 1);
-    EXPECT_EQ(quob_pixel_routine(0, 0), 0u);
 }
 
 }  // namespace

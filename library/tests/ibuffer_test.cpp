@@ -1,8 +1,11 @@
-// Image buffers in the caller's thread: the table, messages, preview and the two fills.
+// Image buffers in the caller's thread: the table, messages and the order of the samples. The
+// pictures of the preview and both fills are compared with the reference renderer in
+// render_picture_test.
+#include "ibuffer.h"
+
 #include <algorithm>
 #include <climits>
 
-#include "ibuffer.h"
 #include "render_support.h"
 
 namespace quob::test {
@@ -10,40 +13,13 @@ namespace {
 
 using IBufferTest = RenderTest;
 
-// Red x and green y for the point of sample (x, y); see PointParams.
-constexpr const char *kPointColor = "x y = x ret y neg ret 0 ret";
-
-// Creates the filler that draws its sample positions, and a buffer of that size bound to it.
-int32_t PointBuffer(int32_t width, int32_t height, const char *color = kPointColor) {
-    const QUOB_FillerParams p = PointParams(width, height, color);
+// Creates the filler that draws its sample positions (red x and green y, see PointParams), and a
+// buffer of that size bound to it.
+int32_t PointBuffer(int32_t width, int32_t height) {
+    const QUOB_FillerParams p = PointParams(width, height, "x y = x ret y neg ret 0 ret");
     EXPECT_EQ(QUOB_CreateFiller(&p), 1);
     return QUOB_CreateIBufferEx(width, height, 1);
 }
-
-struct PreviewCase {
-    int32_t width, height;
-};
-
-class IBufferPreview : public IBufferTest, public ::testing::WithParamInterface<PreviewCase> {};
-
-// Every pixel takes the colour of the call at its block's centre, which is also where the
-// block's call was made (outside the picture for a partial block).
-TEST_P(IBufferPreview, BlocksTakeTheColourAtTheirCentre) {
-    const auto [w, h] = GetParam();
-    const int32_t buffer = PointBuffer(w, h);
-    ASSERT_NE(buffer, 0);
-    EXPECT_EQ(QUOB_IBufferMessage(buffer, QUOB_MSG_PREVIEW), 1);
-    const std::vector<uint32_t> pixels = Pixels(buffer);
-    for (int32_t y = 0; y < h; ++y)
-        for (int32_t x = 0; x < w; ++x)
-            ASSERT_EQ(pixels[y * w + x], uint32_t(x / 10 * 10 + 5) << 16 | (y / 10 * 10 + 5) << 8)
-                << x << "," << y;
-}
-
-INSTANTIATE_TEST_SUITE_P(Sizes, IBufferPreview,
-                         ::testing::Values(PreviewCase{95, 23}, PreviewCase{100, 100},
-                                           PreviewCase{7, 4}, PreviewCase{10, 10},
-                                           PreviewCase{1, 31}));
 
 // Counts its calls: n is fed back and never rewritten by the filler, and the iterate's real
 // part shows the count, drawn as red.
@@ -57,68 +33,30 @@ QUOB_FillerParams CountingParams() {
     return p;
 }
 
-TEST_F(IBufferTest, PlainFillGoesDownRowsFromTheRightEdge) {
+// The order of the samples, which a fed-back value carries from one to the next: the plain fill
+// goes down the rows, each from its right edge; the smoothed fill samples each of the
+// (W + 1) x (H + 1) corners once in the same order and gives each pixel the mean of its four.
+TEST_F(IBufferTest, FillsSampleRowsFromTheRightEdge) {
     const QUOB_FillerParams p = CountingParams();
     ASSERT_EQ(QUOB_CreateFiller(&p), 1);
     const int32_t w = 10, h = 6;
     const int32_t buffer = QUOB_CreateIBufferEx(w, h, 1);
     EXPECT_EQ(QUOB_IBufferMessage(buffer, QUOB_MSG_FILL), 1);
-    const std::vector<uint32_t> pixels = Pixels(buffer);
+    std::vector<uint32_t> pixels = Pixels(buffer);
     for (int32_t y = 0; y < h; ++y)
         for (int32_t x = 0; x < w; ++x)
             ASSERT_EQ(pixels[y * w + x], uint32_t(y * w + (w - 1 - x) + 1) << 16) << x << "," << y;
-}
 
-TEST_F(IBufferTest, SmoothedFillSamplesEachCornerOnceInRowOrder) {
-    const QUOB_FillerParams p = CountingParams();
-    ASSERT_EQ(QUOB_CreateFiller(&p), 1);
-    const int32_t w = 10, h = 6;
-    const int32_t buffer = QUOB_CreateIBufferEx(w, h, 1);
+    ASSERT_EQ(QUOB_UpdateFiller(1, &p, ChangeSet{QUOB_FP_FRACTAL_FORMULA}.flags), 1);  // count 0
     EXPECT_EQ(QUOB_IBufferMessage(buffer, QUOB_MSG_FILL_SMOOTH), 1);
-    // Sample (x, r) is call number r (w + 1) + (w - x) + 1.
     auto sample = [&](int32_t x, int32_t r) { return uint32_t(r * (w + 1) + (w - x) + 1); };
-    const std::vector<uint32_t> pixels = Pixels(buffer);
+    pixels = Pixels(buffer);
     for (int32_t y = 0; y < h; ++y)
         for (int32_t x = 0; x < w; ++x) {
-            const uint32_t sum = sample(x, y) + sample(x + 1, y) + sample(x, y + 1) +
-                                 sample(x + 1, y + 1);
+            const uint32_t sum =
+                sample(x, y) + sample(x + 1, y) + sample(x, y + 1) + sample(x + 1, y + 1);
             ASSERT_EQ(pixels[y * w + x], (sum / 4) << 16) << x << "," << y;
         }
-}
-
-// Floor of the mean per channel, from sample colours that differ in every channel.
-TEST_F(IBufferTest, SmoothedPixelIsTheFlooredMeanOfItsCorners) {
-    const int32_t w = 23, h = 9;
-    const int32_t buffer = PointBuffer(w, h, "x y = x 7 * ret y neg 13 * ret y x - 5 * ret");
-    EXPECT_EQ(QUOB_IBufferMessage(buffer, QUOB_MSG_FILL_SMOOTH), 1);
-    auto channel = [](int32_t v) { return uint32_t(std::clamp(v, 0, 255)); };
-    auto sample = [&](int32_t x, int32_t y) {
-        return std::array<uint32_t, 3>{channel(7 * x), channel(13 * y), channel(5 * (x + y))};
-    };
-    const std::vector<uint32_t> pixels = Pixels(buffer);
-    for (int32_t y = 0; y < h; ++y)
-        for (int32_t x = 0; x < w; ++x) {
-            uint32_t expected = 0;
-            for (int c = 0; c < 3; ++c) {
-                const uint32_t sum = sample(x, y)[c] + sample(x + 1, y)[c] + sample(x, y + 1)[c] +
-                                     sample(x + 1, y + 1)[c];
-                expected = expected << 8 | sum / 4;
-            }
-            ASSERT_EQ(pixels[y * w + x], expected) << x << "," << y;
-        }
-}
-
-TEST_F(IBufferTest, SmoothedFillOfOneColourIsThatColour) {
-    const int32_t buffer = PointBuffer(13, 7, "x y = 255 ret 0 ret 255 ret");
-    EXPECT_EQ(QUOB_IBufferMessage(buffer, QUOB_MSG_FILL_SMOOTH), 1);
-    for (uint32_t pixel : Pixels(buffer)) ASSERT_EQ(pixel, 0x00FF00FFu);
-}
-
-TEST_F(IBufferTest, SmoothedFillRoundsDown) {
-    // Blue 4 at corner (0, 0) only: 4 (1 - x)(1 - y).
-    const int32_t buffer = PointBuffer(1, 1, "x y = 0 ret 0 ret x 1 - 1 y + * 4 * ret");
-    EXPECT_EQ(QUOB_IBufferMessage(buffer, QUOB_MSG_FILL_SMOOTH), 1);
-    EXPECT_EQ(Pixels(buffer), std::vector<uint32_t>{1});
 }
 
 // Messages in the caller's thread: the result and what the picture looks like afterwards.
@@ -200,7 +138,8 @@ TEST_P(IBufferWithoutPixels, IsRegisteredButDrawsNothing) {
     QUOB_IBufferInfo info{};
     EXPECT_EQ(QUOB_GetIBuffer(buffer, &info), 0);
     EXPECT_EQ(QUOB_IBufferDC(buffer), nullptr);
-    for (int32_t code : {1, 32, 4, 8, 4 | 2, 8 | 2}) EXPECT_EQ(QUOB_IBufferMessage(buffer, code), 0);
+    for (int32_t code : {1, 32, 4, 8, 4 | 2, 8 | 2})
+        EXPECT_EQ(QUOB_IBufferMessage(buffer, code), 0);
     EXPECT_EQ(QUOB_IBufferMessage(buffer, 64 | 128 | 256), 1);
     EXPECT_EQ(QUOB_IBufferFilled(buffer), 1);
     EXPECT_EQ(QUOB_SelectFiller(buffer, 1), 1);

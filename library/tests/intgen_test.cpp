@@ -1,6 +1,6 @@
-// The integer back end: instruction encodings, the IA-32 code of integer bodies, the results of
-// compiled code for every operation over every operand kind, failures, and random bodies against
-// the reference evaluator.
+// The integer back end: the encodings that differ between the targets and the jumps, the code
+// where the allocation policy shows in no result, outcomes and failures of bodies, and random
+// bodies against the reference evaluator (which prove every operation over every operand kind).
 #include "intgen.h"
 
 #include <gtest/gtest.h>
@@ -15,7 +15,6 @@
 #include "emitter.h"
 #include "int_support.h"
 #include "scanner.h"
-#include "tables.h"
 
 namespace {
 
@@ -26,7 +25,7 @@ using test::Repeat;
 
 std::string CodeHex(const TCodeBuffer &code) { return Hex(code.Code(), size_t(code.Length())); }
 
-// ---- Emitter: integer instruction forms, IA-32 and x86-64 ----------------------------------
+// ---- Emitter: forms that differ between IA-32 and x86-64, and jumps to labels ---------------
 
 struct Encoding {
     const char *name;
@@ -46,7 +45,7 @@ TEST_P(IntEncoding, Bytes) {
     }
 }
 
-const Mem kSlot0 = Mem::Stack(-4), kSlot32 = Mem::Stack(-132), kCellY = Mem::Cell(4);
+const Mem kCellY = Mem::Cell(4);
 #define E(call) [](TEmitter &e) { e.call; }
 
 // Code with labels, from steps: L bind label n; D n zero bytes; j JMP, n JNZ, s JNS to label n;
@@ -70,49 +69,16 @@ std::function<void(TEmitter &)> Jumps(int labels, std::vector<std::pair<char, in
 INSTANTIATE_TEST_SUITE_P(
     Forms, IntEncoding,
     testing::Values(
-        Encoding{"mov_r_r", E(mov_r_r(EBX, EAX)), "8BD8", ""},
         Encoding{"mov_r_cell", E(mov_r_m(EAX, kCellY)), "8B0504000000", "8B042504000000"},
-        Encoding{"mov_r_slot0", E(mov_r_m(ECX, kSlot0)), "8B4C24FC", ""},
-        Encoding{"mov_slot0_eax", E(mov_m_r(kSlot0, EAX)), "894424FC", ""},
-        Encoding{"mov_slot32_eax", E(mov_m_r(kSlot32, EAX)), "8984247CFFFFFF", ""},
         Encoding{"mov_cell_imm", E(mov_m_imm(Mem::Cell(8), 5)), "C7050800000005000000",
                  "C704250800000005000000"},
-        Encoding{"mov_r_imm", E(mov_r_imm(EDI, 0x12345678)), "BF78563412", ""},
-        Encoding{"add_r_r", E(add_r_r(EAX, EBX)), "01D8", ""},
         Encoding{"add_r_cell", E(add_r_m(EDX, kCellY)), "031504000000", "03142504000000"},
-        Encoding{"add_r_imm8", E(add_r_imm(EAX, 3)), "83C003", ""},
-        Encoding{"add_r_imm8_min", E(add_r_imm(ESI, -128)), "83C680", ""},
-        Encoding{"add_r_imm32", E(add_r_imm(EAX, 128)), "81C080000000", ""},
-        Encoding{"add_slot_imm8", E(add_m_imm(kSlot0, 127)), "834424FC7F", ""},
-        Encoding{"add_slot32_imm32", E(add_m_imm(kSlot32, -129)), "8184247CFFFFFF7FFFFFFF", ""},
-        Encoding{"add_eax_imm32", E(add_eax_imm32(32768)), "0500800000", ""},
-        Encoding{"sub_r_r", E(sub_r_r(ECX, EDI)), "29F9", ""},
-        Encoding{"sub_r_slot", E(sub_r_m(EBX, kSlot0)), "2B5C24FC", ""},
-        Encoding{"sub_r_imm8", E(sub_r_imm(EAX, 3)), "83E803", ""},
-        Encoding{"sub_r_imm32", E(sub_r_imm(EBX, -129)), "81EB7FFFFFFF", ""},
-        Encoding{"sub_slot_imm8", E(sub_m_imm(kSlot0, 5)), "836C24FC05", ""},
-        Encoding{"imul_r_r", E(imul_r_r(EAX, EBX)), "0FAFC3", ""},
         Encoding{"imul_r_cell", E(imul_r_m(EAX, Mem::Cell(0))), "0FAF0500000000",
                  "0FAF042500000000"},
-        Encoding{"imul_r_r_imm8", E(imul_r_r_imm(ECX, ECX, 10)), "6BC90A", ""},
-        Encoding{"imul_r_r_imm32", E(imul_r_r_imm(ECX, ECX, 1000)), "69C9E8030000", ""},
-        Encoding{"imul_r_slot_imm8", E(imul_r_m_imm(EAX, kSlot0, -2)), "6B4424FCFE", ""},
-        Encoding{"neg_r", E(neg_r(EAX)), "F7D8", ""},
-        Encoding{"neg_slot", E(neg_m(kSlot0)), "F75C24FC", ""},
-        Encoding{"cmp_r_0", E(cmp_r_imm8(EDX, 0)), "83FA00", ""},
-        Encoding{"cmp_slot_0", E(cmp_m_imm8(kSlot0, 0)), "837C24FC00", ""},
-        Encoding {
-            "fild_fsqrt_fistp", E(fild_m32(kSlot0); e.fsqrt(); e.fistp_m32(kSlot0)),
-                "DB4424FCD9FADB5C24FC", ""
-        },
         Encoding{"square_read", E(mov_r_m(EAX, Mem::Indexed(0x20000, EAX, 4))), "8B048500000200",
                  "678B048500000200"},
         Encoding{"sine_read", E(mov_r16_m(EAX, Mem::Indexed(0x30000, EAX, 2))), "668B044500000300",
                  "67668B044500000300"},
-        Encoding {
-            "cwde_test_and", E(cwde(); e.test_eax_imm32(0x10000); e.and_eax_imm32(0xFFFF)),
-                "98A90000010025FFFF0000", ""
-        },
         // Jumps to labels: rel8 where the displacement fits, else rel32 (or rel32 on request).
         Encoding{"jump_back_short", Jumps(2, {{'L', 0}, {'D', 3}, {'n', 0}}), "00000075FB", ""},
         Encoding{"jump_back_near", Jumps(1, {{'L', 0}, {'D', 200}, {'j', 0}}),
@@ -149,16 +115,11 @@ TEST(IntEncodingLabels, HeldCodeKeepsItsAddressFields) {
     EXPECT_EQ(e.Position(done), 8);
 }
 
-// ---- IA-32 code of whole bodies --------------------------------------------------------------
-
-struct Compiled {
-    int32_t results;
-    std::string code;
-};
+// ---- IA-32 code where the allocation policy shows in no result ------------------------------
 
 // Compiles "params = body" with the integer back end for a target, outside the function table:
 // cell addresses stay block offsets (parameter p at 4p, result k at 4(P + k)).
-Compiled CompileFor(Target target, const std::string &paramsAndBody) {
+std::string CompileFor(Target target, const std::string &paramsAndBody) {
     QUOB_FunctionRecord record{};
     TScanner scanner(paramsAndBody.c_str());
     for (const char *t = scanner.NextToken(); std::strcmp(t, "=") != 0; t = scanner.NextToken()) {
@@ -168,50 +129,39 @@ Compiled CompileFor(Target target, const std::string &paramsAndBody) {
         p.Address = 4 * static_cast<uint32_t>(record.ParamCount++);
     }
     TCodeBuffer code;
-    const int32_t results = CompileIntegerBody({scanner, code, record}, target);
-    return {results, CodeHex(code)};
+    return CompileIntegerBody({scanner, code, record}, target) ? CodeHex(code) : "failed";
 }
 
-// Whether the hex of `part` is in `code` at a byte boundary.
-bool Contains(const std::string &code, const std::string &part) {
-    for (size_t at = code.find(part); at != std::string::npos; at = code.find(part, at + 1))
-        if (at % 2 == 0) return true;
-    return false;
-}
-
-std::string Le32(const void *address) {
-    const auto v = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(address));
-    const uint8_t b[] = {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)};
-    return Hex(b, 4);
-}
-
-// Expected code with its pieces named by letters outside the hex digits; the tables' addresses
-// are known only at run time.
+// Expected code with its pieces named by letters outside the hex digits.
 std::string Expand(std::string code) {
-    const std::string half = "25FFFF0000668B0445" + Le32(SineTable()) + "98";
     const std::pair<char, std::string> pieces[] = {
-        {'X', "8B0500000000"},                    // MOV EAX,[x]
-        {'R', "890504000000"},                    // MOV [result 0 of one parameter],EAX
-        {'Z', "B800000000030500000000"},          // MOV EAX,0; ADD EAX,[x]
-        {'T', "DB0500000000D9FADB5C24"},          // FILD [x]; FSQRT; FISTP [ESP+d8]
-        {'L', "8B4424FC"},                        // MOV EAX,[ESP-4]
-        {'Q', "988B0485" + Le32(SquareTable())},  // CWDE; MOV EAX,[square + 4*EAX]
-        {'S', "A9000001007510" + half + "EB10" + half + "F7D8"}};  // the sine lookup
+        {'R', "890504000000"},             // MOV [result 0 of one parameter],EAX
+        {'Z', "B800000000030500000000"},   // MOV EAX,0; ADD EAX,[x]
+        {'T', "DB0500000000D9FADB5C24"}};  // FILD [x]; FSQRT; FISTP [ESP+d8]
     for (const auto &[letter, piece] : pieces)
         for (size_t at; (at = code.find(letter)) != std::string::npos;) code.replace(at, 1, piece);
     return code;
 }
 
 struct BodyCode {
-    const char *name, *text, *expected;
+    const char *name;
+    std::string text;
+    const char *expected;
+    bool whole;  // false: the expected code is part of the body's code, at a byte boundary
 };
 
 class IntBodyCode : public testing::TestWithParam<BodyCode> {};
 
 TEST_P(IntBodyCode, Ia32Bytes) {
-    const Compiled c = CompileFor(Target::IA32, GetParam().text);
-    ASSERT_GE(c.results, 1);
-    EXPECT_EQ(c.code, Expand(GetParam().expected));
+    const std::string code = CompileFor(Target::IA32, GetParam().text);
+    const std::string expected = Expand(GetParam().expected);
+    if (GetParam().whole) {
+        EXPECT_EQ(code, expected);
+        return;
+    }
+    size_t at = code.find(expected);
+    while (at != std::string::npos && at % 2) at = code.find(expected, at + 1);
+    EXPECT_NE(at, std::string::npos) << code;
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -223,236 +173,28 @@ INSTANTIATE_TEST_SUITE_P(
                  "8B0504000000"
                  "0FAF0500000000"
                  "83C003"
-                 "890508000000"},
-        BodyCode{"FoldedDifference", "x = 2 3 - ret", "C7050400000001000000"},
-        BodyCode{"ConstantMinusParam", "x = x 3 - ret", "B8030000002B0500000000R"},
-        BodyCode{"ParamMinusConstant", "x = 3 x - ret", "X83E803R"},
-        BodyCode{"ImmediateBeyondEightBits", "x = x 200 + 200 * ret",
-                 "B8C8000000030500000000"
-                 "69C0C8000000R"},
-        BodyCode{"ConstantMinusRegister", "x = x 0 + 5 - ret", "Z83E805F7D8R"},
-        BodyCode{"TwoRegistersIntoTheLowerIndexed", "x = x 0 + x 1 + swap * ret",
-                 "ZBB01000000031D00000000"
-                 "0FAFC3R"},
-        BodyCode{"AbsOfParamLoadsIt", "x = x abs ret", "X83F8007902F7D8R"},
-        BodyCode{"NegOfParamLoadsIt", "x = x neg ret", "XF7D8R"},
-        // sqrt of a parameter lands in slot 0; ret loads a slot into a fresh register.
-        BodyCode{"SqrtOfParam", "x = x sqrt ret", "TFCLR"},
-        BodyCode{"SqrtOfRegister", "x = x 1 + sqrt ret",
-                 "B801000000030500000000"
-                 "894424FC"
-                 "DB4424FCD9FADB5C24FCLR"},
-        BodyCode{"AbsNegOfSlotInPlace", "x = x sqrt abs neg ret",
-                 "TFC"
-                 "837C24FC007904F75C24FC"
-                 "F75C24FCLR"},
-        // The copy of a slot goes to a register; the slot stays in use by the value below it.
-        BodyCode{"CopyOfSlot", "x = x sqrt copy + ret", "TFCL034424FCR"},
+                 "890508000000",
+                 true},
         // The slots of "+"'s operands are free again at the next token: the third root
         // reuses slot 0.
         BodyCode{"SlotsFreedAtTheNextToken", "x = x sqrt x sqrt + x sqrt + ret",
                  "TFCTF88B4424F8034424FC"
-                 "TFC034424FCR"},
+                 "TFC034424FCR",
+                 true},
         BodyCode{"RegistersFreedAtTheNextToken", "x = x 1 + x 2 + + x 3 + + ret",
                  "B801000000030500000000"
                  "BB02000000031D0000000001D8"
-                 "BB03000000031D0000000001D8R"},
-        BodyCode{"SlotPlusConstantInPlace", "x = x sqrt 5 + ret", "TFC834424FC05LR"},
-        BodyCode{"ConstantMinusSlotInPlace", "x = x sqrt 5 - ret", "TFC836C24FC05F75C24FCLR"},
-        BodyCode{"SlotTimesConstant", "x = x sqrt 3 * ret", "TFC6B4424FC03R"},
-        BodyCode{"Square", "x = x sqr ret", "XQR"}, BodyCode{"Sine", "x = x sin ret", "XSR"},
-        BodyCode{"Cosine", "x = x cos ret", "X0500800000SR"},
-        BodyCode{"ConstantResultAndReservedWords", "x = 7 / \\ shl shr tan time ret",
-                 "C7050400000007000000"}),
+                 "BB03000000031D0000000001D8R",
+                 true},
+        // Seven live values: the seventh allocation spills EAX to slot 0 and continues with EAX.
+        BodyCode{"SeventhValueSpillsEaxToSlotZero",
+                 "x = x 1 + x 2 + x 3 + x 4 + x 5 + x 6 + x 7 + + + + + + + ret",
+                 "894424FCB807000000", false},
+        // Slot 32 lies beyond the 8-bit displacement: the jump over NEG grows with it.
+        BodyCode{"AbsOfADeepSlotJumpsOverTheLongForm",
+                 "x =" + Repeat(" x sqrt", 33) + " abs" + Repeat(" +", 32) + " ret",
+                 "83BC247CFFFFFF007907F79C247CFFFFFF", false}),
     [](const testing::TestParamInfo<BodyCode> &info) { return std::string(info.param.name); });
-
-// Seven live values: the seventh allocation spills EAX to slot 0 and continues with EAX; the
-// sums then meet the spilled value as a memory operand.
-TEST(IntSpill, SeventhValueSpillsEaxToSlotZero) {
-    const std::string text = "x = x 1 + x 2 + x 3 + x 4 + x 5 + x 6 + x 7 + + + + + + + ret";
-    const Compiled c = CompileFor(Target::IA32, text);
-    ASSERT_EQ(c.results, 1);
-    EXPECT_TRUE(Contains(c.code, "894424FCB807000000")) << c.code;
-    EXPECT_TRUE(Contains(c.code, "01D0")) << c.code;      // ADD EAX, EDX
-    EXPECT_TRUE(Contains(c.code, "034424FC")) << c.code;  // ADD EAX, [ESP-4]
-    const IntFunction f(text);
-    ASSERT_TRUE(f.ok()) << f.error();
-    EXPECT_EQ(f.Run({100}), std::vector<int32_t>{728});
-}
-
-// Slot 32 lies beyond the 8-bit displacement: the jump over NEG grows with it.
-TEST(IntSpill, AbsOfADeepSlotJumpsOverTheLongForm) {
-    const std::string text = "x =" + Repeat(" x sqrt", 33) + " abs" + Repeat(" +", 32) + " ret";
-    const Compiled c = CompileFor(Target::IA32, text);
-    ASSERT_EQ(c.results, 1);
-    EXPECT_TRUE(Contains(c.code, "83BC247CFFFFFF007907F79C247CFFFFFF")) << c.code;
-    const IntFunction f(text);
-    ASSERT_TRUE(f.ok()) << f.error();
-    EXPECT_EQ(f.Run({49}), std::vector<int32_t>{33 * 7});
-    // The integer indefinite of each negative root: an odd count of them sums to itself.
-    EXPECT_EQ(f.Run({-4}), std::vector<int32_t>{INT32_MIN});
-}
-
-// ---- Results of compiled code: each operation over each operand kind -----------------------
-
-enum class Kind { Constant, Register, Slot, Param };
-const char *const kKindNames[] = {"Const", "Reg", "Slot", "Param"};
-const Kind kKinds[] = {Kind::Constant, Kind::Register, Kind::Slot, Kind::Param};
-
-// Six registers hold zeros (parameter z); the value of "p 0 +" then lands in EAX with every
-// register taken, and "z ret" needs a scratch register, which evicts it to a slot. A register
-// operand below a slot maker must stay out of EAX: it takes the last register after five pads.
-const std::string kPad = "z 0 + ";
-
-struct Operands {
-    std::string text;   // leaves the operands on top, above the pads
-    int pads = 0;       // zero values below them, to be consumed after the operation
-    int extraRets = 0;  // results stored before the operation's ("z ret" of a slot maker)
-};
-
-std::string Produce(Kind k, const char *param, const std::string &literal) {
-    if (k == Kind::Constant) return literal + " ";
-    return param + std::string(k == Kind::Param      ? " "
-                               : k == Kind::Register ? " 0 + "
-                                                     : " 0 + z ret ");
-}
-
-// The operands `second` below `top` (top absent for one operand), from a and b or the literals;
-// checks the operation's result and that no pad was overwritten.
-void CheckOperation(const std::string &op, Kind second, std::optional<Kind> top,
-                    const std::string &la, const std::string &lb,
-                    const std::vector<std::vector<int32_t>> &runs,
-                    const std::function<int32_t(int32_t, int32_t)> &expected) {
-    Operands o;
-    const bool anySlot = second == Kind::Slot || top == Kind::Slot;
-    if (anySlot) o.pads = second == Kind::Register && top == Kind::Slot ? 5 : 6;
-    o.text = Repeat(kPad, o.pads) + Produce(second, "a", la) + (top ? Produce(*top, "b", lb) : "");
-    o.extraRets = (second == Kind::Slot) + (top == Kind::Slot);
-    const std::string text =
-        "a b z = " + o.text + op + " ret " + (o.pads ? Repeat("+ ", o.pads - 1) + "ret" : "");
-    const IntFunction f(text);
-    ASSERT_TRUE(f.ok()) << text << " code " << f.error();
-    for (const std::vector<int32_t> &ab : runs) {
-        const std::vector<int32_t> r = f.Run({ab[0], ab[1], 0});
-        ASSERT_EQ(r.size(), size_t(o.extraRets + 1 + (o.pads ? 1 : 0))) << text;
-        EXPECT_EQ(r[o.extraRets], expected(ab[0], ab[1]))
-            << text << " a=" << ab[0] << " b=" << ab[1];
-        if (o.pads) {
-            EXPECT_EQ(r.back(), 0) << "a pad was overwritten: " << text;
-        }
-    }
-}
-
-const std::vector<int32_t> kValues = {0,    1,    -1,    5,        127,      128,
-                                      -128, -129, 40000, -9999999, 99999999, 0xFFFFFFF};
-const std::vector<int32_t> kRuntimeOnly = {INT32_MIN, INT32_MAX, 0x12345678, -65536};
-
-struct BinaryCase {
-    const char *op;
-    Kind second, top;
-};
-
-class IntBinary : public testing::TestWithParam<BinaryCase> {};
-
-TEST_P(IntBinary, MatchesWrapAroundArithmetic) {
-    const BinaryCase &c = GetParam();
-    std::vector<int32_t> runtime = kValues;
-    runtime.insert(runtime.end(), kRuntimeOnly.begin(), kRuntimeOnly.end());
-    const bool secondConst = c.second == Kind::Constant, topConst = c.top == Kind::Constant;
-    auto apply = [&](int32_t second, int32_t top) {
-        const uint32_t a = uint32_t(top), b = uint32_t(second);
-        return int32_t(c.op[0] == '+' ? b + a : c.op[0] == '-' ? a - b : a * b);
-    };
-    // One compilation per pair of literals; a non-constant operand runs over all its values.
-    for (int32_t x : secondConst ? kValues : std::vector<int32_t>{0})
-        for (int32_t y : topConst ? kValues : std::vector<int32_t>{0}) {
-            std::vector<std::vector<int32_t>> runs;
-            for (int32_t a : secondConst ? std::vector<int32_t>{x} : runtime)
-                for (int32_t b : topConst ? std::vector<int32_t>{y} : runtime)
-                    runs.push_back({a, b});
-            CheckOperation(c.op, c.second, c.top, *test::IntLiteral(x), *test::IntLiteral(y), runs,
-                           apply);
-        }
-}
-
-std::vector<BinaryCase> AllBinaryCases() {
-    std::vector<BinaryCase> cases;
-    for (const char *op : {"+", "-", "*"})
-        for (Kind s : kKinds)
-            for (Kind t : kKinds) cases.push_back({op, s, t});
-    return cases;
-}
-
-INSTANTIATE_TEST_SUITE_P(AllKinds, IntBinary, testing::ValuesIn(AllBinaryCases()),
-                         [](const testing::TestParamInfo<BinaryCase> &info) {
-                             const char op = info.param.op[0];
-                             return std::string(op == '+'   ? "Add"
-                                                : op == '-' ? "Sub"
-                                                            : "Mul") +
-                                    kKindNames[int(info.param.second)] + "_" +
-                                    kKindNames[int(info.param.top)];
-                         });
-
-struct UnaryCase {
-    const char *op;
-    Kind kind;
-};
-
-class IntUnary : public testing::TestWithParam<UnaryCase> {};
-
-// Each one-operand keyword against the reference evaluator, which folds constants as the
-// compiler does (sqr of the whole value, sqrt below 1 unchanged).
-TEST_P(IntUnary, MatchesReference) {
-    const UnaryCase &c = GetParam();
-    const bool constant = c.kind == Kind::Constant;
-    std::vector<int32_t> values = kValues;
-    for (int32_t extra : {32768, 65536, 65536 + 16384, 131072, -32768, 1 << 20})
-        values.push_back(extra);
-    if (!constant) values.insert(values.end(), kRuntimeOnly.begin(), kRuntimeOnly.end());
-    for (int32_t v : values) {
-        const auto literal = test::IntLiteral(v);
-        if (constant && !literal) continue;
-        auto reference = [&](int32_t a, int32_t) {
-            return constant ? (*test::EvaluateIntBody({*literal, c.op, "ret"}, {}, {}))[0]
-                            : (*test::EvaluateIntBody({"a", c.op, "ret"}, {"a"}, {a}))[0];
-        };
-        CheckOperation(c.op, c.kind, std::nullopt, literal.value_or(""), "", {{v, 0}}, reference);
-    }
-}
-
-std::vector<UnaryCase> AllUnaryCases() {
-    std::vector<UnaryCase> cases;
-    for (const char *op : {"neg", "abs", "sqrt", "sqr", "sin", "cos"})
-        for (Kind k : kKinds) cases.push_back({op, k});
-    return cases;
-}
-
-INSTANTIATE_TEST_SUITE_P(AllKinds, IntUnary, testing::ValuesIn(AllUnaryCases()),
-                         [](const testing::TestParamInfo<UnaryCase> &info) {
-                             return std::string(info.param.op) + kKindNames[int(info.param.kind)];
-                         });
-
-// "copy" and "swap" over each kind, with the copies changed independently afterwards.
-TEST(IntCopy, CopiesAreIndependent) {
-    for (auto [producer, v] : {std::pair{"7", 7}, {"a", 9}, {"a 0 +", 9}, {"a sqrt", 3}}) {
-        const IntFunction f(std::string("a = ") + producer + " copy 1 + swap 2 * ret ret");
-        ASSERT_TRUE(f.ok()) << producer;
-        EXPECT_EQ(f.Run({9}), (std::vector<int32_t>{2 * v, v + 1})) << producer;
-    }
-}
-
-// Copying the value in EAX while every register is taken evicts the original itself: it moves
-// to a slot and the copy stays in EAX.
-TEST(IntCopy, CopyOfEaxWithRegistersFull) {
-    const std::string text = "a z = " + Repeat(kPad, 6) + "a 0 + copy 1 + - ret + + + + + ret";
-    const Compiled c = CompileFor(Target::IA32, text);
-    ASSERT_EQ(c.results, 2);
-    // Pad 0 to slot 0 for a's register; then a itself from EAX to slot 1, with no MOV.
-    EXPECT_TRUE(Contains(c.code, "894424F883C001")) << c.code;
-    const IntFunction f(text);
-    ASSERT_TRUE(f.ok());
-    EXPECT_EQ(f.Run({41, 0}), (std::vector<int32_t>{1, 0}));
-}
 
 // ---- Outcomes of bodies: results, or the code of the failure ---------------------------------
 
@@ -488,11 +230,7 @@ INSTANTIATE_TEST_SUITE_P(
         Outcome{"SqrtRoundsToNearest", "x = x sqrt 8 sqrt ret ret", 0, 8, {3, 3}},
         Outcome{"SqrtOfZero", "x = x sqrt 0 sqrt ret ret", 0, 0, {0, 0}},
         Outcome{"SqrtOfNegative", "x = x sqrt -4 sqrt ret ret", 0, -4, {-4, INT32_MIN}},
-        Outcome{"HexLiteral", "x = $FF ret", 0, 0, {255}},
         Outcome{"HexLowerCase", "x = $ff x + ret", 0, 1, {256}},
-        Outcome{"LargestHex", "x = $FFFFFFF ret", 0, 0, {268435455}},
-        Outcome{"LargestDecimal", "x = 99999999 ret", 0, 0, {99999999}},
-        Outcome{"SmallestDecimal", "x = -9999999 ret", 0, 0, {-9999999}},
         // "-" before "$" is the operator: 1 - x, then + 5.
         Outcome{"MinusBeforeHexIsTheOperator", "x = x 1 -$5 + ret", 0, 1, {5}},
         Outcome{"LongLiteralIsCut", "x = 123456789 ret", 0, 0, {12345678}},
@@ -500,6 +238,21 @@ INSTANTIATE_TEST_SUITE_P(
         Outcome{"FoldedProductWraps", "x = 65536 65536 * ret", 0, 0, {0}},
         Outcome{"ReservedWordsSkipped", "x = x / \\ 2 shl shr * tan time ret", 0, 21, {42}},
         Outcome{"EightResults", "x = " + Repeat("x ret ", 8), 0, 3, std::vector<int32_t>(8, 3)},
+        // Copying EAX with every register taken evicts the original itself to a slot.
+        Outcome{"CopyOfEaxWithRegistersFull",
+                "x z = " + Repeat("z 0 + ", 6) + "x 0 + copy 1 + - ret + + + + + ret",
+                0,
+                41,
+                {1, 0}},
+        // 33 roots: the deepest in slot 32; the integer indefinite of each negative root sums to
+        // itself over an odd count.
+        Outcome{
+            "DeepSlots", "x =" + Repeat(" x sqrt", 33) + Repeat(" +", 32) + " ret", 0, 49, {231}},
+        Outcome{"DeepSlotAbs",
+                "x =" + Repeat(" x sqrt", 33) + " abs" + Repeat(" +", 32) + " ret",
+                0,
+                -4,
+                {INT32_MIN}},
         Outcome{"AddOnEmpty", "x = +", 12}, Outcome{"SubOnOne", "x = x -", 12},
         Outcome{"SwapOnOne", "x = x swap ret", 12}, Outcome{"CopyOnEmpty", "x = copy", 12},
         Outcome{"SqrOnEmpty", "x = sqr", 12}, Outcome{"RetOnEmpty", "x = x ret ret", 12},
@@ -533,7 +286,7 @@ TEST(IntLimits, FailureDoesNotAffectTheNextCompilation) {
     { const IntFunction bad("x = " + Repeat("x 0 + ", 40)); }
     const IntFunction f("x = x 0 + x 1 + + ret");
     ASSERT_TRUE(f.ok());
-    EXPECT_EQ(CompileFor(Target::IA32, "x = x 0 + ret").code, Expand("ZR"));
+    EXPECT_EQ(CompileFor(Target::IA32, "x = x 0 + ret"), Expand("ZR"));
     EXPECT_EQ(f.Run({5}), std::vector<int32_t>{11});
 }
 

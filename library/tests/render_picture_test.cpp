@@ -58,13 +58,7 @@ struct PictureCase {
     View view;
 };
 
-View Make(int32_t w, int32_t h, std::function<void(View &)> change = {}) {
-    View v;
-    v.width = w;
-    v.height = h;
-    if (change) change(v);
-    return v;
-}
+void PrintTo(const PictureCase &c, std::ostream *os) { *os << c.name; }
 
 QUOB_FillerParams ParamsOf(const PictureCase &c) {
     QUOB_FillerParams p = DefaultParams();
@@ -123,61 +117,56 @@ constexpr double kInfinity = __builtin_inf();
 
 INSTANTIATE_TEST_SUITE_P(
     Views, Pictures,
-    ::testing::Values(PictureCase{"Home", &kMandelbrot, &kRoots, Make(64, 48)},
-                      PictureCase{"HomeScaledColours", &kMandelbrot, &kScaled, Make(61, 37)},
-                      PictureCase{"Seahorses", &kMandelbrot, &kScaled,
-                                  Make(48, 40,
-                                       [](View &v) {
-                                           v.centerRe = -0.7435;
-                                           v.centerIm = 0.1314;
-                                           v.scale = 0.002;
-                                           v.iterationsLimit = 60;
-                                           v.blockLength = 7;
-                                           v.differential = 0;
-                                       })},
-                      PictureCase{"StartAtZero", &kMandelbrot, &kScaled,
-                                  Make(50, 30, [](View &v) { v.recursionInit = 1; })},
-                      PictureCase{"EscapeTakesColor", &kMandelbrot, &kScaled,
-                                  Make(50, 30,
-                                       [](View &v) {
-                                           v.escapeTakesColor = 1;
-                                           v.escapeColor = 0x00102030;
-                                           v.blockLength = 1;
-                                           v.iterationsLimit = 40;
-                                       })},
-                      PictureCase{"BlockOfOne", &kMandelbrot, &kRoots,
-                                  Make(40, 40,
-                                       [](View &v) {
-                                           v.blockLength = 1;
-                                           v.iterationsLimit = 100;
-                                           v.maxModule = 4;
-                                       })},
-                      PictureCase{"Quotients", &kQuotients, &kScaled, Make(45, 35)},
-                      PictureCase{"QuotientsFromZero", &kQuotients, &kScaled,
-                                  Make(20, 10, [](View &v) { v.recursionInit = 1; })},
-                      PictureCase{"Cubic", &kCubic, &kScaled,
-                                  Make(56, 42,
-                                       [](View &v) {
-                                           v.centerRe = 0;
-                                           v.scale = 3;
-                                           v.blockLength = 3;
-                                           v.escapeTakesColor = 0;
-                                       })},
-                      // An infinite start point: the variant leaves its block on an infinity that
-                      // raised no flag, so the exact loop has to give the iterate.
-                      PictureCase{"InfiniteCentre", &kCubic, &kScaled,
-                                  Make(12, 8,
-                                       [](View &v) {
-                                           v.centerRe = kInfinity;
-                                           v.maxModule = kInfinity;
-                                       })},
-                      PictureCase{"InfiniteCentreFromZero", &kQuotients, &kScaled,
-                                  Make(12, 8,
-                                       [](View &v) {
-                                           v.centerIm = -kInfinity;
-                                           v.recursionInit = 0;
-                                           v.blockLength = 5;
-                                       })}),
+    ::testing::Values(
+        PictureCase{"Home", &kMandelbrot, &kRoots, {.width = 64, .height = 48}},
+        PictureCase{"HomeScaledColours", &kMandelbrot, &kScaled, {.width = 61, .height = 37}},
+        PictureCase{"Seahorses",
+                    &kMandelbrot,
+                    &kScaled,
+                    {.width = 48,
+                     .height = 40,
+                     .centerRe = -0.7435,
+                     .centerIm = 0.1314,
+                     .scale = 0.002,
+                     .differential = 0,
+                     .iterationsLimit = 60,
+                     .blockLength = 7}},
+        PictureCase{
+            "StartAtZero", &kMandelbrot, &kScaled, {.width = 50, .height = 30, .recursionInit = 1}},
+        PictureCase{"EscapeTakesColor",
+                    &kMandelbrot,
+                    &kScaled,
+                    {.width = 50,
+                     .height = 30,
+                     .iterationsLimit = 40,
+                     .blockLength = 1,
+                     .escapeColor = 0x00102030,
+                     .escapeTakesColor = 1}},
+        PictureCase{
+            "BlockOfOne",
+            &kMandelbrot,
+            &kRoots,
+            {.width = 40, .height = 40, .maxModule = 4, .iterationsLimit = 100, .blockLength = 1}},
+        PictureCase{"Quotients", &kQuotients, &kScaled, {.width = 45, .height = 35}},
+        PictureCase{"QuotientsFromZero",
+                    &kQuotients,
+                    &kScaled,
+                    {.width = 20, .height = 10, .recursionInit = 1}},
+        PictureCase{"Cubic",
+                    &kCubic,
+                    &kScaled,
+                    {.width = 56, .height = 42, .centerRe = 0, .scale = 3, .blockLength = 3}},
+        // An infinite start point: the variant leaves its block on an infinity that raised no
+        // flag, so the exact loop has to give the iterate.
+        PictureCase{
+            "InfiniteCentre",
+            &kCubic,
+            &kScaled,
+            {.width = 12, .height = 8, .centerRe = kInfinity, .maxModule = __builtin_inff()}},
+        PictureCase{"InfiniteCentreFromZero",
+                    &kQuotients,
+                    &kScaled,
+                    {.width = 12, .height = 8, .centerIm = -kInfinity, .blockLength = 5}}),
     [](const auto &info) { return std::string(info.param.name); });
 
 // A fed-back value that becomes infinite without any flag (copied from an infinite point):
@@ -282,6 +271,8 @@ uint64_t PictureChecksum(const TodaysPicture &c) {
     QUOB_DeleteFiller(1);
     return hash;
 }
+
+void PrintTo(const TodaysPicture &c, std::ostream *os) { *os << c.name; }
 
 class TodaysPictures : public RenderTest, public ::testing::WithParamInterface<TodaysPicture> {};
 

@@ -15,7 +15,7 @@ using namespace std::chrono_literals;
 constexpr int32_t kRedraw = QUOB_MSG_PREVIEW | QUOB_MSG_FILL_SMOOTH | QUOB_MSG_THREAD;
 
 class ThreadsTest : public RenderTest {
-protected:
+  protected:
     void TearDown() override {
         RenderTest::TearDown();
         SetFillThreads(0);
@@ -50,7 +50,7 @@ protected:
 // Every test of the worker runs with one thread and with more threads than this machine has
 // cores, so that threads share cores and stop, suspend and resume find them anywhere.
 class RenderThreads : public ThreadsTest, public ::testing::WithParamInterface<int32_t> {
-protected:
+  protected:
     void SetUp() override { SetFillThreads(GetParam()); }
 };
 
@@ -65,7 +65,9 @@ TEST_P(RenderThreads, FilledFollowsTheWorker) {
     EXPECT_EQ(QUOB_IBufferFilled(buffer), 1);
 
     const QUOB_FillerParams quick = DefaultParams();
-    ASSERT_EQ(QUOB_UpdateFiller(1, &quick, ChangeSet{QUOB_FP_DIFFERENTIAL, QUOB_FP_ITERATIONS_LIMIT}.flags), 1);
+    ASSERT_EQ(QUOB_UpdateFiller(1, &quick,
+                                ChangeSet{QUOB_FP_DIFFERENTIAL, QUOB_FP_ITERATIONS_LIMIT}.flags),
+              1);
     ASSERT_EQ(QUOB_IBufferMessage(buffer, QUOB_MSG_FILL | QUOB_MSG_THREAD), 1);
     EXPECT_TRUE(WaitFilled(buffer));
     const std::vector<uint32_t> threaded = Pixels(buffer);
@@ -138,7 +140,9 @@ TEST_P(RenderThreads, RedrawWithStopBeforeEachUpdate) {
     for (int i = 0; i < 200; ++i) {
         ASSERT_EQ(QUOB_IBufferMessage(buffer, QUOB_MSG_STOP), 1);
         p.Scale = 2.0 / (1 + i % 7);
-        ASSERT_EQ(QUOB_UpdateFiller(1, &p, ChangeSet{QUOB_FP_CENTER_RE, QUOB_FP_CENTER_IM, QUOB_FP_SCALE}.flags), 1);
+        ASSERT_EQ(QUOB_UpdateFiller(
+                      1, &p, ChangeSet{QUOB_FP_CENTER_RE, QUOB_FP_CENTER_IM, QUOB_FP_SCALE}.flags),
+                  1);
         ASSERT_EQ(QUOB_IBufferMessage(buffer, kRedraw), 1);
         if (i % 50 == 0) std::this_thread::sleep_for(2ms);
     }
@@ -155,8 +159,8 @@ TEST_P(RenderThreads, SuspendResumeStormLeavesTheRightPicture) {
     for (int round = 0; round < 3; ++round) {
         ASSERT_EQ(QUOB_IBufferMessage(buffer, QUOB_MSG_CLEAR | QUOB_MSG_FILL | QUOB_MSG_THREAD), 1);
         for (int i = 0; i < 2000; ++i) {
-            const int32_t code = (random() & 1 ? QUOB_MSG_SUSPEND : 0) |
-                                 (random() & 1 ? QUOB_MSG_RESUME : 0);
+            const int32_t code =
+                (random() & 1 ? QUOB_MSG_SUSPEND : 0) | (random() & 1 ? QUOB_MSG_RESUME : 0);
             ASSERT_EQ(QUOB_IBufferMessage(buffer, code), 1);
         }
         ASSERT_EQ(QUOB_IBufferMessage(buffer, QUOB_MSG_RESUME), 1);
@@ -212,7 +216,8 @@ TEST_P(RenderThreads, OneFillAtATime) {
     ASSERT_EQ(QUOB_UpdateFiller(1, &p, ChangeSet{QUOB_FP_FRACTAL_FORMULA}.flags), 1);
     EXPECT_EQ(QUOB_IBufferFilled(second), 1);
 
-    ASSERT_EQ(QUOB_IBufferMessage(second, QUOB_MSG_FILL_SMOOTH | QUOB_MSG_THREAD | QUOB_MSG_SUSPEND), 1);
+    ASSERT_EQ(
+        QUOB_IBufferMessage(second, QUOB_MSG_FILL_SMOOTH | QUOB_MSG_THREAD | QUOB_MSG_SUSPEND), 1);
     ASSERT_EQ(QUOB_DeleteFiller(1), 1);
     EXPECT_EQ(QUOB_IBufferFilled(second), 1);
 }
@@ -224,87 +229,51 @@ INSTANTIATE_TEST_SUITE_P(Threads, RenderThreads, ::testing::Values(1, 3),
 struct ThreadedCase {
     const char *name;
     int32_t width, height;
-    QUOB_FillerParams (*params)();
-    bool independent;  // false: the samples depend on their order, so one thread fills
+    void (*change)(QUOB_FillerParams &);  // of the viewer's start-up settings
+    bool independent = true;  // false: the samples depend on their order, so one thread fills
 };
 
 const ThreadedCase kThreadedCases[] = {
-    {"Home", 64, 48, [] { return DefaultParams(); }, true},
+    {"Home", 64, 48, [](QUOB_FillerParams &) {}},
     {"Seahorses", 48, 41,
-     [] {
-         QUOB_FillerParams p = DefaultParams();
-         p.CenterRe = -0.7435;
-         p.CenterIm = 0.1314;
-         p.Scale = 0.002;
-         p.IterationsLimit = 60;
-         p.BlockLength = 7;
-         p.Differential = 0;
-         return p;
-     },
-     true},
-    {"StartAtZero", 50, 30,
-     [] {
-         QUOB_FillerParams p = DefaultParams();
-         p.RecursionInit = 1;
-         return p;
-     },
-     true},
+     [](QUOB_FillerParams &p) {
+         p.CenterRe = -0.7435, p.CenterIm = 0.1314, p.Scale = 0.002;
+         p.IterationsLimit = 60, p.BlockLength = 7, p.Differential = 0;
+     }},
+    {"StartAtZero", 50, 30, [](QUOB_FillerParams &p) { p.RecursionInit = 1; }},
     {"EscapeTakesColor", 50, 31,
-     [] {
-         QUOB_FillerParams p = DefaultParams();
-         p.EscapeTakesColor = 1;
-         p.EscapeColor = 0x00102030;
-         p.BlockLength = 1;
-         p.IterationsLimit = 40;
-         return p;
-     },
-     true},
+     [](QUOB_FillerParams &p) {
+         p.EscapeTakesColor = 1, p.EscapeColor = 0x00102030;
+         p.BlockLength = 1, p.IterationsLimit = 40;
+     }},
     // Zero divides and invalid operations: the fault flags of each thread.
     {"Quotients", 45, 35,
-     [] {
-         QUOB_FillerParams p = DefaultParams();
+     [](QUOB_FillerParams &p) {
          p.FractalFormula = "tx ty x y = tx ty / x + ret ty tx / y + ret";
-         return p;
-     },
-     true},
+     }},
     // Fewer rows than threads, and a single column.
-    {"TwoRows", 5, 2, [] { return DefaultParams(); }, true},
-    {"OneColumn", 1, 37, [] { return DefaultParams(); }, true},
+    {"TwoRows", 5, 2, [](QUOB_FillerParams &) {}},
+    {"OneColumn", 1, 37, [](QUOB_FillerParams &) {}},
     // "x" and "y" fed back: rewritten by every sample, so the samples stay independent.
     {"PointFedBack", 23, 19,
-     [] {
-         QUOB_FillerParams p = DefaultParams();
+     [](QUOB_FillerParams &p) {
          p.FractalFormula = "tx ty x y = x ty sqr tx sqr -+ret y 2 tx ty **+ret x ret y ret";
-         return p;
-     },
-     true},
+     }},
     // Only the last row is slow (its |im| stays below MaxModule): the threads that fill the rows
     // above end long before the one that fills it, and the picture must be whole when the buffer
-    // reports that it is filled.
+    // reports that it is filled. Colour never 0, the colour of a cleared pixel.
     {"SlowLastRow", 40, 40,
-     [] {
-         QUOB_FillerParams p = DefaultParams();
-         p.FractalFormula = "tx ty x y = 0 ret y ret";
-         p.ColorFormula = "x y = 9 ret y ret 0 ret";  // never 0, the colour of a cleared pixel
-         p.CenterIm = 20;
-         p.Scale = 40;
-         p.MaxModule = 1.5f;
-         p.Differential = 0;
-         p.IterationsLimit = 30;
-         p.BlockLength = 1000;
-         return p;
-     },
-     true},
+     [](QUOB_FillerParams &p) {
+         p.FractalFormula = "tx ty x y = 0 ret y ret", p.ColorFormula = "x y = 9 ret y ret 0 ret";
+         p.CenterIm = 20, p.Scale = 40, p.MaxModule = 1.5f, p.Differential = 0;
+         p.IterationsLimit = 30, p.BlockLength = 1000;
+     }},
     // A fed-back count that no sample resets: each sample sees the count of the ones before it.
     {"CountsItsCalls", 10, 6,
-     [] {
-         QUOB_FillerParams p = DefaultParams();
+     [](QUOB_FillerParams &p) {
          p.FractalFormula = "tx ty n x y = n 1 + ret 0 ret n 1 + ret";
          p.ColorFormula = "x y = x ret 0 ret 0 ret";
-         p.IterationsLimit = 1;
-         p.BlockLength = 1;
-         p.MaxModule = 1e30f;
-         return p;
+         p.IterationsLimit = 1, p.BlockLength = 1, p.MaxModule = 1e30f;
      },
      false},
 };
@@ -316,7 +285,8 @@ class ThreadedPictures : public ThreadsTest,
 
 TEST_P(ThreadedPictures, MatchTheCallersThread) {
     const auto [c, threads] = GetParam();
-    const QUOB_FillerParams p = c.params();
+    QUOB_FillerParams p = DefaultParams();
+    c.change(p);
     ASSERT_EQ(QUOB_CreateFiller(&p), 1);
     const int32_t buffer = QUOB_CreateIBufferEx(c.width, c.height, 1);
     SetFillThreads(threads);
@@ -349,8 +319,8 @@ TEST_F(ThreadsTest, FunctionCopiesTakeNoSlot) {
     const int32_t buffer = QUOB_CreateIBufferEx(80, 60, 1);
     const std::vector<uint32_t> expected = Reference(buffer, QUOB_MSG_FILL);
     SetFillThreads(4);
-    ASSERT_EQ(QUOB_IBufferMessage(buffer, QUOB_MSG_CLEAR | QUOB_MSG_FILL | QUOB_MSG_THREAD |
-                                              QUOB_MSG_SUSPEND),
+    ASSERT_EQ(QUOB_IBufferMessage(
+                  buffer, QUOB_MSG_CLEAR | QUOB_MSG_FILL | QUOB_MSG_THREAD | QUOB_MSG_SUSPEND),
               1);
     ASSERT_EQ(ImageBuffer(buffer)->WorkerThreads(), 4);
     std::vector<int32_t> handles;
