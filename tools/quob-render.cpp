@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "bandfill.h"
+#include "deepfill.h"
 #include "ibuffer.h"
 #include "picture_files.h"
 #include "quob32.h"
@@ -102,9 +103,15 @@ struct Outcome {
     std::string message;  // on standard error when not empty
 };
 
+// A deep picture's form and orbits, when the picture is deep.
+struct TDeep {
+    std::unique_ptr<quob::TPerturbedForm> form;
+    std::unique_ptr<quob::TOrbitMaker> maker;
+};
+
 // Streams the picture of the filler into the output file. Ctrl+C or a termination request
 // (blocked in every thread, taken here) stops the threads and removes the partial file.
-Outcome Render(const RenderOptions &o, const sigset_t &interrupts) {
+Outcome Render(const RenderOptions &o, const TDeep &deep, const sigset_t &interrupts) {
     TPartialFile file(o.output);
     if (file.Fd() < 0) return {1, "cannot write " + o.output + ": " + std::strerror(errno)};
     std::unique_ptr<TPictureWriter> writer;
@@ -113,10 +120,19 @@ Outcome Render(const RenderOptions &o, const sigset_t &interrupts) {
     else
         writer = std::make_unique<TBmpWriter>(file.Fd(), o.width, o.height);
 
-    std::unique_ptr<quob::TBandFill> fill;
+    std::unique_ptr<quob::TBandProducer> fill;
+    quob::TDeepFill *deepFill = nullptr;
     try {
-        fill = std::make_unique<quob::TBandFill>(BandMode(o.mode), o.supersample,
-                                                 BandRowsFor(o.width), quob::FillThreads());
+        if (deep.form) {
+            auto made = std::make_unique<quob::TDeepFill>(*deep.form, *deep.maker, BandMode(o.mode),
+                                                          o.supersample, BandRowsFor(o.width),
+                                                          quob::FillThreads());
+            deepFill = made.get();
+            fill = std::move(made);
+        } else {
+            fill = std::make_unique<quob::TBandFill>(BandMode(o.mode), o.supersample,
+                                                     BandRowsFor(o.width), quob::FillThreads());
+        }
     } catch (const std::bad_alloc &) {
         return {1, "not enough memory for bands of " + std::to_string(o.width) + " pixels"};
     } catch (const std::exception &e) {
@@ -156,6 +172,10 @@ Outcome Render(const RenderOptions &o, const sigset_t &interrupts) {
                 modes[static_cast<int>(o.mode)]);
     if (o.supersample > 1) std::printf(", %d x %d samples a pixel", o.supersample, o.supersample);
     std::printf(", %.3f s\n", seconds());
+    if (deepFill)
+        std::printf("deep: %ld bits, %d reference orbits (%.3f s), %lld samples left glitched\n",
+                    deep.maker->Precision(), deepFill->References(), deepFill->OrbitSeconds(),
+                    static_cast<long long>(deepFill->LeftGlitched()));
     return {};
 }
 
@@ -192,7 +212,23 @@ int main(int argc, char **argv) {
     uint8_t size[QUOB_FP_FIELD_COUNT] = {};
     size[QUOB_FP_WIDTH] = size[QUOB_FP_HEIGHT] = 1;  // which also sets Step
     QUOB_UpdateFiller(filler, &params, size);
-    const Outcome outcome = Render(o, interrupts);
+    // A deep picture needs the formula's perturbed form; a formula without one is refused when
+    // --deep asks for it, and drawn by the filler (in blocks) when the scale alone asked.
+    TDeep deep;
+    if (o.deep) {
+        try {
+            deep.form = std::make_unique<quob::TPerturbedForm>(o.fractal, o.recursionInit);
+            deep.maker = std::make_unique<quob::TOrbitMaker>(
+                *deep.form, o.centerReText, o.centerImText, o.scaleText, o.width, o.height,
+                int64_t{o.iterations} * o.blockLength);
+        } catch (const std::exception &e) {
+            if (o.deepForced) Fail(std::string("fractal formula: ") + e.what());
+            deep = {};
+            std::fprintf(stderr, "quob-render: warning: %s; the picture will be made of blocks\n",
+                         e.what());
+        }
+    }
+    const Outcome outcome = Render(o, deep, interrupts);
     QUOB_DeleteFiller(filler);
     if (!outcome.message.empty())
         std::fprintf(stderr, "quob-render: %s\n", outcome.message.c_str());

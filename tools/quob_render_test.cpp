@@ -97,15 +97,30 @@ INSTANTIATE_TEST_SUITE_P(
         RunCase{{"--scale", "nan"}, 2, "invalid value 'nan' for --scale"},
         RunCase{{"--scale", "-1"}, 2, "invalid value '-1' for --scale"},
         RunCase{{"--max-module", "inf"}, 2, "invalid value 'inf' for --max-module"},
-        RunCase{{"--scale", "1e-18"}, 0, "the picture will be made of blocks"},
+        RunCase{{"--scale", "1e-18"}, 0, "rendering by perturbation (deep)"},
+        RunCase{{"--scale", "1e-300", "--center", "0,1", "--differential", "0"}, 0, "(deep)"},
+        // A formula without a perturbed form: refused when asked for, in blocks otherwise.
+        RunCase{{"--deep", "--fractal", "tx ty x y = tx int x + ret ty y + ret"}, 1, "\"int\""},
+        RunCase{{"--scale", "1e-18", "--fractal", "tx ty x y = tx int x + ret ty y + ret"},
+                0,
+                "the picture will be made of blocks"},
         RunCase{
             {"-o", "/proc/no/such/folder/p.bmp"}, 1, "cannot write /proc/no/such/folder/p.bmp"}));
 
+struct FromCase {
+    std::string center, scale;
+};
+
+void PrintTo(const FromCase &c, std::ostream *out) { *out << c.scale; }
+
+class From : public QuobRender, public ::testing::WithParamInterface<FromCase> {};
+
 // A PNG keeps its parameters: --from makes the same file again, and another size on request.
-TEST_F(QuobRender, FromReproducesThePngByteForByte) {
-    ASSERT_EQ(Run({"-o", Path("a.png"), "--width", "90", "--height", "61", "--center",
-                   "-0.7435000000000000000000001,0.1314", "--scale", "0.0020", "--iterations", "60",
-                   "--block-length", "7", "--mode", "plain", "--supersample", "2"}),
+TEST_P(From, ReproducesThePngByteForByte) {
+    const FromCase &view = GetParam();
+    ASSERT_EQ(Run({"-o", Path("a.png"), "--width", "90", "--height", "61", "--center", view.center,
+                   "--scale", view.scale, "--iterations", "60", "--block-length", "7", "--mode",
+                   "plain", "--supersample", "2"}),
               0);
     ASSERT_EQ(Run({"--from", Path("a.png"), "-o", Path("b.png")}), 0);
     EXPECT_EQ(Bytes(Path("b.png")), Bytes(Path("a.png")));
@@ -122,14 +137,23 @@ TEST_F(QuobRender, FromReproducesThePngByteForByte) {
     };
     EXPECT_EQ(text("Width"), "30");
     EXPECT_EQ(text("Height"), "20");
-    EXPECT_EQ(text("Center"), "-0.7435000000000000000000001,0.1314");
-    EXPECT_EQ(text("Scale"), "0.0020");
+    EXPECT_EQ(text("Center"), view.center);
+    EXPECT_EQ(text("Scale"), view.scale);
     EXPECT_EQ(text("Supersample"), "2");
     const std::vector<uint8_t> c = Bytes(Path("c.png"));
     ASSERT_GT(c.size(), 24u);
     EXPECT_EQ(std::vector<uint8_t>(c.begin() + 16, c.begin() + 24),
               (std::vector<uint8_t>{0, 0, 0, 30, 0, 0, 0, 20}));  // IHDR's width and height
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Views, From,
+    ::testing::Values(FromCase{"-0.7435000000000000000000001,0.1314", "0.0020"},
+                      // Deep: more digits than any floating-point type keeps.
+                      FromCase{"-1.74995768370609350360221450607069970727110579726252077930242"
+                               "8378202860080829728048872186727844317008311005445076556595,"
+                               "0.00000000000000000000000000000000000000000000000000000000001",
+                               "3.5e-95"}));
 
 // Ctrl+C stops the threads, leaves no file behind, partial or whole, and exits with 130.
 TEST_F(QuobRender, InterruptRemovesThePartialFile) {

@@ -2,6 +2,8 @@
 // text chunk, its default and the rule its value must follow.
 #include "render_options.h"
 
+#include <mpfr.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cfloat>
@@ -29,7 +31,8 @@ const char *const kRenderUsage =
     "      --width N                picture width in pixels, 1 to 2147483647 (640)\n"
     "      --height N               picture height in pixels, 1 to 2147483647 (480)\n"
     "      --center RE,IM           complex point at the picture centre (-0.5,0)\n"
-    "      --scale S                picture height in complex-plane units, above 0 (2)\n"
+    "      --scale S                picture height in complex-plane units, above 0, down to\n"
+    "                               1e-4800 (2); centre and scale keep every digit\n"
     "      --fractal TEXT           fractal formula, parameters \"=\" body\n"
     "                               (default: the classic Mandelbrot set)\n"
     "      --color TEXT             colour formula (default: the viewer's)\n"
@@ -47,6 +50,9 @@ const char *const kRenderUsage =
     "      --escape-color RRGGBB    colour of faulting samples, hexadecimal (FFFFFF)\n"
     "      --escape-takes-color N   non-zero: escaping samples take the escape colour (0)\n"
     "      --mode MODE              plain, smoothed or preview (smoothed)\n"
+    "      --deep                   render by perturbation around reference orbits computed\n"
+    "                               in arbitrary precision; by itself where the scale is too\n"
+    "                               small for extended precision at the centre\n"
     "      --supersample N          N x N samples per pixel, averaged, 1 to 8; above 1 with\n"
     "                               --mode plain only (1)\n"
     "  -h, --help                   show this help\n"
@@ -96,11 +102,43 @@ Need TakeInt(int32_t &into, const std::string &text) {
     return {};
 }
 
+// A decimal text of any length and exponent, read at 64 bits.
+class TDecimal {
+  public:
+    explicit TDecimal(const std::string &text) {
+        mpfr_init2(v_, 64);
+        valid_ = !text.empty() && mpfr_set_str(v_, text.c_str(), 10, MPFR_RNDN) == 0 &&
+                 mpfr_number_p(v_);
+    }
+    ~TDecimal() { mpfr_clear(v_); }
+    TDecimal(const TDecimal &) = delete;
+    TDecimal &operator=(const TDecimal &) = delete;
+    bool Valid() const { return valid_; }
+    bool WithinDouble() const { return valid_ && mpfr_cmpabs(v_, Max().v_) <= 0; }
+    int Sign() const { return mpfr_sgn(v_); }
+    bool Below(const TDecimal &other) const { return mpfr_less_p(v_, other.v_); }
+
+  private:
+    static const TDecimal &Max() {
+        static const TDecimal max("1.7976931348623157e308");
+        return max;
+    }
+    mpfr_t v_;
+    bool valid_ = false;
+};
+
+// A decimal number within the range of a double; one too small for it reads as 0 or a denormal,
+// since deep pictures take the text itself.
+std::optional<double> Decimal(const std::string &text) {
+    if (!TDecimal(text).WithinDouble()) return std::nullopt;
+    return std::strtod(text.c_str(), nullptr);
+}
+
 Need TakeCenter(RenderOptions &o, const std::string &text) {
     const std::size_t comma = text.find(',');
     const std::string re = text.substr(0, comma);
     const std::string im = comma == std::string::npos ? "" : text.substr(comma + 1);
-    const auto reValue = Real(re), imValue = Real(im);
+    const auto reValue = Decimal(re), imValue = Decimal(im);
     if (!reValue || !imValue) return "RE,IM, two finite numbers";
     o.centerReText = re;
     o.centerImText = im;
@@ -110,8 +148,11 @@ Need TakeCenter(RenderOptions &o, const std::string &text) {
 }
 
 Need TakeScale(RenderOptions &o, const std::string &text) {
-    const auto v = Real(text);
-    if (!v || *v <= 0) return "a finite number above 0";
+    const TDecimal scale(text);
+    if (!scale.WithinDouble() || scale.Sign() <= 0) return "a finite number above 0";
+    // The step between pixels stays a normal number of extended precision.
+    if (scale.Below(TDecimal("1e-4800"))) return "a number from 1e-4800 on";
+    const auto v = Decimal(text);
     o.scaleText = text;
     o.scale = *v;
     return {};
@@ -208,6 +249,12 @@ const Parameter kParameters[] = {
      [](RenderOptions &o, const std::string &t) { return TakeInt(o.escapeTakesColor, t); }},
     {"--mode", "Mode", [](const PictureParams &p) { return std::string(kModeNames[int(p.mode)]); },
      TakeMode},
+    {"--deep", "Deep", [](const PictureParams &) { return std::string("no"); },
+     [](RenderOptions &o, const std::string &t) {
+         if (t != "yes" && t != "no") return Need("yes or no");
+         o.deepForced = t == "yes";
+         return Need();
+     }},
     {"--supersample", "Supersample",
      [](const PictureParams &p) { return std::to_string(p.supersample); },
      [](RenderOptions &o, const std::string &t) {
@@ -325,6 +372,10 @@ ParsedOptions ParseRenderOptions(const std::vector<std::string> &args) {
             return result;
         }
         const Parameter *parameter = Find(option);
+        if (option == "--deep") {  // a switch: no value follows
+            given.emplace_back(parameter, "yes");
+            continue;
+        }
         const bool output = option == "-o" || option == "--output";
         const bool listEntry =
             option == "--fractal-from" || option == "--color-from" || option == "--position";
@@ -370,10 +421,11 @@ ParsedOptions ParseRenderOptions(const std::vector<std::string> &args) {
                     std::to_string(o.height) +
                     " pixels would exceed the 4 GiB that its header can describe; write PNG "
                     "instead (-o NAME.png)");
-    if (NeighboursCoincide(o))
-        result.message = "warning: at scale " + o.scaleText +
+    o.deep = o.deepForced || NeighboursCoincide(o);
+    if (o.deep && !o.deepForced)
+        result.message = "at scale " + o.scaleText +
                          " the pixels beside the centre are the same point in extended "
-                         "precision: the picture will be made of blocks";
+                         "precision: rendering by perturbation (deep)";
     o.texts = Chunks("quob-render (Spiralis 3.0)", texts);
     return result;
 }

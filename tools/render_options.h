@@ -48,6 +48,10 @@ struct RenderOptions {
     int32_t recursionInit = 0;
     int32_t escapeColor = 0;
     int32_t escapeTakesColor = 0;
+    // Deep rendering: asked for with --deep, or by itself where extended precision does not
+    // resolve the pixels beside the centre.
+    bool deepForced = false;
+    bool deep = false;
     // Every parameter of the picture as its text, in the order of the PNG's text chunks.
     std::vector<TextChunk> texts;
 };

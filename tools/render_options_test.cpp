@@ -76,12 +76,19 @@ const OptionsCase kOptionsCases[] = {
     {{"--width", "40000", "--height", "40000", "-o", "big.PNG"}, 0, ""},
     {{"--width", "21845", "--height", "65535"}, 0, ""},  // 64 KiB short of 4 GiB
     // Step 2e-20 beside -0.5: the pixel to the left is -0.5 again in extended precision.
-    {{"--scale", "1e-17"}, 0, "the picture will be made of blocks"},
+    {{"--scale", "1e-17"}, 0, "rendering by perturbation (deep)"},
     {{"--scale", "1e-17", "--center", "0,0"}, 0, ""},
     {{"--scale", "1e-15"}, 0, ""},
     {{"--fractal-from", "fractals.dat"}, 2, "--fractal-from fractals.dat: FILE:N or FILE:WORD"},
     {{"--position", ":3"}, 2, "FILE:N or FILE:WORD"},
     {{"--color-from", "/nonexistent/cadjusts.dat:1"}, 2, "No such file"},
+    {{"--scale", "1e-15", "--deep"}, 0, ""},
+    // Beyond the doubles: the texts are taken as they are, down to 1e-4800.
+    {{"--scale", "1e-4800", "--center", "0,1"}, 0, "rendering by perturbation (deep)"},
+    {{"--scale", "9.9e-4801"}, 2, "a number from 1e-4800 on"},
+    {{"--scale", "1e-1000x"}, 2, "--scale"},
+    {{"--center", "1e309,0"}, 2, "--center"},
+    {{"--deep", "--deep"}, 0, ""},
 };
 
 INSTANTIATE_TEST_SUITE_P(Table, Options, ::testing::ValuesIn(kOptionsCases));
@@ -125,6 +132,18 @@ TEST(Options, ViewKeepsEveryDigitAsTyped) {
     const std::vector<TextChunk> &t = o.texts;
     EXPECT_NE(std::find(t.begin(), t.end(), TextChunk("Center", re + ",+0.131400")), t.end());
     EXPECT_NE(std::find(t.begin(), t.end(), TextChunk("Scale", "2.50e-3")), t.end());
+    EXPECT_FALSE(o.deep);
+
+    // Far beyond the doubles, every digit of the view is still the picture's.
+    const std::string deepRe = "0." + std::string(1200, '3');
+    const ParsedOptions deep =
+        ParseRenderOptions({"-o", "a.png", "--center", deepRe + ",1", "--scale", "1e-1000"});
+    ASSERT_EQ(deep.status, 0);
+    EXPECT_TRUE(deep.options.deep);
+    EXPECT_EQ(deep.options.centerReText, deepRe);
+    const std::vector<TextChunk> &d = deep.options.texts;
+    EXPECT_NE(std::find(d.begin(), d.end(), TextChunk("Center", deepRe + ",1")), d.end());
+    EXPECT_NE(std::find(d.begin(), d.end(), TextChunk("Scale", "1e-1000")), d.end());
 }
 
 // --from: the file's parameters first, then the command line's; files that hold none refused.

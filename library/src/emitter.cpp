@@ -55,6 +55,14 @@ void TEmitter::Op(std::initializer_list<uint8_t> opcode, uint8_t regField, const
                 Dword(static_cast<uint32_t>(m.disp));
             }
             break;
+        case Mem::Kind::Based:
+            if (m.disp >= -128 && m.disp <= 127) {
+                Bytes({uint8_t(0x40 | reg | m.index), uint8_t(int8_t(m.disp))});  // [base+disp8]
+            } else {
+                Byte(static_cast<uint8_t>(0x80 | reg | m.index));  // [base+disp32]
+                Dword(static_cast<uint32_t>(m.disp));
+            }
+            break;
         case Mem::Kind::Indexed: {
             const uint8_t ss = m.scale == 8 ? 3 : m.scale == 4 ? 2 : m.scale == 2 ? 1 : 0;
             Byte(0x04 | reg);  // SIB with no base: [disp32 + index*scale]
@@ -143,6 +151,19 @@ void TEmitter::and_eax_imm32(uint32_t imm) {
 void TEmitter::test_eax_imm32(uint32_t imm) {
     Byte(0xA9);
     Dword(imm);
+}
+
+void TEmitter::mov_rp_m(Reg r, const Mem &m) {
+    target_ == Target::X64 ? mov_r64_m(r, m) : mov_r_m(r, m);
+}
+
+void TEmitter::mov_m_rp(const Mem &m, Reg r) {
+    target_ == Target::X64 ? mov_m_r64(m, r) : mov_m_r(m, r);
+}
+
+void TEmitter::add_rp_imm(Reg r, int32_t imm) {
+    if (target_ == Target::X64) Byte(0x48);
+    Group1(0, r, imm);
 }
 
 void TEmitter::dec_r(Reg r) {

@@ -39,6 +39,7 @@ struct Mem {
         Absolute,  // [disp32], a fixed address (a lookup table)
         Stack,     // [ESP + disp] (spill slots below the stack pointer: disp < 0)
         Indexed,   // [disp32 + index * scale], disp32 a fixed address
+        Based,     // [base + disp]: a pointer-sized register (index) plus a displacement
     };
     Kind kind;
     int32_t disp;
@@ -53,6 +54,8 @@ struct Mem {
     static Mem Indexed(uint32_t address, Reg index, uint8_t scale) {
         return {Kind::Indexed, static_cast<int32_t>(address), index, scale};
     }
+    // base must not be ESP (whose r/m code means a SIB byte follows).
+    static Mem Based(Reg base, int32_t disp) { return {Kind::Based, disp, base}; }
 };
 
 // A place in the code that jumps go to; made by NewLabel, bound once by Bind.
@@ -61,7 +64,8 @@ struct TLabel {
 };
 
 // Conditions of Jcc by their encoding (70+cc, 0F 80+cc).
-enum class Cond : uint8_t { E = 0x4, NE = 0x5, S = 0x8, NS = 0x9 };
+// A and B (above, below) test CF and ZF as FUCOMIP leaves them.
+enum class Cond : uint8_t { B = 0x2, E = 0x4, NE = 0x5, A = 0x7, S = 0x8, NS = 0x9 };
 
 // Shortest: rel8 where the displacement fits. Near: always rel32.
 enum class JumpForm : uint8_t { Shortest, Near };
@@ -92,7 +96,11 @@ class TEmitter {
     void fmul_st0_st(int i) { Bytes({0xD8, uint8_t(0xC8 + i)}); }
     void fsubr_st0_st(int i) { Bytes({0xD8, uint8_t(0xE8 + i)}); }
     void fdivr_st0_st(int i) { Bytes({0xD8, uint8_t(0xF8 + i)}); }
-    void fsub_st1_st0() { Bytes({0xDC, 0xE9}); }  // FSUB ST(1),ST(0)
+    void fsub_st0_st(int i) { Bytes({0xD8, uint8_t(0xE0 + i)}); }  // ST(0) = ST(0) - ST(i)
+    void fdiv_st0_st(int i) { Bytes({0xD8, uint8_t(0xF0 + i)}); }  // ST(0) = ST(0) / ST(i)
+    void fsub_st1_st0() { Bytes({0xDC, 0xE9}); }                   // FSUB ST(1),ST(0)
+    // Compares ST(0) with ST(i) into ZF, PF and CF, and pops; unordered sets all three.
+    void fucomip_st(int i) { Bytes({0xDF, uint8_t(0xE8 + i)}); }
     void fnstsw_ax() { Bytes({0xDF, 0xE0}); }
     void fchs() { Bytes({0xD9, 0xE0}); }
     void fabs() { Bytes({0xD9, 0xE1}); }
@@ -127,6 +135,10 @@ class TEmitter {
     void mov_r64_m(Reg r, const Mem &m) { Op({0x48, 0x8B}, r, m); }
     void mov_m_r64(const Mem &m, Reg r) { Op({0x48, 0x89}, r, m); }
     void mov_m_r16(const Mem &m, Reg r) { Op({0x66, 0x89}, r, m); }
+    // Pointer-sized loads, stores and additions: 64-bit (REX.W) on x86-64, 32-bit on IA-32.
+    void mov_rp_m(Reg r, const Mem &m);
+    void mov_m_rp(const Mem &m, Reg r);
+    void add_rp_imm(Reg r, int32_t imm);
     void ret() { Byte(0xC3); }
 
     // ---- 32-bit integer arithmetic (integer back end) ------------------------------------

@@ -191,7 +191,6 @@ uint32_t Sample(const TFillerState &f, const TCompiledFunction &fractal,
                 const TCompiledFunction &color, int32_t x, int32_t y, long double dx = 0,
                 long double dy = 0) {
     const TCompiledFormula &d = f.fractal;
-    const TCompiledFormula &c = f.color;
     const long double step = f.step;
     const long double re =
         (static_cast<long double>(int64_t{x} - (f.width >> 1)) + dx) * step + f.centerRe;
@@ -217,14 +216,19 @@ uint32_t Sample(const TFillerState &f, const TCompiledFunction &fractal,
         previous = static_cast<float>(m);
         if (--passes == 0) break;
     }
-    StoreCell(color.Cell(c.x), LoadCell(iterate[0]));
-    StoreCell(color.Cell(c.y), LoadCell(iterate[1]));
+    return ColorOf(color, LoadCell(iterate[0]), LoadCell(iterate[1]));
+}
+
+}  // namespace
+
+uint32_t ColorOf(const TCompiledFunction &color, long double x, long double y) {
+    const TCompiledFormula &c = gFiller.color;
+    StoreCell(color.Cell(c.x), x);
+    StoreCell(color.Cell(c.y), y);
     quob_call_generated(color.Entry());
     return Channel(color.Cell(c.cells[0])) << 16 | Channel(color.Cell(c.cells[1])) << 8 |
            Channel(color.Cell(c.cells[2]));
 }
-
-}  // namespace
 
 uint32_t FillerSample(int32_t x, int32_t y) {
     // A buffer may still hold the routine of a deleted filler: it draws black then.

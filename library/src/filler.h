@@ -80,6 +80,11 @@ bool SamplesAreIndependent();
 // The pixel routine's colour for column x, row y, under the pixel routine's control word.
 uint32_t FillerSample(int32_t x, int32_t y);
 
+// The installed colour formula's colour (or that of its copy) for the iterate (x, y): its cells
+// written, its code run and its three results converted as the pixel routine converts them.
+// Under the pixel routine's control word.
+uint32_t ColorOf(const TCompiledFunction &color, long double x, long double y);
+
 // A private copy of the installed functions, code and cells, for one more thread of a fill: its
 // samples are those of the pixel routine, bit for bit, without touching the installed functions'
 // cells. It takes no slot of the function table. Made and destroyed in the caller's thread while

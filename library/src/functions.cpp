@@ -49,15 +49,15 @@ TExecutableCode &TExecutableCode::operator=(TExecutableCode &&other) noexcept {
 TExecutableCode::~TExecutableCode() { platform::FreeExecutionCopy(code_, length_); }
 
 TExecutableCode TExecutableCode::Moved(uint32_t from, uint32_t to) const {
-    uint8_t bytes[TCodeBuffer::kCapacity];
-    std::memcpy(bytes, code_, length_);
+    const auto *code = static_cast<const uint8_t *>(code_);
+    std::vector<uint8_t> bytes(code, code + length_);
     for (const uint16_t at : relocations_) {
         uint32_t field;
-        std::memcpy(&field, bytes + at, 4);
+        std::memcpy(&field, bytes.data() + at, 4);
         field = field - from + to;
-        std::memcpy(bytes + at, &field, 4);
+        std::memcpy(bytes.data() + at, &field, 4);
     }
-    return TExecutableCode(bytes, length_, relocations_);
+    return TExecutableCode(bytes.data(), length_, relocations_);
 }
 
 // ---- TCompiledFunction ---------------------------------------------------------------------

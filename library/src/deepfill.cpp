@@ -1,0 +1,397 @@
+// Deep pictures in bands: samples by perturbation, glitches mended by further references.
+#include "deepfill.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <stdexcept>
+
+#include "filler.h"
+#include "ibuffer.h"
+#include "platform.h"
+
+namespace quob {
+
+namespace {
+
+// The status flags that make a sample fault in a deep picture: invalid, zero divide, overflow.
+// Denormal operands are what tiny differences and their products are made of.
+constexpr uint16_t kDeepFaultFlags = 0x000D;
+
+uint16_t Status() {
+    uint16_t status;
+    asm volatile("fnstsw %0" : "=m"(status)::"memory");
+    return status;
+}
+
+long double LoadCell(const uint8_t *cell) {
+    long double v = 0;
+    std::memcpy(&v, cell, kRealWidth);
+    return v;
+}
+
+void StoreCell(uint8_t *cell, long double v) { std::memcpy(cell, &v, kRealWidth); }
+
+constexpr std::size_t kChunk = 16;  // samples a thread takes at a time
+
+}  // namespace
+
+// One thread's copies of the difference iteration and of the colour formula.
+struct TDeepFill::TSampler {
+    std::unique_ptr<TCompiledFunction> code;
+    std::unique_ptr<TCompiledFunction> color;
+};
+
+TDeepFill::TDeepFill(const TPerturbedForm &form, const TOrbitMaker &maker, TBandMode mode,
+                     int32_t supersample, int32_t bandRows, int32_t threads)
+    : form_(form), maker_(maker), mode_(mode), supersample_(supersample) {
+    const TFillerState &f = FillerState();
+    if (f.fractal.handle == 0 || f.color.handle == 0 || f.width < 1 || f.height < 1)
+        throw std::invalid_argument("no filler with a picture of at least 1 x 1 pixels");
+    if (supersample < 1 || (supersample > 1 && mode != TBandMode::kPlain))
+        throw std::invalid_argument("supersampling applies to plain pictures");
+    StopAllFills();
+    width_ = f.width;
+    height_ = f.height;
+    bandRows_ = std::clamp(bandRows, 1, height_);
+    blockLength_ = f.blockLength < 1 || f.blockLength > 1000 ? 1 : f.blockLength;
+    switch (mode) {
+        case TBandMode::kPlain:
+            latticeWidth_ = static_cast<std::size_t>(width_);
+            break;
+        case TBandMode::kSmoothed:
+            latticeWidth_ = static_cast<std::size_t>(width_) + 1;
+            break;
+        case TBandMode::kPreview:
+            latticeWidth_ = (static_cast<std::size_t>(width_) + kPreviewBlock - 1) / kPreviewBlock;
+            break;
+    }
+    for (int32_t k = 0; k < supersample; ++k)
+        offsets_.push_back(static_cast<long double>(2 * k + 1 - supersample) / (2 * supersample));
+
+    std::unique_ptr<TCompiledFunction> code = CompileDeepCode(form, kHostTarget);
+    for (int32_t t = 0; t < std::max(threads, 1); ++t) {
+        auto sampler = std::make_unique<TSampler>();
+        sampler->code = t == 0 ? std::move(code) : samplers_[0]->code->Clone();
+        sampler->color = f.color.function->Clone();
+        if (!sampler->code || !sampler->color) {
+            if (t == 0) throw std::bad_alloc();
+            break;  // fewer threads share the samples
+        }
+        samplers_.push_back(std::move(sampler));
+    }
+    for (const auto &sampler : samplers_) {
+        try {
+            threads_.emplace_back([this, s = sampler.get()] { Work(*s); });
+        } catch (const std::system_error &) {
+            if (threads_.empty()) throw;
+            break;
+        }
+    }
+    main_ = MakeOrbit(0, 0);
+}
+
+TDeepFill::~TDeepFill() {
+    {
+        std::lock_guard lock(mutex_);
+        stop_.store(true);
+    }
+    changed_.notify_all();
+    for (std::thread &thread : threads_) thread.join();
+}
+
+void TDeepFill::Stop() {
+    {
+        std::lock_guard lock(mutex_);
+        stop_.store(true);
+    }
+    changed_.notify_all();
+}
+
+std::unique_ptr<TOrbit> TDeepFill::MakeOrbit(long double x, long double y) {
+    const auto start = std::chrono::steady_clock::now();
+    std::unique_ptr<TOrbit> orbit = maker_.Make(x, y);
+    orbitSeconds_ +=
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    ++referencesMade_;
+    return orbit;
+}
+
+int64_t TDeepFill::FirstLatticeRow(int32_t top) const {
+    return mode_ == TBandMode::kPreview ? top / kPreviewBlock : top;
+}
+
+int64_t TDeepFill::EndLatticeRow(int32_t bottom) const {
+    switch (mode_) {
+        case TBandMode::kPlain:
+            return bottom;
+        case TBandMode::kSmoothed:
+            return int64_t{bottom} + 1;
+        case TBandMode::kPreview:
+            break;
+    }
+    return (int64_t{bottom} + kPreviewBlock - 1) / kPreviewBlock;
+}
+
+void TDeepFill::Point(int64_t s, long double &x, long double &y) const {
+    const auto n = static_cast<int64_t>(offsets_.size());
+    const int64_t perRow = static_cast<int64_t>(latticeWidth_) * n * n;
+    const int64_t r = sampleFirstRow_ + s / perRow;
+    const int64_t c = s % perRow / (n * n);
+    const int64_t k = s % (n * n);
+    int64_t px = c, py = r;
+    if (mode_ == TBandMode::kPreview) {
+        px = c * kPreviewBlock + kPreviewBlock / 2;
+        py = r * kPreviewBlock + kPreviewBlock / 2;
+    }
+    x = static_cast<long double>(px - (width_ >> 1)) + offsets_[static_cast<std::size_t>(k % n)];
+    y = static_cast<long double>(py - (height_ >> 1)) + offsets_[static_cast<std::size_t>(k / n)];
+}
+
+// The filler's semantics on the full values Z + d: passes of BlockLength iterations, the fault,
+// escape and convergence tests after each, the colour formula on the last iterate.
+TDeepFill::TOutcome TDeepFill::Sample(TSampler &sampler, const TOrbit &orbit, long double x,
+                                      long double y) const {
+    const TFillerState &f = FillerState();
+    const std::vector<TNode> &nodes = form_.Nodes();
+    TCompiledFunction &code = *sampler.code;
+    const long double step = maker_.Step();
+    const long double dre = (x - orbit.X()) * step;
+    const long double dim = -((y - orbit.Y()) * step);
+    for (int32_t p = 0; p < form_.ParamCount(); ++p) {
+        const TStart start = form_.Start(p);
+        StoreCell(code.Cell(TDeepCells::kDiffs + static_cast<uint32_t>(kRealWidth * p)),
+                  start == TStart::kRe   ? dre
+                  : start == TStart::kIm ? dim
+                                         : 0.0L);
+    }
+    const uint8_t *first = orbit.Record(0);
+    const int64_t recordSize = orbit.RecordSize();
+    auto difference = [&](int32_t p) {
+        return nodes[p].fixed ? 0.0L
+                              : LoadCell(code.Cell(TDeepCells::kDiffs +
+                                                   static_cast<uint32_t>(kRealWidth * p)));
+    };
+    long double full[2] = {};
+    // The iterate at record n; true when it is glitched there.
+    auto iterate = [&](int64_t n) {
+        long double modulus = 0;
+        for (int32_t i = 0; i < 2; ++i) {
+            full[i] = orbit.Value(n, form_.IterateSlot(i)) + difference(i);
+            modulus += std::fabs(full[i]);
+        }
+        return modulus < orbit.Value(n, form_.GlitchSlot());
+    };
+    auto glitched = [&](int64_t n) {
+        long double reference = 0, modulus = 0;
+        for (int32_t i = 0; i < 2; ++i) {
+            reference += std::fabs(orbit.Value(n, form_.IterateSlot(i)));
+            modulus += std::fabs(full[i]);
+        }
+        TOutcome out;
+        out.glitched = true;
+        out.ratio = reference > 0 ? modulus / reference : 0;
+        return out;
+    };
+
+    float previous = 0;
+    int64_t n = 0;
+    for (int32_t passes = f.iterationsLimit;;) {
+        const int64_t count = std::min<int64_t>(blockLength_, orbit.Length() - n);
+        if (count > 0) {
+            const uint8_t *record = orbit.Record(n);
+            std::memcpy(code.Cell(TDeepCells::kRecord), &record, sizeof record);
+            const auto count32 = static_cast<int32_t>(count);
+            std::memcpy(code.Cell(TDeepCells::kCount), &count32, 4);
+            std::memset(code.Cell(TDeepCells::kStatus), 0, 4);
+            if (Status() & 0x3F) asm volatile("fnclex" ::: "memory");
+            quob_call_generated(code.Entry());
+            const uint16_t faults = Status() & kDeepFaultFlags;
+            int32_t status;
+            std::memcpy(&status, code.Cell(TDeepCells::kStatus), 4);
+            const uint8_t *reached;
+            std::memcpy(&reached, code.Cell(TDeepCells::kRecord), sizeof reached);
+            const int64_t at = (reached - first) / recordSize;
+            iterations_.fetch_add(at - n, std::memory_order_relaxed);
+            if (status != 0) {
+                iterate(at);
+                return glitched(at);
+            }
+            if (faults != 0) return {static_cast<uint32_t>(f.escapeColor)};
+            n = at;
+        }
+        const bool lost = iterate(n);
+        if (count < blockLength_) {
+            // The orbit ended inside the pass. A sample that went along with an orbit whose next
+            // values overflow overflows too; any other one needs another reference.
+            if (orbit.End() == TOrbit::TEnd::kOverflow && !lost)
+                return {static_cast<uint32_t>(f.escapeColor)};
+            return glitched(n);
+        }
+        if (lost) return glitched(n);
+        const long double m = std::fabs(full[0]) + std::fabs(full[1]);
+        if (m > f.maxModule) {
+            if (f.escapeTakesColor != 0) return {static_cast<uint32_t>(f.escapeColor)};
+            break;
+        }
+        if (std::fabs(m - previous) < f.differential) break;
+        previous = static_cast<float>(m);
+        if (--passes == 0) break;
+    }
+    return {ColorOf(*sampler.color, full[0], full[1])};
+}
+
+void TDeepFill::Work(TSampler &sampler) {
+    const platform::TX87Control control(kPixelControlWord, platform::TX87Control::kControlWord);
+    uint64_t seen = 0;
+    for (;;) {
+        const TOrbit *orbit;
+        const std::vector<int64_t> *samples;
+        {
+            std::unique_lock lock(mutex_);
+            changed_.wait(lock, [&] { return stop_.load() || generation_ != seen; });
+            if (stop_.load()) return;
+            seen = generation_;
+            orbit = orbit_;
+            samples = samples_;
+        }
+        for (;;) {
+            const std::size_t begin = nextSample_.fetch_add(kChunk);
+            if (begin >= samples->size() || stop_.load(std::memory_order_relaxed)) break;
+            const std::size_t end = std::min(begin + kChunk, samples->size());
+            for (std::size_t i = begin; i < end; ++i) {
+                const int64_t s = (*samples)[i];
+                long double x, y;
+                Point(s, x, y);
+                outcomes_[static_cast<std::size_t>(s)] = Sample(sampler, *orbit, x, y);
+            }
+        }
+        {
+            std::lock_guard lock(mutex_);
+            --busy_;
+        }
+        changed_.notify_all();
+    }
+}
+
+bool TDeepFill::Run(const TOrbit &orbit, const std::vector<int64_t> &samples) {
+    std::unique_lock lock(mutex_);
+    orbit_ = &orbit;
+    samples_ = &samples;
+    nextSample_.store(0);
+    busy_ = static_cast<int32_t>(threads_.size());
+    ++generation_;
+    changed_.notify_all();
+    changed_.wait(lock, [&] { return stop_.load() || busy_ == 0; });
+    if (busy_ != 0) return false;
+    return !stop_.load();
+}
+
+bool TDeepFill::Next(uint32_t *pixels) {
+    const int32_t top = nextTop_;
+    if (top >= height_ || stop_.load()) return false;
+    const auto bottom = static_cast<int32_t>(std::min<int64_t>(height_, int64_t{top} + bandRows_));
+    const int64_t first = FirstLatticeRow(top);
+    const int64_t end = EndLatticeRow(bottom);
+
+    // Rows of the previous band that this one shares stay; the others are computed.
+    const int64_t kept = std::max<int64_t>(0, computedEnd_ - first);
+    std::vector<uint32_t> lattice(static_cast<std::size_t>(end - first) * latticeWidth_);
+    if (kept > 0)
+        std::memcpy(lattice.data(),
+                    lattice_.data() + static_cast<std::size_t>(first - bandFirst_) * latticeWidth_,
+                    static_cast<std::size_t>(kept) * latticeWidth_ * sizeof(uint32_t));
+    const int64_t n2 = static_cast<int64_t>(offsets_.size() * offsets_.size());
+    sampleFirstRow_ = first + kept;
+    const int64_t count = (end - sampleFirstRow_) * static_cast<int64_t>(latticeWidth_) * n2;
+    outcomes_.assign(static_cast<std::size_t>(count), TOutcome{});
+    std::vector<int64_t> samples(static_cast<std::size_t>(count));
+    for (int64_t s = 0; s < count; ++s) samples[static_cast<std::size_t>(s)] = s;
+
+    // The centre's orbit first, then the newest references, then new ones.
+    if (!Run(*main_, samples)) return false;
+    auto glitched = [&] {
+        std::vector<int64_t> left;
+        for (const int64_t s : samples)
+            if (outcomes_[static_cast<std::size_t>(s)].glitched) left.push_back(s);
+        return left;
+    };
+    samples = glitched();
+    for (std::size_t r = references_.size(); r-- > 0 && !samples.empty();) {
+        if (references_.size() - r > static_cast<std::size_t>(kReusedReferences)) break;
+        if (!Run(*references_[r], samples)) return false;
+        samples = glitched();
+    }
+    std::vector<int64_t> tried;  // samples whose own orbit did not serve them
+    for (int32_t made = 0; !samples.empty() && made < kBandReferences; ++made) {
+        int64_t best = -1;
+        for (const int64_t s : samples) {
+            if (std::find(tried.begin(), tried.end(), s) != tried.end()) continue;
+            if (best < 0 || outcomes_[static_cast<std::size_t>(s)].ratio <
+                                outcomes_[static_cast<std::size_t>(best)].ratio)
+                best = s;
+        }
+        if (best < 0) break;
+        tried.push_back(best);
+        long double x, y;
+        Point(best, x, y);
+        references_.push_back(MakeOrbit(x, y));
+        if (!Run(*references_.back(), samples)) return false;
+        samples = glitched();
+    }
+    const uint32_t escape = static_cast<uint32_t>(FillerState().escapeColor);
+    for (const int64_t s : samples) outcomes_[static_cast<std::size_t>(s)].colour = escape;
+    leftGlitched_ += static_cast<int64_t>(samples.size());
+
+    // Lattice points: the mean of their samples, per channel, rounded to nearest.
+    uint32_t *computed = lattice.data() + static_cast<std::size_t>(kept) * latticeWidth_;
+    for (int64_t i = 0; i < count / n2; ++i) {
+        uint32_t red = 0, green = 0, blue = 0;
+        for (int64_t k = 0; k < n2; ++k) {
+            const uint32_t c = outcomes_[static_cast<std::size_t>(i * n2 + k)].colour;
+            red += c >> 16 & 0xFF;
+            green += c >> 8 & 0xFF;
+            blue += c & 0xFF;
+        }
+        const auto n = static_cast<uint32_t>(n2);
+        auto mean = [n](uint32_t sum) { return (sum + n / 2) / n; };
+        computed[i] = mean(red) << 16 | mean(green) << 8 | mean(blue);
+    }
+    lattice_ = std::move(lattice);
+    bandFirst_ = first;
+    computedEnd_ = end;
+
+    const auto width = static_cast<std::size_t>(width_);
+    auto row = [&](int64_t r) {
+        return lattice_.data() + static_cast<std::size_t>(r - bandFirst_) * latticeWidth_;
+    };
+    for (int32_t y = top; y < bottom; ++y) {
+        uint32_t *out = pixels + static_cast<std::size_t>(y - top) * width;
+        switch (mode_) {
+            case TBandMode::kPlain:
+                std::memcpy(out, row(y), width * sizeof(uint32_t));
+                break;
+            case TBandMode::kSmoothed: {
+                const uint32_t *upper = row(y), *lower = row(int64_t{y} + 1);
+                for (std::size_t c = 0; c < width; ++c)
+                    out[c] = Mean(upper[c], upper[c + 1], lower[c], lower[c + 1]);
+                break;
+            }
+            case TBandMode::kPreview: {
+                const uint32_t *blocks = row(y / kPreviewBlock);
+                for (std::size_t x = 0; x < width; ++x) out[x] = blocks[x / kPreviewBlock];
+                break;
+            }
+        }
+    }
+    // The newest references are the ones the next band tries first.
+    const std::size_t keep = static_cast<std::size_t>(kReusedReferences);
+    if (references_.size() > keep)
+        references_.erase(references_.begin(),
+                          references_.end() - static_cast<std::ptrdiff_t>(keep));
+    nextTop_ = bottom;
+    return true;
+}
+
+}  // namespace quob

@@ -1,0 +1,114 @@
+// Deep pictures: the filler's picture at scales far below what extended precision resolves, its
+// samples computed as differences from reference orbits (perturbation), in bands.
+#pragma once
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "bandfill.h"
+#include "perturb.h"
+#include "reforbit.h"
+
+namespace quob {
+
+// Bounds of the search for references that no sample of a band outlives or loses: new references
+// a band may add, and earlier ones (the newest first) its glitched samples try before.
+constexpr int32_t kBandReferences = 32;
+constexpr int32_t kReusedReferences = 4;
+
+// The filler's picture (its size, the precision fields and the colour formula; the fractal
+// formula as the given form) in the modes of TBandFill, each pixel from the same samples. A
+// sample is iterated as a difference from the orbit of the picture's centre; a glitched sample
+// (its iterate small against the reference's, or outliving the orbit) is computed again from a
+// reference made at the glitched sample whose iterate came closest to cancelling, until none is
+// left or the band's bound is reached; the samples left glitched get EscapeColor.
+//
+// Made in the caller's thread while no fill runs; the filler must not change while it exists.
+class TDeepFill final : public TBandProducer {
+  public:
+    // Throws std::invalid_argument without a filler of at least 1 x 1 pixels, TDeepRefusal when
+    // the iteration's code does not fit, std::bad_alloc without memory, std::system_error
+    // without a thread.
+    TDeepFill(const TPerturbedForm &form, const TOrbitMaker &maker, TBandMode mode,
+              int32_t supersample, int32_t bandRows, int32_t threads);
+    ~TDeepFill() override;
+    TDeepFill(const TDeepFill &) = delete;
+    TDeepFill &operator=(const TDeepFill &) = delete;
+
+    int32_t Width() const override { return width_; }
+    int32_t Height() const override { return height_; }
+    int32_t BandRows() const override { return bandRows_; }
+    bool Next(uint32_t *pixels) override;
+    void Stop() override;
+
+    // What the picture took so far: reference orbits made, samples left glitched, seconds spent
+    // making orbits, iterations run (those of glitched samples included).
+    int32_t References() const { return static_cast<int32_t>(referencesMade_); }
+    int64_t LeftGlitched() const { return leftGlitched_; }
+    double OrbitSeconds() const { return orbitSeconds_; }
+    int64_t Iterations() const { return iterations_.load(); }
+    int32_t Threads() const { return static_cast<int32_t>(threads_.size()); }
+
+  private:
+    struct TSampler;
+    struct TOutcome {
+        uint32_t colour = 0;
+        bool glitched = false;
+        long double ratio = 0;  // glitched: |iterate| / |reference iterate| where it was lost
+    };
+
+    int64_t FirstLatticeRow(int32_t top) const;
+    int64_t EndLatticeRow(int32_t bottom) const;
+    // The point of sample s of the band's samples, in steps from the centre.
+    void Point(int64_t s, long double &x, long double &y) const;
+    TOutcome Sample(TSampler &sampler, const TOrbit &orbit, long double x, long double y) const;
+    // Computes the samples with the orbit on every thread; false once stopped.
+    bool Run(const TOrbit &orbit, const std::vector<int64_t> &samples);
+    void Work(TSampler &sampler);
+    std::unique_ptr<TOrbit> MakeOrbit(long double x, long double y);
+
+    const TPerturbedForm &form_;
+    const TOrbitMaker &maker_;
+    const TBandMode mode_;
+    const int32_t supersample_;
+    int32_t width_ = 0;
+    int32_t height_ = 0;
+    int32_t bandRows_ = 1;
+    int32_t blockLength_ = 1;
+    std::size_t latticeWidth_ = 0;
+    std::vector<long double> offsets_;  // the sub-sample grid, in fractions of a step
+
+    std::unique_ptr<TOrbit> main_;
+    std::vector<std::unique_ptr<TOrbit>> references_;  // the newest last
+    int64_t referencesMade_ = 0;
+    int64_t leftGlitched_ = 0;
+    double orbitSeconds_ = 0;
+    mutable std::atomic<int64_t> iterations_{0};
+
+    // The band being made: its first lattice row, the samples of its rows (each lattice point
+    // supersample^2 times) and what they gave.
+    int64_t bandFirst_ = 0;
+    int64_t computedEnd_ = 0;        // lattice rows below this are done
+    std::vector<uint32_t> lattice_;  // colours of lattice rows [bandFirst_, computedEnd_)
+    int64_t sampleFirstRow_ = 0;     // the lattice row of sample 0
+    std::vector<TOutcome> outcomes_;
+    int32_t nextTop_ = 0;
+
+    // The threads and the samples they share out.
+    std::atomic<bool> stop_{false};
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    uint64_t generation_ = 0;
+    int32_t busy_ = 0;
+    const TOrbit *orbit_ = nullptr;
+    const std::vector<int64_t> *samples_ = nullptr;
+    std::atomic<std::size_t> nextSample_{0};
+    std::vector<std::unique_ptr<TSampler>> samplers_;
+    std::vector<std::thread> threads_;
+};
+
+}  // namespace quob
