@@ -158,13 +158,13 @@ void TDeepFill::Point(int64_t s, long double &x, long double &y) const {
 // The filler's semantics on the full values Z + d: passes of BlockLength iterations, the fault,
 // escape and convergence tests after each, the colour formula on the last iterate.
 TDeepFill::TOutcome TDeepFill::Sample(TSampler &sampler, const TOrbit &orbit, long double x,
-                                      long double y) const {
+                                      long double y, int64_t &iterations) const {
     const TFillerState &f = FillerState();
     const std::vector<TNode> &nodes = form_.Nodes();
     // The code reading doubles while the orbit's records have them, then the other; the
     // differences move with the change.
     const uint32_t diffsSize = static_cast<uint32_t>(kRealWidth * form_.ParamCount());
-    TCompiledFunction *code = orbit.NarrowLength() < 0 ? sampler.narrow.get() : sampler.code.get();
+    TCompiledFunction *code = orbit.NarrowLength() > 0 ? sampler.narrow.get() : sampler.code.get();
     const long double step = maker_.Step();
     const long double dre = (x - orbit.X()) * step;
     const long double dim = -((y - orbit.Y()) * step);
@@ -202,6 +202,9 @@ TDeepFill::TOutcome TDeepFill::Sample(TSampler &sampler, const TOrbit &orbit, lo
         return out;
     };
 
+    // A pass's flags of inexact results and tiny differences stay raised: they are no faults,
+    // and a fault ends the sample, so the flags are cleared once for it.
+    if (Status() & kDeepFaultFlags) asm volatile("fnclex" ::: "memory");
     float previous = 0;
     int64_t n = 0;
     for (int32_t passes = f.iterationsLimit;;) {
@@ -220,7 +223,6 @@ TDeepFill::TOutcome TDeepFill::Sample(TSampler &sampler, const TOrbit &orbit, lo
             const auto count32 = static_cast<int32_t>(count);
             std::memcpy(code->Cell(TDeepCells::kCount), &count32, 4);
             std::memset(code->Cell(TDeepCells::kStatus), 0, 4);
-            if (Status() & 0x3F) asm volatile("fnclex" ::: "memory");
             quob_call_generated(code->Entry());
             const uint16_t faults = Status() & kDeepFaultFlags;
             int32_t status;
@@ -228,7 +230,7 @@ TDeepFill::TOutcome TDeepFill::Sample(TSampler &sampler, const TOrbit &orbit, lo
             const uint8_t *reached;
             std::memcpy(&reached, code->Cell(TDeepCells::kRecord), sizeof reached);
             const int64_t at = (reached - first) / recordSize;
-            iterations_.fetch_add(at - n, std::memory_order_relaxed);
+            iterations += at - n;
             if (status != 0) {
                 iterate(at);
                 return glitched(at);
@@ -272,6 +274,8 @@ void TDeepFill::Work(TSampler &sampler) {
             samples = samples_;
         }
         for (;;) {
+            // Counted once a chunk: the counter is shared by every thread.
+            int64_t iterations = 0;
             const std::size_t begin = nextSample_.fetch_add(kChunk);
             if (begin >= samples->size() || stop_.load(std::memory_order_relaxed)) break;
             const std::size_t end = std::min(begin + kChunk, samples->size());
@@ -279,8 +283,9 @@ void TDeepFill::Work(TSampler &sampler) {
                 const int64_t s = (*samples)[i];
                 long double x, y;
                 Point(s, x, y);
-                outcomes_[static_cast<std::size_t>(s)] = Sample(sampler, *orbit, x, y);
+                outcomes_[static_cast<std::size_t>(s)] = Sample(sampler, *orbit, x, y, iterations);
             }
+            iterations_.fetch_add(iterations, std::memory_order_relaxed);
         }
         {
             std::lock_guard lock(mutex_);

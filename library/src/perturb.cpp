@@ -339,7 +339,7 @@ constexpr int32_t kX87Registers = 8;
 
 // A constant that a double holds exactly is stored and loaded as one: the load is a single
 // operation where an extended one is microcoded.
-bool ExactDouble(long double v) { return false && static_cast<long double>(static_cast<double>(v)) == v; }
+bool ExactDouble(long double v) { return static_cast<long double>(static_cast<double>(v)) == v; }
 constexpr int32_t kDeepCodeCapacity = 16384;
 
 struct TOverflow {};  // more than eight x87 registers: the next plan keeps fewer values in them
