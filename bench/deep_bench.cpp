@@ -4,7 +4,7 @@
 // of the same centre at 1e-100 (the same iteration counts) and of 0 + 1i at 1e-100 (detail, and
 // references). Time per iteration from the process's CPU time, which a busy neighbour on a
 // shared machine does not stretch; wall-clock time beside it. Prints the medians after the runs.
-// --quick draws the pictures at a quarter of the size each way, for a run of a minute or so.
+// --quick draws the pictures at a quarter of the size each way, for a run of about half a minute.
 #include <benchmark/benchmark.h>
 #include <time.h>
 
