@@ -37,8 +37,10 @@ constexpr std::size_t kChunk = 16;  // samples a thread takes at a time
 
 }  // namespace
 
-// One thread's copies of the difference iteration and of the colour formula.
+// One thread's copies of the difference iteration (reading the records' doubles, and their
+// extended values) and of the colour formula.
 struct TDeepFill::TSampler {
+    std::unique_ptr<TCompiledFunction> narrow;
     std::unique_ptr<TCompiledFunction> code;
     std::unique_ptr<TCompiledFunction> color;
 };
@@ -70,12 +72,16 @@ TDeepFill::TDeepFill(const TPerturbedForm &form, const TOrbitMaker &maker, TBand
     for (int32_t k = 0; k < supersample; ++k)
         offsets_.push_back(static_cast<long double>(2 * k + 1 - supersample) / (2 * supersample));
 
-    std::unique_ptr<TCompiledFunction> code = CompileDeepCode(form, kHostTarget);
+    std::unique_ptr<TCompiledFunction> narrow =
+        CompileDeepCode(form, kHostTarget, TRecordValues::kDouble);
+    std::unique_ptr<TCompiledFunction> code =
+        CompileDeepCode(form, kHostTarget, TRecordValues::kExtended);
     for (int32_t t = 0; t < std::max(threads, 1); ++t) {
         auto sampler = std::make_unique<TSampler>();
+        sampler->narrow = t == 0 ? std::move(narrow) : samplers_[0]->narrow->Clone();
         sampler->code = t == 0 ? std::move(code) : samplers_[0]->code->Clone();
         sampler->color = f.color.function->Clone();
-        if (!sampler->code || !sampler->color) {
+        if (!sampler->narrow || !sampler->code || !sampler->color) {
             if (t == 0) throw std::bad_alloc();
             break;  // fewer threads share the samples
         }
@@ -152,26 +158,27 @@ void TDeepFill::Point(int64_t s, long double &x, long double &y) const {
 // The filler's semantics on the full values Z + d: passes of BlockLength iterations, the fault,
 // escape and convergence tests after each, the colour formula on the last iterate.
 TDeepFill::TOutcome TDeepFill::Sample(TSampler &sampler, const TOrbit &orbit, long double x,
-                                      long double y) const {
+                                      long double y, int64_t &iterations) const {
     const TFillerState &f = FillerState();
     const std::vector<TNode> &nodes = form_.Nodes();
-    TCompiledFunction &code = *sampler.code;
+    // The code reading doubles while the orbit's records have them, then the other; the
+    // differences move with the change.
+    const uint32_t diffsSize = static_cast<uint32_t>(kRealWidth * form_.ParamCount());
+    TCompiledFunction *code = orbit.NarrowLength() > 0 ? sampler.narrow.get() : sampler.code.get();
     const long double step = maker_.Step();
     const long double dre = (x - orbit.X()) * step;
     const long double dim = -((y - orbit.Y()) * step);
     for (int32_t p = 0; p < form_.ParamCount(); ++p) {
         const TStart start = form_.Start(p);
-        StoreCell(code.Cell(TDeepCells::kDiffs + static_cast<uint32_t>(kRealWidth * p)),
+        StoreCell(code->Cell(TDeepCells::kDiffs + static_cast<uint32_t>(kRealWidth * p)),
                   start == TStart::kRe   ? dre
                   : start == TStart::kIm ? dim
                                          : 0.0L);
     }
-    const uint8_t *first = orbit.Record(0);
-    const int64_t recordSize = orbit.RecordSize();
     auto difference = [&](int32_t p) {
         return nodes[p].fixed ? 0.0L
-                              : LoadCell(code.Cell(TDeepCells::kDiffs +
-                                                   static_cast<uint32_t>(kRealWidth * p)));
+                              : LoadCell(code->Cell(TDeepCells::kDiffs +
+                                                    static_cast<uint32_t>(kRealWidth * p)));
     };
     long double full[2] = {};
     // The iterate at record n; true when it is glitched there.
@@ -195,25 +202,35 @@ TDeepFill::TOutcome TDeepFill::Sample(TSampler &sampler, const TOrbit &orbit, lo
         return out;
     };
 
+    // A pass's flags of inexact results and tiny differences stay raised: they are no faults,
+    // and a fault ends the sample, so the flags are cleared once for it.
+    if (Status() & kDeepFaultFlags) asm volatile("fnclex" ::: "memory");
     float previous = 0;
     int64_t n = 0;
     for (int32_t passes = f.iterationsLimit;;) {
         const int64_t count = std::min<int64_t>(blockLength_, orbit.Length() - n);
         if (count > 0) {
-            const uint8_t *record = orbit.Record(n);
-            std::memcpy(code.Cell(TDeepCells::kRecord), &record, sizeof record);
+            if (code == sampler.narrow.get() && n + count > orbit.NarrowLength()) {
+                std::memcpy(sampler.code->Cell(TDeepCells::kDiffs), code->Cell(TDeepCells::kDiffs),
+                            diffsSize);
+                code = sampler.code.get();
+            }
+            const bool narrow = code == sampler.narrow.get();
+            const uint8_t *first = narrow ? orbit.NarrowRecord(0) : orbit.Record(0);
+            const int64_t recordSize = narrow ? orbit.NarrowRecordSize() : orbit.RecordSize();
+            const uint8_t *record = first + n * recordSize;
+            std::memcpy(code->Cell(TDeepCells::kRecord), &record, sizeof record);
             const auto count32 = static_cast<int32_t>(count);
-            std::memcpy(code.Cell(TDeepCells::kCount), &count32, 4);
-            std::memset(code.Cell(TDeepCells::kStatus), 0, 4);
-            if (Status() & 0x3F) asm volatile("fnclex" ::: "memory");
-            quob_call_generated(code.Entry());
+            std::memcpy(code->Cell(TDeepCells::kCount), &count32, 4);
+            std::memset(code->Cell(TDeepCells::kStatus), 0, 4);
+            quob_call_generated(code->Entry());
             const uint16_t faults = Status() & kDeepFaultFlags;
             int32_t status;
-            std::memcpy(&status, code.Cell(TDeepCells::kStatus), 4);
+            std::memcpy(&status, code->Cell(TDeepCells::kStatus), 4);
             const uint8_t *reached;
-            std::memcpy(&reached, code.Cell(TDeepCells::kRecord), sizeof reached);
+            std::memcpy(&reached, code->Cell(TDeepCells::kRecord), sizeof reached);
             const int64_t at = (reached - first) / recordSize;
-            iterations_.fetch_add(at - n, std::memory_order_relaxed);
+            iterations += at - n;
             if (status != 0) {
                 iterate(at);
                 return glitched(at);
@@ -257,6 +274,8 @@ void TDeepFill::Work(TSampler &sampler) {
             samples = samples_;
         }
         for (;;) {
+            // Counted once a chunk: the counter is shared by every thread.
+            int64_t iterations = 0;
             const std::size_t begin = nextSample_.fetch_add(kChunk);
             if (begin >= samples->size() || stop_.load(std::memory_order_relaxed)) break;
             const std::size_t end = std::min(begin + kChunk, samples->size());
@@ -264,8 +283,9 @@ void TDeepFill::Work(TSampler &sampler) {
                 const int64_t s = (*samples)[i];
                 long double x, y;
                 Point(s, x, y);
-                outcomes_[static_cast<std::size_t>(s)] = Sample(sampler, *orbit, x, y);
+                outcomes_[static_cast<std::size_t>(s)] = Sample(sampler, *orbit, x, y, iterations);
             }
+            iterations_.fetch_add(iterations, std::memory_order_relaxed);
         }
         {
             std::lock_guard lock(mutex_);

@@ -65,7 +65,9 @@ class TDeepFill final : public TBandProducer {
     int64_t EndLatticeRow(int32_t bottom) const;
     // The point of sample s of the band's samples, in steps from the centre.
     void Point(int64_t s, long double &x, long double &y) const;
-    TOutcome Sample(TSampler &sampler, const TOrbit &orbit, long double x, long double y) const;
+    // Adds the iterations it runs to `iterations`.
+    TOutcome Sample(TSampler &sampler, const TOrbit &orbit, long double x, long double y,
+                    int64_t &iterations) const;
     // Computes the samples with the orbit on every thread; false once stopped.
     bool Run(const TOrbit &orbit, const std::vector<int64_t> &samples);
     void Work(TSampler &sampler);
@@ -87,7 +89,7 @@ class TDeepFill final : public TBandProducer {
     int64_t referencesMade_ = 0;
     int64_t leftGlitched_ = 0;
     double orbitSeconds_ = 0;
-    mutable std::atomic<int64_t> iterations_{0};
+    std::atomic<int64_t> iterations_{0};
 
     // The band being made: its first lattice row, the samples of its rows (each lattice point
     // supersample^2 times) and what they gave.

@@ -80,6 +80,7 @@ class TEmitter {
     void fld_m80(const Mem &m) { Op({0xDB}, 5, m); }
     void fstp_m80(const Mem &m) { Op({0xDB}, 7, m); }
     void fld_m32(const Mem &m) { Op({0xD9}, 0, m); }
+    void fld_m64(const Mem &m) { Op({0xDD}, 0, m); }
     void fld_st(int i) { Bytes({0xD9, uint8_t(0xC0 + i)}); }    // FLD ST(i)
     void fxch_st(int i) { Bytes({0xD9, uint8_t(0xC8 + i)}); }   // FXCH ST(i)
     void fstp_st(int i) { Bytes({0xDD, uint8_t(0xD8 + i)}); }   // FSTP ST(i)

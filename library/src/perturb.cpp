@@ -336,6 +336,10 @@ int32_t TPerturbedForm::Slot(TSlot::Kind kind, int32_t node) const {
 namespace {
 
 constexpr int32_t kX87Registers = 8;
+
+// A constant that a double holds exactly is stored and loaded as one: the load is a single
+// operation where an extended one is microcoded.
+bool ExactDouble(long double v) { return static_cast<long double>(static_cast<double>(v)) == v; }
 constexpr int32_t kDeepCodeCapacity = 16384;
 
 struct TOverflow {};  // more than eight x87 registers: the next plan keeps fewer values in them
@@ -368,9 +372,9 @@ struct TExpr {
 
 class TDeepCompiler {
   public:
-    TDeepCompiler(const TPerturbedForm &form, TCodeBuffer &code, Target target, bool holdInvariants,
-                  bool holdState)
-        : form_(form), nodes_(form.Nodes()), emit_(code, target) {
+    TDeepCompiler(const TPerturbedForm &form, TCodeBuffer &code, Target target,
+                  TRecordValues values, bool holdInvariants, bool holdState)
+        : form_(form), nodes_(form.Nodes()), emit_(code, target), values_(values) {
         const int32_t params = form.ParamCount();
         for (int32_t p = 0; p < params; ++p) {
             const bool state = p < form.FedBack();
@@ -425,7 +429,11 @@ class TDeepCompiler {
     }
     bool Reads(int32_t e, int32_t param) const;
     Mem Cell(uint32_t offset) const { return Mem::Based(EDI, static_cast<int32_t>(offset)); }
-    Mem Record(int32_t slot) const { return Mem::Based(ESI, kRealWidth * slot); }
+    int32_t ValueWidth() const { return static_cast<int32_t>(values_); }
+    void LoadRecord(int32_t slot) {
+        const Mem at = Mem::Based(ESI, ValueWidth() * slot);
+        values_ == TRecordValues::kDouble ? emit_.fld_m64(at) : emit_.fld_m80(at);
+    }
     uint32_t DiffCell(int32_t p) const {
         return TDeepCells::kDiffs + static_cast<uint32_t>(kRealWidth * p);
     }
@@ -435,6 +443,7 @@ class TDeepCompiler {
     const TPerturbedForm &form_;
     const std::vector<TNode> &nodes_;
     TEmitter emit_;
+    const TRecordValues values_;
     bool held_[kMaxParams] = {};
     std::vector<TExpr> exprs_;
     std::vector<int32_t> forms_;  // per node: the expression of its difference
@@ -666,7 +675,7 @@ void TDeepCompiler::Emit(int32_t e) {
         }
         case TExpr::kSlot:
             Push();
-            emit_.fld_m80(Record(x.ref));
+            LoadRecord(x.ref);
             return;
         case TExpr::kConst:
             Push();
@@ -674,6 +683,8 @@ void TDeepCompiler::Emit(int32_t e) {
                 emit_.fldz();
             else if (x.value == 1)
                 emit_.fld1();
+            else if (ExactDouble(x.value))
+                emit_.fld_m64(Cell(ConstCell(x.value)));
             else
                 emit_.fld_m80(Cell(ConstCell(x.value)));
             return;
@@ -742,10 +753,10 @@ void TDeepCompiler::Emit(int32_t e) {
             const TLabel changed = emit_.NewLabel();
             const TLabel done = emit_.NewLabel();
             Push();
-            emit_.fld_m80(Record(x.b));
+            LoadRecord(x.b);
             AddOperand(x.a);
             Push();
-            emit_.fld_m80(Record(x.c));
+            LoadRecord(x.c);
             emit_.fmulp();
             Pop();
             Push();
@@ -758,18 +769,18 @@ void TDeepCompiler::Emit(int32_t e) {
             const std::vector<int32_t> before = stack_;
             Emit(x.a);
             Push();
-            emit_.fld_m80(Record(x.c));
+            LoadRecord(x.c);
             emit_.fmulp();
             Pop();
             emit_.jmp(done);
             emit_.Bind(changed);
             stack_ = before;
             Push();
-            emit_.fld_m80(Record(x.b));
+            LoadRecord(x.b);
             emit_.fadd_st0_st(0);
             AddOperand(x.a);
             Push();
-            emit_.fld_m80(Record(x.c));
+            LoadRecord(x.c);
             emit_.fmulp();
             Pop();
             emit_.fchs();
@@ -779,11 +790,11 @@ void TDeepCompiler::Emit(int32_t e) {
         case TExpr::kSqrtDiff: {
             const TLabel done = emit_.NewLabel();
             Push();
-            emit_.fld_m80(Record(x.b));
+            LoadRecord(x.b);
             AddOperand(x.a);
             emit_.fsqrt();
             Push();
-            emit_.fld_m80(Record(x.c));
+            LoadRecord(x.c);
             emit_.faddp();
             Pop();
             Push();
@@ -839,7 +850,7 @@ uint32_t TDeepCompiler::Compile(std::map<uint32_t, long double> &constants) {
     }
     Emit(Op(TExpr::kAdd, moduli[0], moduli[1]));
     Push();
-    emit_.fld_m80(Record(form_.GlitchSlot()));
+    LoadRecord(form_.GlitchSlot());
     emit_.fucomip_st(1);  // the threshold above the iterate: glitched (never for NaN)
     Pop();
     emit_.fstp_st(0);
@@ -893,7 +904,7 @@ uint32_t TDeepCompiler::Compile(std::map<uint32_t, long double> &constants) {
         }
         Pop();
     }
-    emit_.add_rp_imm(ESI, form_.RecordSize());
+    emit_.add_rp_imm(ESI, ValueWidth() * static_cast<int32_t>(form_.Slots().size()));
     emit_.dec_r(EDX);
     emit_.jcc(Cond::NE, loop, JumpForm::Near);
 
@@ -917,7 +928,8 @@ uint32_t TDeepCompiler::Compile(std::map<uint32_t, long double> &constants) {
 
 }  // namespace
 
-std::unique_ptr<TCompiledFunction> CompileDeepCode(const TPerturbedForm &form, Target target) {
+std::unique_ptr<TCompiledFunction> CompileDeepCode(const TPerturbedForm &form, Target target,
+                                                   TRecordValues values) {
     // From the fastest plan to the one that needs the fewest registers.
     static constexpr bool kPlans[][2] = {{true, true}, {false, true}, {false, false}};
     for (const auto &plan : kPlans) {
@@ -925,7 +937,7 @@ std::unique_ptr<TCompiledFunction> CompileDeepCode(const TPerturbedForm &form, T
         std::map<uint32_t, long double> constants;
         uint32_t cells;
         try {
-            cells = TDeepCompiler(form, code, target, plan[0], plan[1]).Compile(constants);
+            cells = TDeepCompiler(form, code, target, values, plan[0], plan[1]).Compile(constants);
         } catch (const TOverflow &) {
             continue;
         }
@@ -933,8 +945,13 @@ std::unique_ptr<TCompiledFunction> CompileDeepCode(const TPerturbedForm &form, T
         std::unique_ptr<TCompiledFunction> function =
             TCompiledFunction::Place(FunctionKind::Real, cells, code, nullptr, nullptr);
         if (!function) throw std::bad_alloc();
-        for (const auto &[at, value] : constants)
-            std::memcpy(function->Cell(at), &value, kRealWidth);
+        for (const auto &[at, value] : constants) {
+            const double narrow = static_cast<double>(value);
+            if (ExactDouble(value))
+                std::memcpy(function->Cell(at), &narrow, sizeof narrow);
+            else
+                std::memcpy(function->Cell(at), &value, kRealWidth);
+        }
         return function;
     }
     throw TDeepRefusal("the formula's difference iteration is too long for deep rendering");

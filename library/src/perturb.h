@@ -99,9 +99,15 @@ struct TDeepCells {
     static constexpr uint32_t kDiffs = 16;   // the parameters' differences, 10 bytes each
 };
 
-// Compiles the difference iteration of a form for the target. The function's block holds the
-// cells above, then its constants and the differences of values computed once and read more
-// than once. Throws TDeepRefusal when the code does not fit, std::bad_alloc without memory.
-std::unique_ptr<TCompiledFunction> CompileDeepCode(const TPerturbedForm &form, Target target);
+// How the records hold their values: 10-byte extended reals, or doubles (one load each where an
+// extended load is microcoded) for the part of an orbit whose values all fit a double.
+enum class TRecordValues : uint8_t { kExtended = kRealWidth, kDouble = sizeof(double) };
+
+// Compiles the difference iteration of a form for the target, reading records of the given
+// values. The function's block holds the cells above, then its constants and the differences of
+// values computed once and read more than once. Throws TDeepRefusal when the code does not fit,
+// std::bad_alloc without memory.
+std::unique_ptr<TCompiledFunction> CompileDeepCode(const TPerturbedForm &form, Target target,
+                                                   TRecordValues values);
 
 }  // namespace quob

@@ -123,7 +123,9 @@ std::unique_ptr<TOrbit> TOrbitMaker::Make(long double x, long double y) const {
             mpfr_set_ld(v(static_cast<int32_t>(i)), nodes[i].value, MPFR_RNDN);
 
     const std::size_t recordSize = static_cast<std::size_t>(form_.RecordSize());
-    const int64_t maxRecords = static_cast<int64_t>(kMaxOrbitBytes / recordSize);
+    const std::size_t slotCount = slots.size();
+    const int64_t maxRecords =
+        static_cast<int64_t>(kMaxOrbitBytes / (recordSize + slotCount * sizeof(double)));
     std::vector<uint8_t> &records = orbit->records_;
     for (int64_t i = 0;; ++i) {
         // The body's values at the reference point.
@@ -261,6 +263,25 @@ std::unique_ptr<TOrbit> TOrbitMaker::Make(long double x, long double y) const {
         for (int32_t k = 0; k < fedBack; ++k) mpfr_swap(v(k), **next[k]);
     }
     records.shrink_to_fit();
+
+    // The same values as doubles while they fit: their rounding is common to every sample, and
+    // the differences, computed in extended, keep their own precision.
+    auto fits = [](long double value) {
+        return value == 0 ||
+               (std::fabs(value) >= DBL_MIN && std::isfinite(static_cast<double>(value)));
+    };
+    const auto stored = static_cast<int64_t>(records.size() / recordSize);
+    std::vector<double> &narrow = orbit->narrow_;
+    for (int64_t i = 0; i < stored; ++i) {
+        bool all = true;
+        for (std::size_t k = 0; k < slotCount && all; ++k)
+            all = fits(orbit->Value(i, static_cast<int32_t>(k)));
+        if (!all) break;
+        for (std::size_t k = 0; k < slotCount; ++k)
+            narrow.push_back(static_cast<double>(orbit->Value(i, static_cast<int32_t>(k))));
+        orbit->narrowLength_ = i + 1;
+    }
+    narrow.shrink_to_fit();
     return orbit;
 }
 

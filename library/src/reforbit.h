@@ -39,6 +39,16 @@ class TOrbit {
         __builtin_memcpy(&v, Record(i) + kRealWidth * slot, kRealWidth);
         return v;
     }
+    // Records 0..NarrowLength()-1 again with doubles (TRecordValues::kDouble): the longest start
+    // of the orbit whose every value is 0 or a normal double.
+    int64_t NarrowLength() const { return narrowLength_; }
+    const uint8_t *NarrowRecord(int64_t i) const {
+        return reinterpret_cast<const uint8_t *>(narrow_.data()) +
+               static_cast<std::size_t>(i) * static_cast<std::size_t>(NarrowRecordSize());
+    }
+    int32_t NarrowRecordSize() const {
+        return recordSize_ / kRealWidth * static_cast<int32_t>(sizeof(double));
+    }
 
   private:
     friend class TOrbitMaker;
@@ -47,9 +57,11 @@ class TOrbit {
     int64_t length_ = 0;
     TEnd end_ = TEnd::kLimit;
     std::vector<uint8_t> records_;
+    int64_t narrowLength_ = 0;
+    std::vector<double> narrow_;
 };
 
-// The memory one orbit's records may take.
+// The memory one orbit's records may take, both forms together.
 constexpr std::size_t kMaxOrbitBytes = std::size_t{256} << 20;
 
 // Orbits of a form for the view of a picture: centre and scale as decimal texts of any length,

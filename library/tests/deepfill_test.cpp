@@ -220,7 +220,7 @@ TEST_P(Forms, RefusedOrTaken) {
     try {
         const TPerturbedForm form(c.fractal, 0);
         EXPECT_EQ(c.refused, nullptr);
-        EXPECT_NE(CompileDeepCode(form, kHostTarget), nullptr);
+        EXPECT_NE(CompileDeepCode(form, kHostTarget, TRecordValues::kExtended), nullptr);
     } catch (const TDeepRefusal &refusal) {
         ASSERT_NE(c.refused, nullptr) << refusal.what();
         EXPECT_NE(std::string(refusal.what()).find(c.refused), std::string::npos) << refusal.what();
