@@ -72,6 +72,8 @@ TDeepFill::TDeepFill(const TPerturbedForm &form, const TOrbitMaker &maker, TBand
     for (int32_t k = 0; k < supersample; ++k)
         offsets_.push_back(static_cast<long double>(2 * k + 1 - supersample) / (2 * supersample));
 
+    // Before any worker starts: a failure here leaves no thread to join.
+    main_ = MakeOrbit(0, 0);
     std::unique_ptr<TCompiledFunction> narrow =
         CompileDeepCode(form, kHostTarget, TRecordValues::kDouble);
     std::unique_ptr<TCompiledFunction> code =
@@ -95,7 +97,6 @@ TDeepFill::TDeepFill(const TPerturbedForm &form, const TOrbitMaker &maker, TBand
             break;
         }
     }
-    main_ = MakeOrbit(0, 0);
 }
 
 TDeepFill::~TDeepFill() {
