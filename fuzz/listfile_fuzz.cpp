@@ -31,11 +31,12 @@ void Report(const QString &message) {
 // list writes the file back when it ends. The number of entries read.
 template <class TEntry>
 int32_t ReadAndDeleteFirst(const char *name) {
-    TStoredList<TEntry> list(name, Report);
-    const int32_t count = list.Count();
-    for (int32_t i = 0; i < count; ++i) DisplayLine(list.Entry(i));
-    list.Delete(0);
-    Check(list.Count() == (count > 0 ? count - 1 : 0));
+    // The list's fixed block is megabytes: on the heap, as the dialogs hold it.
+    const auto list = std::make_unique<TStoredList<TEntry>>(name, Report);
+    const int32_t count = list->Count();
+    for (int32_t i = 0; i < count; ++i) DisplayLine(list->Entry(i));
+    list->Delete(0);
+    Check(list->Count() == (count > 0 ? count - 1 : 0));
     return count;
 }
 
