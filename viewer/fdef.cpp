@@ -13,6 +13,8 @@ void TFormulaDialog::BindControls(QLineEdit *expr, QLineEdit *comm, QListWidget 
     exprEdit = expr;
     commEdit = comm;
     listBox = dispList;
+    importDialog =
+        MakeImportDialog(this, "Import formulas from another list", "Formula lists (*.dat)");
     OnDoubleClick(listBox, [this] { DispListDblClick(); });
     FixInPlace();
 }
@@ -38,6 +40,8 @@ void TFormulaDialog::AddClick() {
 }
 
 void TFormulaDialog::DeleteClick() { DeleteSelected(listBox, list.get()); }
+
+void TFormulaDialog::ImportClick() { ImportEntries(importDialog, listBox, list.get()); }
 
 void TFormulaDialog::OKClick() {
     // At most 1024 bytes, as a list's field holds it.

@@ -9,12 +9,13 @@
 #include "state.h"
 #include "ui_fdef.h"
 
+class QFileDialog;
 class QLineEdit;
 
 // The dialog behaviour that TFractals and TColorAdjustment share: the list on the dialog's file
-// while it is shown, Load, Add, Delete, and OK that applies Expr and closes the dialog once the
-// formula compiles; until then the dialog shows the library's message and stays open, and the
-// previous formula stays in force.
+// while it is shown, Load, Add, Delete, Import..., and OK that applies Expr and closes the dialog
+// once the formula compiles; until then the dialog shows the library's message and stays open, and
+// the previous formula stays in force.
 class TFormulaDialog : public TDialogForm {
     Q_OBJECT
   public:
@@ -27,6 +28,7 @@ class TFormulaDialog : public TDialogForm {
     void LoadClick();
     void AddClick();
     void DeleteClick();
+    void ImportClick();
     void OKClick();
     void CancelClick();
     void DispListDblClick();
@@ -45,6 +47,7 @@ class TFormulaDialog : public TDialogForm {
     QLineEdit *exprEdit = nullptr;
     QLineEdit *commEdit = nullptr;
     QListWidget *listBox = nullptr;
+    QFileDialog *importDialog = nullptr;
     std::unique_ptr<TExprList> list;
 };
 

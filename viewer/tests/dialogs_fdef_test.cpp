@@ -1,4 +1,6 @@
 // The fractal definition and colour adjustment dialogs, driven through Qt's events.
+#include <QDir>
+#include <QFileDialog>
 #include <QPushButton>
 #include <functional>
 
@@ -97,6 +99,28 @@ TEST_P(FormulaDialogTest, AddThenCancelOrCloseStillWritesTheList) {
     EXPECT_FALSE(dialog->isVisible());
     EXPECT_EQ(ReadFile(File()).size(), 3 * 2050);
     EXPECT_TRUE(LibraryCalls.empty());
+}
+
+TEST_P(FormulaDialogTest, ImportAppendsTheNewEntriesOfTheChosenFile) {
+    WriteFile(File(), ExprRecord("a", "1"));
+    WriteFile("starter.dat", ExprRecord("a", "1") + ExprRecord("b", "2"));
+    Show();
+    for (const bool accept : {false, true}) {
+        QTimer::singleShot(0, dialog.get(), [&] {
+            auto *chooser = Child<QFileDialog>(dialog.get(), "ImportDialog");
+            QTRY_VERIFY(chooser->isVisible());
+            if (!accept) return chooser->reject();
+            // As typed: selectFile finds nothing before the folder's listing has arrived.
+            chooser->findChild<QLineEdit *>("fileNameEdit")->setText("starter.dat");
+            QMetaObject::invokeMethod(chooser, "accept");
+            if (chooser->isVisible()) chooser->reject();
+        });
+        Press("Import");
+        EXPECT_EQ(Lines(DispList).size(), accept ? 2 : 1);
+    }
+    EXPECT_EQ(Lines(DispList), QStringList({"1 (a)", "2 (b)"}));
+    Press("Cancel");
+    EXPECT_EQ(ReadFile(File()), ExprRecord("a", "1") + ExprRecord("b", "2"));
 }
 
 TEST_P(FormulaDialogTest, OKAppliesTheTextOfExprThroughRedraw) {
