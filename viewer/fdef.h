@@ -3,13 +3,16 @@
 #ifndef SPIRALIS_FDEF_H
 #define SPIRALIS_FDEF_H
 
+#include <QTimer>
 #include <memory>
 
 #include "dlgcommon.h"
 #include "state.h"
+#include "thumbnail.h"
 #include "ui_fdef.h"
 
 class QFileDialog;
+class QLabel;
 class QLineEdit;
 
 // The dialog behaviour that TFractals and TColorAdjustment share: the list on the dialog's file
@@ -32,15 +35,21 @@ class TFormulaDialog : public TDialogForm {
     void OKClick();
     void CancelClick();
     void DispListDblClick();
+    // The status line and the thumbnail for the text of Expr.
+    void CheckExpr();
 
   protected:
     TFormulaDialog(TViewerState &state, const char *fileName, TFormula formula, QWidget *parent);
     // Takes the form's controls once setupUi has made them.
-    void BindControls(QLineEdit *expr, QLineEdit *comm, QListWidget *dispList);
+    void BindControls(QLineEdit *expr, QLineEdit *comm, QListWidget *dispList, QLabel *status,
+                      QLabel *thumbnailBox);
     void FormShow() override;
     void FormHide() override;
 
   private:
+    // The text of Expr as OK applies it: at most 1024 bytes, as a list's field holds it.
+    QByteArray ExprText() const;
+
     TViewerState &state;
     const char *const fileName;
     const TFormula formula;
@@ -48,6 +57,9 @@ class TFormulaDialog : public TDialogForm {
     QLineEdit *commEdit = nullptr;
     QListWidget *listBox = nullptr;
     QFileDialog *importDialog = nullptr;
+    QLabel *statusLine = nullptr;
+    std::unique_ptr<TThumbnail> thumbnail;
+    QTimer checkTimer;  // single shot, restarted by every edit
     std::unique_ptr<TExprList> list;
 };
 
