@@ -340,6 +340,13 @@ std::vector<TextChunk> PictureTexts(const PictureParams &picture, const std::str
     return Chunks(software, texts);
 }
 
+std::vector<std::string> PictureArguments(const PictureParams &picture) {
+    std::vector<std::string> arguments;
+    for (const Parameter &parameter : kParameters)
+        arguments.insert(arguments.end(), {parameter.option, parameter.text(picture)});
+    return arguments;
+}
+
 ParsedOptions ParseRenderOptions(const std::vector<std::string> &args) {
     ParsedOptions result;
     RenderOptions &o = result.options;

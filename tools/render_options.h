@@ -24,6 +24,8 @@ struct PictureParams {
 // --from reads back to draw the same picture. The view is written as the shortest decimal texts
 // that read back as the record's values.
 std::vector<TextChunk> PictureTexts(const PictureParams &picture, const std::string &software);
+// The same parameters as quob-render's options, each followed by its text (no output file).
+std::vector<std::string> PictureArguments(const PictureParams &picture);
 
 struct RenderOptions {
     std::string output;

@@ -166,23 +166,52 @@ QString DisplayLine(const THotEntry &entry) {
 
 // ---- Stored lists ------------------------------------------------------------------------------
 
+QString ReadRecords(const char *fileName, size_t recordSize, QByteArray &records) {
+    records.clear();
+    std::FILE *const file = std::fopen(fileName, "rb");
+    if (!file) return Reason(errno);
+    std::vector<char> record(recordSize);
+    while (std::fread(record.data(), recordSize, 1, file) == 1)
+        records.append(record.data(), qsizetype(recordSize));
+    // A directory opens, and then fails to read.
+    const int error = std::ferror(file) ? (errno ? errno : EIO) : 0;
+    std::fclose(file);
+    if (error) records.clear();
+    return error ? Reason(error) : QString();
+}
+
 TListFile::TListFile(const char *fileName, size_t recordSize, int32_t capacity, TReport report)
     : recordSize(recordSize), capacity(capacity), report(std::move(report)) {
     StoreText(this->fileName, NameSize, QByteArray(fileName));
 }
 
 void TListFile::Read(const std::function<void(const char *record)> &take) {
+    QByteArray records;
+    (void)ReadRecords(fileName, recordSize, records);  // a file that cannot be read: no records
     surplus.clear();
-    std::FILE *const file = std::fopen(fileName, "rb");
-    if (!file) return;
-    std::vector<char> record(recordSize);
-    for (int32_t n = 0; std::fread(record.data(), recordSize, 1, file) == 1; ++n) {
+    const qsizetype size = qsizetype(recordSize);
+    for (qsizetype at = 0, n = 0; at < records.size(); at += size, ++n) {
         if (n < capacity)
-            take(record.data());
+            take(records.constData() + at);
         else
-            surplus.append(record.data(), qsizetype(recordSize));
+            surplus.append(records.constData() + at, size);
     }
-    std::fclose(file);
+}
+
+QByteArray TListFile::ReadOther(const char *otherName) const {
+    QByteArray records;
+    const QString reason = ReadRecords(otherName, recordSize, records);
+    if (!reason.isEmpty())
+        report(QString("Cannot read \"%1\". %2. The list is unchanged")
+                   .arg(QFileInfo(QFile::decodeName(otherName)).absoluteFilePath(), reason));
+    return records;
+}
+
+void TListFile::ReportRefused(const char *otherName, int32_t refused) const {
+    report(QString("%1 of \"%2\" did not fit: the list holds at most %3 entries")
+               .arg(refused == 1 ? QString("1 entry") : QString("%1 entries").arg(refused),
+                    QFileInfo(QFile::decodeName(otherName)).absoluteFilePath())
+               .arg(capacity));
 }
 
 void TListFile::Write(const void *entries, int32_t count) const {

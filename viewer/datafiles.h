@@ -5,6 +5,7 @@
 #define SPIRALIS_DATAFILES_H
 
 #include <QByteArray>
+#include <QSet>
 #include <QString>
 #include <cstddef>
 #include <cstdint>
@@ -88,6 +89,11 @@ QString DisplayLine(const THotEntry &entry);
 // Reports a failure to the user: the message names the file and the reason.
 using TReport = std::function<void(const QString &message)>;
 
+// The whole records of a file of records of recordSize bytes, back to back; a trailing partial
+// record is no record. Empty when the file was read, else the reason why not (a missing file
+// included); records then holds none.
+QString ReadRecords(const char *fileName, size_t recordSize, QByteArray &records);
+
 // The file of a list: records of one size back to back, without header. Reading hands the list
 // its records up to its capacity and keeps the records beyond it aside; writing puts them back
 // unchanged after the list's own, so that no record of a longer file from elsewhere is lost. A
@@ -101,6 +107,11 @@ class TListFile {
     // Rewrites the file whole with count records from entries, then the records kept aside.
     // When that fails, the old file stays as it was and the report names the file and the reason.
     void Write(const void *entries, int32_t count) const;
+    // Reads another file of the same format for an import: its records, or none after a report
+    // that names the file and the reason.
+    QByteArray ReadOther(const char *otherName) const;
+    // Reports the records of an import that did not fit the list.
+    void ReportRefused(const char *otherName, int32_t refused) const;
 
   private:
     static constexpr size_t NameSize = 257;
@@ -137,6 +148,29 @@ class TStoredList {
         entries[count++] = entry;
         return true;
     }
+    // Appends the entries of another file of the same format that the list does not hold yet
+    // (every byte of the entry alike, texts up to their NUL), in the file's order, as far as the
+    // capacity allows; the entries that do not fit are reported. A file that cannot be read is
+    // reported and adds nothing. Returns the number of entries added.
+    int32_t Import(const char *otherName) {
+        const QByteArray records = file.ReadOther(otherName);
+        QSet<QByteArray> listed;
+        for (int32_t i = 0; i < count; ++i) listed.insert(Bytes(entries[i]));
+        int32_t added = 0, refused = 0;
+        for (qsizetype at = 0; at < records.size(); at += qsizetype(sizeof(TEntry))) {
+            const TEntry entry = TEntry::Read(records.constData() + at);
+            const QByteArray bytes = Bytes(entry);
+            if (listed.contains(bytes)) continue;
+            if (!Add(entry)) {
+                ++refused;
+                continue;
+            }
+            listed.insert(bytes);
+            ++added;
+        }
+        if (refused) file.ReportRefused(otherName, refused);
+        return added;
+    }
     // Removes an entry; the ones after it move down. An index that holds none changes nothing.
     void Delete(int32_t index) {
         if (index < 0 || index >= count) return;
@@ -147,6 +181,10 @@ class TStoredList {
     }
 
   private:
+    static QByteArray Bytes(const TEntry &entry) {
+        return QByteArray(reinterpret_cast<const char *>(&entry), sizeof entry);
+    }
+
     TEntry entries[Capacity] = {};
     int32_t count = 0;
     TListFile file;

@@ -77,6 +77,16 @@ void OnDoubleClick(QListWidget *listBox, std::function<void()> handler) {
     viewport->installEventFilter(new TDoubleClickFilter(viewport, std::move(handler)));
 }
 
+QFileDialog *MakeImportDialog(QWidget *parent, const QString &caption, const QString &filter) {
+    auto *chooser = new QFileDialog(parent, caption);
+    chooser->setObjectName("ImportDialog");
+    chooser->setOptions(QFileDialog::DontUseNativeDialog);
+    chooser->setAcceptMode(QFileDialog::AcceptOpen);
+    chooser->setFileMode(QFileDialog::ExistingFile);
+    chooser->setNameFilters({filter, "All files (*)"});
+    return chooser;
+}
+
 int32_t SelectedIndex(const QListWidget *listBox) {
     const QList<QListWidgetItem *> selected = listBox->selectedItems();
     return selected.isEmpty() ? -1 : listBox->row(selected.constFirst());

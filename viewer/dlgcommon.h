@@ -4,6 +4,8 @@
 #define SPIRALIS_DLGCOMMON_H
 
 #include <QDialog>
+#include <QFile>
+#include <QFileDialog>
 #include <QListWidget>
 #include <QString>
 #include <QStringList>
@@ -57,6 +59,18 @@ const TEntry *GetSelected(const QListWidget *listBox, const TStoredList<TEntry> 
 template <class TEntry>
 void AddEntry(QListWidget *listBox, TStoredList<TEntry> *list, const TEntry &entry) {
     if (list && list->Add(entry)) ShowEntries(listBox, *list);
+}
+
+// The dialog that asks for the file whose entries "Import..." appends to a list: Qt's own, the
+// same for the user and the tests, an existing file of the given types.
+QFileDialog *MakeImportDialog(QWidget *parent, const QString &caption, const QString &filter);
+
+// "Import...": asks for a file with the chooser and appends its entries that the list lacks.
+template <class TEntry>
+void ImportEntries(QFileDialog *chooser, QListWidget *listBox, TStoredList<TEntry> *list) {
+    if (!list || chooser->exec() != QDialog::Accepted) return;
+    for (const QString &file : chooser->selectedFiles()) list->Import(QFile::encodeName(file));
+    ShowEntries(listBox, *list);
 }
 
 template <class TEntry>

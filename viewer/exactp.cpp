@@ -7,7 +7,10 @@ long double ScaleToFactor(long double scale) { return scale > 0 ? kHomeScale / s
 long double FactorToScale(long double factor) { return factor > 0 ? kHomeScale / factor : 1.0L; }
 
 TExactPosition::TExactPosition(TViewerState &state, QWidget *parent)
-    : TDialogForm(parent), state(state) {
+    : TDialogForm(parent),
+      state(state),
+      importDialog(MakeImportDialog(this, "Import saved positions from another list",
+                                    "Position lists (*.dat)")) {
     ui.setupUi(this);
     OnDoubleClick(ui.NameList, [this] { NameListClick(); });
     FixInPlace();
@@ -57,6 +60,8 @@ void TExactPosition::AddClick() {
 }
 
 void TExactPosition::DeleteClick() { DeleteSelected(ui.NameList, list.get()); }
+
+void TExactPosition::ImportClick() { ImportEntries(importDialog, ui.NameList, list.get()); }
 
 void TExactPosition::OKClick() {
     long double re, im, scale;

@@ -31,6 +31,7 @@ class TExactPosition : public TDialogForm {
     void LoadClick();
     void AddClick();
     void DeleteClick();
+    void ImportClick();
     void OKClick();
     void CancelClick();
     void NameListClick();
@@ -47,6 +48,7 @@ class TExactPosition : public TDialogForm {
 
     TViewerState &state;
     Ui::TExactPosition ui;
+    QFileDialog *const importDialog;
     std::unique_ptr<THotList> list;
 };
 

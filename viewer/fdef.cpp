@@ -1,18 +1,32 @@
 #include "fdef.h"
 
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 
+// Long enough to wait for a pause in the typing, short enough to feel immediate.
+constexpr int kCheckDelay = 200;  // ms
+
 TFormulaDialog::TFormulaDialog(TViewerState &state, const char *fileName, TFormula formula,
                                QWidget *parent)
-    : TDialogForm(parent), state(state), fileName(fileName), formula(formula) {}
+    : TDialogForm(parent), state(state), fileName(fileName), formula(formula) {
+    checkTimer.setSingleShot(true);
+    checkTimer.setInterval(kCheckDelay);
+    connect(&checkTimer, &QTimer::timeout, this, &TFormulaDialog::CheckExpr);
+}
 
 TFormulaDialog::~TFormulaDialog() = default;
 
-void TFormulaDialog::BindControls(QLineEdit *expr, QLineEdit *comm, QListWidget *dispList) {
+void TFormulaDialog::BindControls(QLineEdit *expr, QLineEdit *comm, QListWidget *dispList,
+                                  QLabel *status, QLabel *thumbnailBox) {
     exprEdit = expr;
     commEdit = comm;
     listBox = dispList;
+    statusLine = status;
+    thumbnail = std::make_unique<TThumbnail>(thumbnailBox, RendererBesideProgram());
+    connect(exprEdit, &QLineEdit::textChanged, &checkTimer, qOverload<>(&QTimer::start));
+    importDialog =
+        MakeImportDialog(this, "Import formulas from another list", "Formula lists (*.dat)");
     OnDoubleClick(listBox, [this] { DispListDblClick(); });
     FixInPlace();
 }
@@ -21,9 +35,31 @@ void TFormulaDialog::FormShow() {
     list = std::make_unique<TExprList>(
         fileName, [this](const QString &message) { state.ShowGeneralError(message); });
     ShowEntries(listBox, *list);
+    CheckExpr();
 }
 
-void TFormulaDialog::FormHide() { list.reset(); }
+void TFormulaDialog::FormHide() {
+    checkTimer.stop();
+    thumbnail->Clear({});
+    list.reset();
+}
+
+QByteArray TFormulaDialog::ExprText() const {
+    char text[TExprEntry::TextSize];
+    StoreText(text, sizeof text, exprEdit->text().toUtf8());
+    return text;
+}
+
+void TFormulaDialog::CheckExpr() {
+    checkTimer.stop();
+    const QByteArray text = ExprText();
+    const TFormulaCheck check = state.CheckFormula(formula, text);
+    statusLine->setText(check.Message);
+    if (check.Usable)
+        thumbnail->Draw(state.PictureArguments(formula, text, thumbnail->Size()));
+    else
+        thumbnail->Clear("No picture: the filler cannot take this formula");
+}
 
 void TFormulaDialog::LoadClick() {
     if (const TExprEntry *entry = GetSelected(listBox, list.get())) {
@@ -39,13 +75,12 @@ void TFormulaDialog::AddClick() {
 
 void TFormulaDialog::DeleteClick() { DeleteSelected(listBox, list.get()); }
 
+void TFormulaDialog::ImportClick() { ImportEntries(importDialog, listBox, list.get()); }
+
 void TFormulaDialog::OKClick() {
-    // At most 1024 bytes, as a list's field holds it.
-    char text[TExprEntry::TextSize];
-    StoreText(text, sizeof text, exprEdit->text().toUtf8());
-    const QString failure = state.ApplyFormula(formula, text);
-    // A text that does not compile leaves the formula in force; the dialog stays open with the
-    // text, to be corrected.
+    const QString failure = state.ApplyFormula(formula, ExprText());
+    // A text that the filler cannot take leaves the formula in force; the dialog stays open with
+    // the text, to be corrected.
     if (!failure.isEmpty()) {
         state.ErrorMessageBox(failure);
         return;
@@ -63,5 +98,5 @@ void TFormulaDialog::DispListDblClick() {
 TFractals::TFractals(TViewerState &state, QWidget *parent)
     : TFormulaDialog(state, "fractals.dat", TFormula::Fractal, parent) {
     ui.setupUi(this);
-    BindControls(ui.Expr, ui.Comm, ui.DispList);
+    BindControls(ui.Expr, ui.Comm, ui.DispList, ui.Status, ui.Thumbnail);
 }

@@ -3,18 +3,22 @@
 #ifndef SPIRALIS_FDEF_H
 #define SPIRALIS_FDEF_H
 
+#include <QTimer>
 #include <memory>
 
 #include "dlgcommon.h"
 #include "state.h"
+#include "thumbnail.h"
 #include "ui_fdef.h"
 
+class QFileDialog;
+class QLabel;
 class QLineEdit;
 
 // The dialog behaviour that TFractals and TColorAdjustment share: the list on the dialog's file
-// while it is shown, Load, Add, Delete, and OK that applies Expr and closes the dialog once the
-// formula compiles; until then the dialog shows the library's message and stays open, and the
-// previous formula stays in force.
+// while it is shown, Load, Add, Delete, Import..., and OK that applies Expr and closes the dialog
+// once the formula compiles; until then the dialog shows the library's message and stays open, and
+// the previous formula stays in force.
 class TFormulaDialog : public TDialogForm {
     Q_OBJECT
   public:
@@ -27,24 +31,35 @@ class TFormulaDialog : public TDialogForm {
     void LoadClick();
     void AddClick();
     void DeleteClick();
+    void ImportClick();
     void OKClick();
     void CancelClick();
     void DispListDblClick();
+    // The status line and the thumbnail for the text of Expr.
+    void CheckExpr();
 
   protected:
     TFormulaDialog(TViewerState &state, const char *fileName, TFormula formula, QWidget *parent);
     // Takes the form's controls once setupUi has made them.
-    void BindControls(QLineEdit *expr, QLineEdit *comm, QListWidget *dispList);
+    void BindControls(QLineEdit *expr, QLineEdit *comm, QListWidget *dispList, QLabel *status,
+                      QLabel *thumbnailBox);
     void FormShow() override;
     void FormHide() override;
 
   private:
+    // The text of Expr as OK applies it: at most 1024 bytes, as a list's field holds it.
+    QByteArray ExprText() const;
+
     TViewerState &state;
     const char *const fileName;
     const TFormula formula;
     QLineEdit *exprEdit = nullptr;
     QLineEdit *commEdit = nullptr;
     QListWidget *listBox = nullptr;
+    QFileDialog *importDialog = nullptr;
+    QLabel *statusLine = nullptr;
+    std::unique_ptr<TThumbnail> thumbnail;
+    QTimer checkTimer;  // single shot, restarted by every edit
     std::unique_ptr<TExprList> list;
 };
 

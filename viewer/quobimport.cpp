@@ -46,16 +46,22 @@ bool TQuobLibrary::Load(const std::string &firstFolder, std::string &error) {
         return false;
     }
     TQuobImports bound;
-    const bool complete =
-        Bind(handle, bound.CreateIBufferEx, 258, error) &&
-        Bind(handle, bound.DeleteIBuffer, 259, error) &&
-        Bind(handle, bound.IBufferMessage, 262, error) &&
-        Bind(handle, bound.IBufferDC, 263, error) &&
-        Bind(handle, bound.IBufferFilled, 264, error) &&
-        Bind(handle, bound.CreateFiller, 769, error) &&
-        Bind(handle, bound.DeleteFiller, 770, error) &&
-        Bind(handle, bound.UpdateFiller, 771, error) && Bind(handle, bound.GetFiller, 772, error) &&
-        Bind(handle, bound.GetLastError, 2, error) && Bind(handle, bound.GetLastErrorEx, 3, error);
+    const bool complete = Bind(handle, bound.CreateIBufferEx, 258, error) &&
+                          Bind(handle, bound.DeleteIBuffer, 259, error) &&
+                          Bind(handle, bound.IBufferMessage, 262, error) &&
+                          Bind(handle, bound.IBufferDC, 263, error) &&
+                          Bind(handle, bound.IBufferFilled, 264, error) &&
+                          Bind(handle, bound.CreateFiller, 769, error) &&
+                          Bind(handle, bound.DeleteFiller, 770, error) &&
+                          Bind(handle, bound.UpdateFiller, 771, error) &&
+                          Bind(handle, bound.GetFiller, 772, error) &&
+                          Bind(handle, bound.GetLastError, 2, error) &&
+                          Bind(handle, bound.GetLastErrorEx, 3, error) &&
+                          Bind(handle, bound.CreateRealFunction, 514, error) &&
+                          Bind(handle, bound.DeleteFunction, 515, error) &&
+                          Bind(handle, bound.AccessParamByName, 519, error) &&
+                          Bind(handle, bound.GetFunction, 520, error) &&
+                          Bind(handle, bound.CreateRecursiveFunction, 521, error);
     if (!complete) {
         Unload();
         return false;

@@ -1,7 +1,7 @@
 // Binding of the viewer to libquob32 by export ordinal.
 //
 // ELF has no ordinals: the library is opened with dlopen once the QApplication exists, each of
-// the eleven ordinals the viewer imports is looked up in QUOB_ORDINALS of the public header, and
+// the sixteen ordinals the viewer imports is looked up in QUOB_ORDINALS of the public header, and
 // the name found there is resolved with dlsym. A missing library or an ordinal that does not
 // resolve is fatal, as the platform loader would refuse to start the program.
 #ifndef SPIRALIS_QUOBIMPORT_H
@@ -12,20 +12,26 @@
 #include "quob32.h"
 
 // The imports, named after their exports without the "QUOB_" prefix: the image buffer and filler
-// operations, and the last error, through which the formula dialogs tell why a formula does not
-// compile.
+// operations; the last error, through which the formula dialogs tell why a formula does not
+// compile; and the function-object operations with which the formula dialogs compile a typed
+// formula on its own, look at it and delete it again, never installing it.
 struct TQuobImports {
-    decltype(&::QUOB_CreateIBufferEx) CreateIBufferEx = nullptr;  // 258
-    decltype(&::QUOB_DeleteIBuffer) DeleteIBuffer = nullptr;      // 259
-    decltype(&::QUOB_IBufferMessage) IBufferMessage = nullptr;    // 262
-    decltype(&::QUOB_IBufferDC) IBufferDC = nullptr;              // 263
-    decltype(&::QUOB_IBufferFilled) IBufferFilled = nullptr;      // 264
-    decltype(&::QUOB_CreateFiller) CreateFiller = nullptr;        // 769
-    decltype(&::QUOB_DeleteFiller) DeleteFiller = nullptr;        // 770
-    decltype(&::QUOB_UpdateFiller) UpdateFiller = nullptr;        // 771
-    decltype(&::QUOB_GetFiller) GetFiller = nullptr;              // 772
-    decltype(&::QUOB_GetLastError) GetLastError = nullptr;        // 2
-    decltype(&::QUOB_GetLastErrorEx) GetLastErrorEx = nullptr;    // 3
+    decltype(&::QUOB_CreateIBufferEx) CreateIBufferEx = nullptr;             // 258
+    decltype(&::QUOB_DeleteIBuffer) DeleteIBuffer = nullptr;                 // 259
+    decltype(&::QUOB_IBufferMessage) IBufferMessage = nullptr;               // 262
+    decltype(&::QUOB_IBufferDC) IBufferDC = nullptr;                         // 263
+    decltype(&::QUOB_IBufferFilled) IBufferFilled = nullptr;                 // 264
+    decltype(&::QUOB_CreateFiller) CreateFiller = nullptr;                   // 769
+    decltype(&::QUOB_DeleteFiller) DeleteFiller = nullptr;                   // 770
+    decltype(&::QUOB_UpdateFiller) UpdateFiller = nullptr;                   // 771
+    decltype(&::QUOB_GetFiller) GetFiller = nullptr;                         // 772
+    decltype(&::QUOB_GetLastError) GetLastError = nullptr;                   // 2
+    decltype(&::QUOB_GetLastErrorEx) GetLastErrorEx = nullptr;               // 3
+    decltype(&::CreateRealFunction) CreateRealFunction = nullptr;            // 514
+    decltype(&::DeleteFunction) DeleteFunction = nullptr;                    // 515
+    decltype(&::AccessParamByName) AccessParamByName = nullptr;              // 519
+    decltype(&::GetFunction) GetFunction = nullptr;                          // 520
+    decltype(&::CreateRecursiveFunction) CreateRecursiveFunction = nullptr;  // 521
 };
 
 // The library, opened and bound for as long as the object lives: closing it runs the library's

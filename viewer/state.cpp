@@ -10,6 +10,15 @@
 #include "picture_files.h"
 #include "render_options.h"
 
+namespace {
+
+// The filler compiles with one iteration per call for a block length beyond its range.
+int32_t FillerBlockLength(int32_t blockLength) {
+    return blockLength < 1 || blockLength > 1000 ? 1 : blockLength;
+}
+
+}  // namespace
+
 void ModalMessageBox(TBoxIcon icon, const QString &caption, const QString &text) {
     QMessageBox box(icon == TBoxIcon::Error ? QMessageBox::Critical : QMessageBox::Information,
                     caption, text, QMessageBox::Ok);
@@ -102,7 +111,48 @@ bool TViewerState::Forward() {
 
 void TViewerState::Stop() { quob.IBufferMessage(bufferHandle, QUOB_MSG_STOP); }
 
+TFormulaCheck TViewerState::CheckFormula(TFormula formula, const QByteArray &text) const {
+    const QByteArray definition = "Edit " + text;
+    const int32_t handle = formula == TFormula::Fractal
+                               ? quob.CreateRecursiveFunction(definition.constData(),
+                                                              FillerBlockLength(params.BlockLength))
+                               : quob.CreateRealFunction(definition.constData());
+    if (!handle) return {false, false, QString::fromUtf8(quob.GetLastErrorEx())};
+    QUOB_FunctionRecord record;
+    quob.GetFunction(handle, &record);
+    const bool point = quob.AccessParamByName(handle, "x") && quob.AccessParamByName(handle, "y");
+    quob.DeleteFunction(handle);
+    // The names are those of a definition that compiled: at most 8 characters, NUL-terminated.
+    const QString first = QString::fromUtf8(record.Params[0].Name);
+    const QString second = QString::fromUtf8(record.Params[1].Name);
+    if (formula == TFormula::Fractal) {
+        // Two distinct names "x" and "y" make two parameters: the first two are the iterate.
+        if (!point)
+            return {true, false,
+                    "Compiles, but a fractal formula needs parameters named \"x\" and \"y\" "
+                    "for the point"};
+        return {true, true,
+                QString("Compiles: iterates %1, %2 from the point x, y").arg(first, second)};
+    }
+    if (!point)
+        return {true, false,
+                "Compiles, but a colour formula needs parameters named \"x\" and \"y\" for "
+                "the last iterate"};
+    if (record.ResultCount < 3)
+        return {true, false,
+                QString("Compiles, but a colour formula needs three results (red, green, blue); "
+                        "this one has %1")
+                    .arg(record.ResultCount)};
+    return {true, true,
+            record.ResultCount == 3
+                ? QString("Compiles: red, green and blue from its three results")
+                : QString("Compiles: red, green and blue from the first three of its %1 results")
+                      .arg(record.ResultCount)};
+}
+
 QString TViewerState::ApplyFormula(TFormula formula, const QByteArray &text) {
+    const TFormulaCheck check = CheckFormula(formula, text);
+    if (!check.Usable) return check.Message;
     // The library compiles the text during the update and keeps no pointer to it.
     if (formula == TFormula::Fractal) {
         params.FractalFormula = text.constData();
@@ -164,6 +214,29 @@ QImage TViewerState::CopyPicture(QSize size) const {
     return picture;
 }
 
+QUOB_FillerParams TViewerState::Drawn(QSize size, const QByteArray &fractal,
+                                      const QByteArray &color) const {
+    QUOB_FillerParams drawn = params;
+    drawn.Width = size.width();
+    drawn.Height = size.height();
+    drawn.FractalFormula = fractal.constData();
+    drawn.ColorFormula = color.constData();
+    drawn.BlockLength = FillerBlockLength(drawn.BlockLength);
+    return drawn;
+}
+
+QStringList TViewerState::PictureArguments(TFormula formula, const QByteArray &text,
+                                           QSize size) const {
+    const bool fractal = formula == TFormula::Fractal;
+    const QUOB_FillerParams drawn =
+        Drawn(size, fractal ? text : fractalText, fractal ? colorText : text);
+    QStringList arguments;
+    for (const std::string &argument :
+         quob::tools::PictureArguments({drawn, quob::tools::RenderMode::kSmoothed, 1}))
+        arguments.append(QString::fromStdString(argument));
+    return arguments;
+}
+
 QString TViewerState::SavePicture(const QString &fileName, QSize size) const {
     QImage picture = CopyPicture(size);
     if (picture.isNull()) {  // no buffer: the picture is what a new bitmap holds, black
@@ -175,15 +248,10 @@ QString TViewerState::SavePicture(const QString &fileName, QSize size) const {
     const auto *rows = reinterpret_cast<const uint32_t *>(picture.constBits());
     std::vector<quob::tools::TextChunk> texts;
     const bool png = fileName.endsWith(".png", Qt::CaseInsensitive);
-    if (png) {
-        QUOB_FillerParams drawn = params;
-        drawn.Width = width;
-        drawn.Height = height;
-        drawn.FractalFormula = fractalText.constData();
-        drawn.ColorFormula = colorText.constData();
-        texts = quob::tools::PictureTexts({drawn, quob::tools::RenderMode::kSmoothed, 1},
-                                          ApplicationTitle);
-    }
+    if (png)
+        texts = quob::tools::PictureTexts(
+            {Drawn(picture.size(), fractalText, colorText), quob::tools::RenderMode::kSmoothed, 1},
+            ApplicationTitle);
     return WriteFileWhole(fileName, [&](int fd) {
         std::unique_ptr<quob::tools::TPictureWriter> writer;
         if (png)

@@ -10,6 +10,7 @@
 #include <QObject>
 #include <QSize>
 #include <QString>
+#include <QStringList>
 #include <array>
 #include <cstdint>
 #include <functional>
@@ -40,6 +41,14 @@ using TMessageBox = std::function<void(TBoxIcon icon, const QString &caption, co
 void ModalMessageBox(TBoxIcon icon, const QString &caption, const QString &text);
 
 enum class TFormula { Fractal, Color };
+
+// A typed formula, compiled on its own: whether it compiles, whether the filler can take it, and a
+// sentence for the user (the library's message, what the filler misses, or what it would use).
+struct TFormulaCheck {
+    bool Compiles = false;
+    bool Usable = false;
+    QString Message;
+};
 
 // The fields of the precision dialog, as read from its edits.
 struct TPrecisionValues {
@@ -85,9 +94,17 @@ class TViewerState : public QObject {
     bool Forward();
     // Ends the fill; the picture stays as far as it got.
     void Stop();
-    // Compiles text as the formula of that kind through Redraw. Empty when it compiled, else the
-    // library's message; the previous formula then stays in force.
+    // Compiles text as a formula of that kind in a function of its own, under a name that the
+    // filler never gives ("Edit"), looks at its parameters and results as the filler would, and
+    // deletes it at once: nothing reaches the filler.
+    TFormulaCheck CheckFormula(TFormula formula, const QByteArray &text) const;
+    // Applies text as the formula of that kind through Redraw once CheckFormula finds it usable.
+    // Empty when the filler took it, else why not (the library's message, or what the filler
+    // misses); the previous formula then stays in force and the picture as it is.
     QString ApplyFormula(TFormula formula, const QByteArray &text);
+    // quob-render's options for the picture that the formula of that kind would give at the given
+    // size: the current view and precision values, the other formula as it is in force.
+    QStringList PictureArguments(TFormula formula, const QByteArray &text, QSize size) const;
     // Stores the values and applies them through Redraw, the block length after the rest.
     void ApplyPrecision(const TPrecisionValues &values);
 
@@ -116,6 +133,9 @@ class TViewerState : public QObject {
 
   private:
     void SetView(long double re, long double im, long double scale);
+    // The picture at the given size as the filler draws it, with the formula texts in force or
+    // the one given, and the block length that the filler uses.
+    QUOB_FillerParams Drawn(QSize size, const QByteArray &fractal, const QByteArray &color) const;
 
     const TQuobImports &quob;
     const TMessageBox messageBox;

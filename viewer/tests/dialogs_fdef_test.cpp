@@ -1,9 +1,14 @@
 // The fractal definition and colour adjustment dialogs, driven through Qt's events.
+#include <QDir>
+#include <QFileDialog>
+#include <QLabel>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <functional>
 
 #include "ca.h"
 #include "fdef.h"
+#include "thumbnail.h"
 #include "viewer_testing.h"
 
 namespace {
@@ -14,18 +19,24 @@ struct Twin {
     const char *caption, *file;
     bool fractal;
     TChanges changes;
-    const char *valid;              // a formula of the dialog's kind that compiles
-    const char *invalid, *message;  // one that does not, and the library's reason
+    const char *valid, *validStatus;         // a formula of the dialog's kind that
+                                             // compiles, and its status line
+    const char *invalid, *message;           // one that does not, and the library's reason
+    const char *unusable, *unusableMessage;  // one that compiles without what the filler
+                                             // needs, and what it misses
 };
 
 // clang-format off
 const Twin kTwins[] = {
     {"Fractals", [](TViewerState &state) { return new TFractals(state); }, "Fractal definition", "fractals.dat", true,
-     {0, 0, 0, 0, 0, 1}, "u v x y = u x + ret v y + ret",
-     "x y x = x ret y ret", "QUOB: All variables should have different names (code 8)"},
+     {0, 0, 0, 0, 0, 1}, "u v x y = u x + ret v y + ret", "Compiles: iterates u, v from the point x, y",
+     "x y x = x ret y ret", "QUOB: All variables should have different names (code 8)",
+     "u v = u ret v ret", "Compiles, but a fractal formula needs parameters named \"x\" and \"y\" for the point"},
     {"ColorAdjustment", [](TViewerState &state) { return new TColorAdjustment(state); }, "Color adjustment", "cadjusts.dat",
      false, {0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 1, 1}, "x y = x ret y ret x y + ret",
-     "x y = x y", "QUOB: Virtual stack is not empty (code 13)"}};
+     "Compiles: red, green and blue from its three results",
+     "x y = x y", "QUOB: Virtual stack is not empty (code 13)",
+     "x y = x ret y ret", "Compiles, but a colour formula needs three results (red, green, blue); this one has 2"}};
 // clang-format on
 void PrintTo(const Twin &twin, std::ostream *out) { *out << twin.name; }
 
@@ -99,6 +110,30 @@ TEST_P(FormulaDialogTest, AddThenCancelOrCloseStillWritesTheList) {
     EXPECT_TRUE(LibraryCalls.empty());
 }
 
+TEST_P(FormulaDialogTest, ImportAppendsTheNewEntriesOfTheChosenFile) {
+    WriteFile(File(), ExprRecord("a", "1"));
+    WriteFile("starter.dat", ExprRecord("a", "1") + ExprRecord("b", "2"));
+    Show();
+    EXPECT_EQ(Child<QPushButton>(dialog.get(), "Import")->text(), "Import...");
+    for (const bool accept : {false, true}) {
+        QTimer::singleShot(0, dialog.get(), [&] {
+            auto *chooser = Child<QFileDialog>(dialog.get(), "ImportDialog");
+            QTRY_VERIFY(chooser->isVisible());
+            if (!accept) return chooser->reject();
+            // As typed: selectFile finds nothing before the folder's listing has arrived.
+            chooser->findChild<QLineEdit *>("fileNameEdit")
+                ->setText(QDir::current().filePath("starter.dat"));
+            QMetaObject::invokeMethod(chooser, "accept");
+            if (chooser->isVisible()) chooser->reject();
+        });
+        dialog->ImportClick();  // the chooser's own event loop runs the answer
+        EXPECT_EQ(Lines(DispList).size(), accept ? 2 : 1);
+    }
+    EXPECT_EQ(Lines(DispList), QStringList({"1 (a)", "2 (b)"}));
+    Press("Cancel");
+    EXPECT_EQ(ReadFile(File()), ExprRecord("a", "1") + ExprRecord("b", "2"));
+}
+
 TEST_P(FormulaDialogTest, OKAppliesTheTextOfExprThroughRedraw) {
     SKIP_WITHOUT_RENDERING();
     WriteFile(File(), ExprRecord("listed", "Line"));
@@ -125,33 +160,57 @@ TEST_P(FormulaDialogTest, OKAppliesTheTextOfExprThroughRedraw) {
     EXPECT_TRUE(RecordedBoxes.empty());
 }
 
-// A text that does not compile: the library's message, and the dialog stays open with the text
-// until a text compiles; the picture is still drawn with the formula in force.
-TEST_P(FormulaDialogTest, OKWithATextThatDoesNotCompileShowsWhyAndKeepsTheDialog) {
+// A text that does not compile, or that the filler cannot take: why, and the dialog stays open
+// with the text until one can be taken; the filler and the picture stay as they are.
+TEST_P(FormulaDialogTest, OKWithATextTheFillerCannotTakeShowsWhyAndKeepsTheDialog) {
     SKIP_WITHOUT_RENDERING();
     Show();
-    const QString cut = QString(300, QChar(0x20AC)) + QString(124, 'x');  // 1024 bytes
-    for (const QString &text : {QString(GetParam().invalid), QString(),
-                                cut + QString(76, 'x')}) {  // 1100 bytes: cut on a character
+    const std::pair<QString, QString> refused[] = {
+        {GetParam().invalid, GetParam().message},
+        {"", "QUOB: No expression specified (code 1)"},
+        {GetParam().unusable, GetParam().unusableMessage}};
+    for (const auto &[text, message] : refused) {
         Expr->setText(text);
         Press("OK");
         EXPECT_TRUE(dialog->isVisible());
         EXPECT_EQ(Expr->text(), text);
+        ASSERT_FALSE(RecordedBoxes.empty());
+        EXPECT_EQ(RecordedBoxes.back().Icon, TBoxIcon::Error);
+        EXPECT_EQ(RecordedBoxes.back().Caption, "Error");
+        EXPECT_EQ(RecordedBoxes.back().Text, message);
     }
-    ASSERT_EQ(Updates().size(), 3u);
-    EXPECT_EQ(Formula(Updates()[0]), GetParam().invalid);
-    EXPECT_EQ(Formula(Updates()[1]), "");
-    EXPECT_EQ(Formula(Updates()[2]), cut.toStdString());
-    EXPECT_EQ(LibraryCalls.back().Code, RedrawMessage);
-    ASSERT_EQ(RecordedBoxes.size(), 3u);
-    EXPECT_EQ(RecordedBoxes[0].Icon, TBoxIcon::Error);
-    EXPECT_EQ(RecordedBoxes[0].Caption, "Error");
-    EXPECT_EQ(RecordedBoxes[0].Text, GetParam().message);
-    EXPECT_EQ(RecordedBoxes[1].Text, "QUOB: No expression specified (code 1)");
-    Expr->setText(GetParam().valid);
+    EXPECT_EQ(RecordedBoxes.size(), std::size(refused));
+    EXPECT_TRUE(LibraryCalls.empty());
+    // Cut to the 1024 bytes of a list's field, as the filler takes it: the junk goes.
+    const QString valid = QString(GetParam().valid).leftJustified(1024);
+    Expr->setText(valid + "junk");
     Press("OK");
     EXPECT_FALSE(dialog->isVisible());
-    EXPECT_EQ(RecordedBoxes.size(), 3u);
+    EXPECT_EQ(RecordedBoxes.size(), std::size(refused));
+    ASSERT_EQ(Updates().size(), 1u);
+    EXPECT_EQ(Formula(Updates()[0]), valid.toStdString());
+}
+
+// A moment after each edit the status line answers, from a function of its own that is deleted
+// at once: the filler sees nothing and no function slot stays taken.
+TEST_P(FormulaDialogTest, TheStatusLineAnswersAMomentAfterEachEdit) {
+    SKIP_WITHOUT_RENDERING();
+    Show();
+    auto *status = Child<QLabel>(dialog.get(), "Status");
+    for (const auto &[text, answer] : {std::pair{GetParam().valid, GetParam().validStatus},
+                                       {GetParam().invalid, GetParam().message},
+                                       {GetParam().unusable, GetParam().unusableMessage}}) {
+        Type(Expr, text);
+        QTRY_COMPARE(status->text(), answer);
+    }
+    auto *thumbnail = Child<QLabel>(dialog.get(), "Thumbnail");
+    EXPECT_TRUE(thumbnail->pixmap().isNull());
+    Type(Expr, GetParam().valid);
+    QTRY_VERIFY_WITH_TIMEOUT(!thumbnail->pixmap().isNull(), 10000);
+    EXPECT_TRUE(LibraryCalls.empty());
+    const int32_t next = Quob.CreateRealFunction("probe x = x ret");
+    EXPECT_EQ(next, 3);  // after the filler's two
+    Quob.DeleteFunction(next);
 }
 
 TEST_P(FormulaDialogTest, DoubleClickLoadsAndApplies) {
@@ -170,10 +229,9 @@ TEST_P(FormulaDialogTest, DoubleClickLoadsAndApplies) {
     DoubleClickLine(DispList, 0);  // does not compile: loaded, and the dialog stays
     EXPECT_TRUE(dialog->isVisible());
     EXPECT_EQ(Expr->text(), GetParam().invalid);
-    ASSERT_EQ(Updates().size(), 3u);
+    ASSERT_EQ(Updates().size(), 2u);
     EXPECT_EQ(Formula(Updates()[0]), GetParam().valid);
     EXPECT_EQ(Formula(Updates()[1]), GetParam().valid);
-    EXPECT_EQ(Formula(Updates()[2]), GetParam().invalid);
     EXPECT_EQ(ReadFile(File()).size(), 2 * 2050);
 }
 
@@ -219,5 +277,66 @@ TEST_F(ViewerTest, AFormulaThatDoesNotCompileLeavesThePictureAsItWas) {
     EXPECT_EQ(RecordedBoxes.size(), 2u);
     Quob.DeleteIBuffer(buffer);
 }
+
+// The thumbnail: quob-render's picture of the options last asked for, or why there is none.
+struct ThumbnailCase {
+    const char *name;
+    const char *renderer;            // null: the one beside the program, as the build places it
+    std::vector<QStringList> draws;  // drawn one after the other without waiting
+    bool clearAfter;                 // then cleared at once
+    bool picture;
+    const char *tooltip;  // how it begins
+};
+void PrintTo(const ThumbnailCase &c, std::ostream *out) { *out << c.name; }
+
+class ThumbnailTest : public ViewerTest, public ::testing::WithParamInterface<ThumbnailCase> {};
+
+TEST_P(ThumbnailTest, ShowsTheLatestPictureOrWhyNot) {
+    SKIP_WITHOUT_RENDERING();
+    const ThumbnailCase &c = GetParam();
+    QLabel box;
+    box.setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    box.resize(98, 74);
+    TThumbnail thumbnail(&box, c.renderer ? c.renderer : RendererBesideProgram());
+    EXPECT_EQ(thumbnail.Size(), QSize(96, 72));
+    QSignalSpy finished(&thumbnail, &TThumbnail::Finished);
+    const QStringList home =
+        Viewer().PictureArguments(TFormula::Fractal, kDefaultFractal, {96, 72});
+    for (const QStringList &options : c.draws) thumbnail.Draw(options.isEmpty() ? home : options);
+    if (c.clearAfter) thumbnail.Clear("cleared");
+    EXPECT_TRUE(!finished.isEmpty() || finished.wait(10000));  // some end at once
+    QTest::qWait(300);  // an abandoned drawing would show by now
+    EXPECT_EQ(finished.size(), 1);
+    EXPECT_EQ(!box.pixmap().isNull(), c.picture);
+    if (c.picture) {
+        EXPECT_EQ(box.pixmap().size(), QSize(96, 72));
+    }
+    EXPECT_TRUE(box.toolTip().startsWith(c.tooltip)) << box.toolTip().toStdString();
+}
+
+// {} stands for the home view with the viewer's formulas.
+INSTANTIATE_TEST_SUITE_P(
+    Drawings, ThumbnailTest,
+    ::testing::Values(ThumbnailCase{"HomeView", nullptr, {{}}, false, true, "What OK would show"},
+                      ThumbnailCase{"MissingRenderer",
+                                    "/nonexistent/quob-render",
+                                    {{}},
+                                    false,
+                                    false,
+                                    "No picture: /nonexistent/quob-render is missing"},
+                      ThumbnailCase{"RendererRefuses",
+                                    nullptr,
+                                    {{"--scale", "0"}},
+                                    false,
+                                    false,
+                                    "No picture: quob-render ended with status 2: "},
+                      ThumbnailCase{"OnlyTheLatestShows",
+                                    nullptr,
+                                    {{"--scale", "0"}, {}},
+                                    false,
+                                    true,
+                                    "What OK would show"},
+                      ThumbnailCase{"ClearedWhileDrawing", nullptr, {{}}, true, false, "cleared"}),
+    [](const auto &info) { return info.param.name; });
 
 }  // namespace

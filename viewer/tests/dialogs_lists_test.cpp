@@ -54,6 +54,11 @@ class ListTest : public ViewerTest {
         if (hot) AddEntry(&box, hot.get(), THotEntry::Make(text, 0, 0, 1));
         if (expr) AddEntry(&box, expr.get(), TExprEntry::Make(text, text));
     }
+    void Import(const char *other) {
+        if (hot) hot->Import(other);
+        if (expr) expr->Import(other);
+        Show();
+    }
     void DeleteSelected() {
         if (hot) ::DeleteSelected(&box, hot.get());
         if (expr) ::DeleteSelected(&box, expr.get());
@@ -120,6 +125,63 @@ TEST_F(ListTest, RecordsBeyondTheCapacityGoBackUnchanged) {
         Close();
         EXPECT_EQ(ReadFile(file), bytes);
     }
+}
+
+// Import: the list's file holds `listed`, the other file `other` ("" when it is missing); the
+// list then shows `count` lines, `last` the bottom one, and the report says `message`, where %1
+// stands for the other file's absolute path.
+struct ImportCase {
+    const char *name, *file;
+    QByteArray listed, other;
+    int count;
+    QString last, message;
+};
+
+class ListImport : public ListTest, public ::testing::WithParamInterface<ImportCase> {};
+
+TEST_P(ListImport, AppendsTheEntriesNotListedYet) {
+    const ImportCase &c = GetParam();
+    WriteFile(c.file, c.listed);
+    if (!c.other.isEmpty()) WriteFile("other.dat", c.other);
+    Open(c.file);
+    Import("other.dat");
+    EXPECT_EQ(Count(), c.count);
+    ASSERT_EQ(box.count(), c.count);
+    EXPECT_EQ(box.item(c.count - 1)->text(), c.last);
+    const QString path = QFileInfo("other.dat").absoluteFilePath();
+    ASSERT_EQ(RecordedBoxes.size(), c.message.isEmpty() ? 0u : 1u);
+    for (const TRecordedBox &box : RecordedBoxes) EXPECT_EQ(box.Text, c.message.arg(path));
+    Close();
+    EXPECT_EQ(ReadFile(c.file).left(c.listed.size()), c.listed);  // appended after the list's own
+}
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Files, ListImport, ::testing::Values(
+    ImportCase{"SkipsExactDuplicatesAndPartialRecords", F, Records(F, 2),
+               ExprRecord("e1", "c", 'x') + Records(F, 4) + ExprRecord("e3", "c") + "tail", 4,
+               "c (e3)", ""},
+    ImportCase{"SameExpressionOtherCommentIsNew", F, Records(F, 1), ExprRecord("e0", "C"), 2,
+               "C (e0)", ""},
+    ImportCase{"FullList", F, Records(F, 4096), Records(F, 4099, 4094), 4097, "c (e4096)",
+               "2 entries of \"%1\" did not fit: the list holds at most 4097 entries."},
+    ImportCase{"MissingFile", F, Records(F, 1), "", 1, "c (e0)",
+               "Cannot read \"%1\". No such file or directory. The list is unchanged."},
+    ImportCase{"HotSkipsExactDuplicates", H, Records(H, 2), Records(H, 3) + HotRecord(1, 0, 2, "p1"),
+               4, "p1", ""},
+    ImportCase{"HotFullList", H, Records(H, 1025), Records(H, 1026, 1024), 1025, "p1024",
+               "1 entry of \"%1\" did not fit: the list holds at most 1025 entries."}),
+    [](const auto &info) { return info.param.name; });
+// clang-format on
+
+TEST_F(ListTest, ImportOfAFolderSaysWhyAndAddsNothing) {
+    ASSERT_TRUE(QDir().mkdir("other.dat"));
+    Open(H);
+    Import("other.dat");
+    EXPECT_EQ(Count(), 0);
+    ASSERT_EQ(RecordedBoxes.size(), 1u);
+    EXPECT_EQ(RecordedBoxes[0].Text, QString("Cannot read \"%1\". Is a directory. The list is "
+                                             "unchanged.")
+                                         .arg(QFileInfo("other.dat").absoluteFilePath()));
 }
 
 class ListWriteFailure : public ListTest,

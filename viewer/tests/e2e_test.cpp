@@ -157,12 +157,12 @@ Bitmap ReadBitmap(const fs::path &path) {
 // The view as quob-render draws it at the given size (its smoothed fill, as the viewer's redraw
 // ends with).
 Bitmap QuobRender(const fs::path &file, double re, double im, double scale, int32_t width,
-                  int32_t height) {
-    char command[1024];
+                  int32_t height, const std::string &more = {}) {
+    char command[2048];
     std::snprintf(command, sizeof command,
                   "'%s' -o '%s' --width %d --height %d --center %.17g,%.17g --scale %.17g "
-                  "--mode smoothed",
-                  QUOB_RENDER_PATH, file.c_str(), width, height, re, im, scale);
+                  "--mode smoothed %s",
+                  QUOB_RENDER_PATH, file.c_str(), width, height, re, im, scale, more.c_str());
     EXPECT_EQ(std::system(command), 0) << command;
     return ReadBitmap(file);
 }
@@ -170,6 +170,16 @@ Bitmap QuobRender(const fs::path &file, double re, double im, double scale, int3
 constexpr const char *kBanner = "QUOB32 You're welcome!";
 constexpr const char *kMainWin = "Spiralis beta 3.0 (31.05.98)";
 constexpr const char *kSaveDialog = "Save current image in bmp format (True color)";
+constexpr const char *kFractals = "Fractal definition";
+
+// The line of the formula list whose comment's first sentence is the name.
+int LineOf(const fs::path &list, const std::string &name) {
+    std::ifstream in(list, std::ios::binary);
+    char record[2050];
+    for (int line = 0; in.read(record, sizeof record); ++line)
+        if (std::string(record + 1025).rfind(name + ".", 0) == 0) return line;
+    return -1;
+}
 
 class EndToEnd : public ::testing::Test {
   protected:
@@ -192,6 +202,34 @@ class EndToEnd : public ::testing::Test {
         if (display) XCloseDisplay(display);
         if (xtst) dlclose(xtst);
         fs::remove_all(folder);
+    }
+
+    // Starts spiralis in the folder: the banner comes first, Return dismisses it, and the main
+    // window shows the home view (win: its client area).
+    void StartViewer(Rect &win) {
+        TQuobLibrary library;
+        std::string error;
+        ASSERT_TRUE(library.Load(SPIRALIS_FOLDER, error)) << error;
+        const QUOB_FillerParams defaults = ViewerDefaults();
+        const int32_t probe = library.Imports().CreateFiller(&defaults);
+        library.Imports().DeleteFiller(probe);
+        library.Unload();
+        if (!probe) GTEST_SKIP() << "libquob32 reports the rendering engine unavailable";
+        viewer = fork();
+        if (viewer == 0) {
+            if (chdir(folder.c_str()) == 0) execl(SPIRALIS_PATH, SPIRALIS_PATH, nullptr);
+            _exit(127);
+        }
+        Rect banner;
+        ASSERT_TRUE(WaitFor([&] { return Find(kBanner, banner); }, 30s)) << "no banner";
+        EXPECT_FALSE(Find(kMainWin, win)) << "the main window came before the banner";
+        std::this_thread::sleep_for(500ms);
+        MoveTo(banner.x + banner.width / 2, banner.y + banner.height / 4);
+        Key("Return");
+        ASSERT_TRUE(WaitFor([&] { return !Find(kBanner, banner); }, 10s));
+        ASSERT_TRUE(WaitFor([&] { return Find(kMainWin, win); }, 30s));
+        MoveTo(win.x + win.width / 2, win.y + win.height / 2);
+        std::this_thread::sleep_for(3s);  // preview at once, the smoothed fill well within this
     }
 
     // Ctrl+S, then the file name typed over the dialog's proposal, then Return.
@@ -217,30 +255,9 @@ class EndToEnd : public ::testing::Test {
 };
 
 TEST_F(EndToEnd, BannerPictureZoomAndSavedPictures) {
-    TQuobLibrary library;
-    std::string error;
-    ASSERT_TRUE(library.Load(SPIRALIS_FOLDER, error)) << error;
-    const QUOB_FillerParams defaults = ViewerDefaults();
-    const int32_t probe = library.Imports().CreateFiller(&defaults);
-    library.Imports().DeleteFiller(probe);
-    library.Unload();
-    if (!probe) GTEST_SKIP() << "libquob32 reports the rendering engine unavailable";
-
-    viewer = fork();
-    if (viewer == 0) {
-        if (chdir(folder.c_str()) == 0) execl(SPIRALIS_PATH, SPIRALIS_PATH, nullptr);
-        _exit(127);
-    }
-    Rect banner, win;
-    ASSERT_TRUE(WaitFor([&] { return Find(kBanner, banner); }, 30s)) << "no banner";
-    EXPECT_FALSE(Find(kMainWin, win)) << "the main window came before the banner";
-    std::this_thread::sleep_for(500ms);
-    MoveTo(banner.x + banner.width / 2, banner.y + banner.height / 4);
-    Key("Return");
-    ASSERT_TRUE(WaitFor([&] { return !Find(kBanner, banner); }, 10s));
-    ASSERT_TRUE(WaitFor([&] { return Find(kMainWin, win); }, 30s));
-    MoveTo(win.x + win.width / 2, win.y + win.height / 2);
-    std::this_thread::sleep_for(3s);  // preview at once, the smoothed fill well within this
+    Rect win;
+    StartViewer(win);
+    if (IsSkipped() || HasFatalFailure()) return;
 
     // Both files have the same 24-bit layout, header and padding included.
     const Bitmap home = SaveAs("home");
@@ -278,6 +295,43 @@ TEST_F(EndToEnd, BannerPictureZoomAndSavedPictures) {
     viewer = 0;
     EXPECT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+// As make run starts it: the starter lists in the working folder; F3 lists them, and the line
+// "Burning Ship" taken with Load and applied with OK draws it.
+TEST_F(EndToEnd, StarterListsBurningShip) {
+    for (const char *list : {"fractals.dat", "cadjusts.dat", "hotspots.dat"})
+        fs::copy_file(fs::path(STARTER_LISTS_FOLDER) / list, folder / list);
+    const int line = LineOf(folder / "fractals.dat", "Burning Ship");
+    ASSERT_GE(line, 0);
+    Rect win, dialog;
+    StartViewer(win);
+    if (IsSkipped() || HasFatalFailure()) return;
+    EXPECT_TRUE(Focus(kMainWin));
+    std::this_thread::sleep_for(300ms);
+    Key("F3");
+    ASSERT_TRUE(WaitFor([&] { return Find(kFractals, dialog); }, 10s));
+    std::this_thread::sleep_for(500ms);
+    Focus(kFractals);
+    std::this_thread::sleep_for(300ms);
+    // Expr has the focus: Tab, Tab to the list, its first line, then down to the ship.
+    Key("Tab");
+    Key("Tab");
+    Key("Home");
+    for (int i = 0; i < line; ++i) Key("Down");
+    Key("Tab");  // Load
+    Key("space");
+    Key("Tab", false, true);  // back to the list, where Return is the default button's, OK
+    Key("Return");
+    ASSERT_TRUE(WaitFor([&] { return !Find(kFractals, dialog); }, 10s)) << "OK did not close";
+    std::this_thread::sleep_for(3s);
+    const Bitmap ship = SaveAs("ship");
+    const int32_t W = ship.Int32(18), H = ship.Int32(22);
+    ASSERT_GT(W, 0);
+    EXPECT_TRUE(ship.bytes == QuobRender(folder / "ship-render.bmp", -0.5, 0, 2.0, W, H,
+                                         "--fractal-from '" + (folder / "fractals.dat").string() +
+                                             ":Burning Ship'")
+                                  .bytes);
 }
 
 }  // namespace

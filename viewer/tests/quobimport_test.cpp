@@ -1,4 +1,4 @@
-// The ordinal loader: the real library binds all eleven imports; a missing library and a library
+// The ordinal loader: the real library binds all sixteen imports; a missing library and a library
 // without an export end with a sentence for the user, leaving nothing bound.
 #include "quobimport.h"
 
@@ -6,7 +6,7 @@
 
 namespace {
 
-TEST(QuobImport, BindsTheElevenImportsOfTheRealLibrary) {
+TEST(QuobImport, BindsTheSixteenImportsOfTheRealLibrary) {
     TQuobLibrary library;
     const TQuobImports &imports = library.Imports();
     std::string error;
@@ -15,7 +15,10 @@ TEST(QuobImport, BindsTheElevenImportsOfTheRealLibrary) {
          {(void *)imports.CreateIBufferEx, (void *)imports.DeleteIBuffer,
           (void *)imports.IBufferMessage, (void *)imports.IBufferDC, (void *)imports.IBufferFilled,
           (void *)imports.CreateFiller, (void *)imports.DeleteFiller, (void *)imports.UpdateFiller,
-          (void *)imports.GetFiller, (void *)imports.GetLastError, (void *)imports.GetLastErrorEx})
+          (void *)imports.GetFiller, (void *)imports.GetLastError, (void *)imports.GetLastErrorEx,
+          (void *)imports.CreateRealFunction, (void *)imports.DeleteFunction,
+          (void *)imports.AccessParamByName, (void *)imports.GetFunction,
+          (void *)imports.CreateRecursiveFunction})
         EXPECT_NE(import, nullptr);
     EXPECT_EQ(imports.IBufferFilled(0), 1);  // an empty slot counts as filled
     EXPECT_EQ(imports.GetLastError(), 0);
