@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <iterator>
 #include <optional>
+#include <string_view>
 
 #include "list_records.h"
 #include "viewer_defaults.h"
@@ -342,8 +343,14 @@ std::vector<TextChunk> PictureTexts(const PictureParams &picture, const std::str
 
 std::vector<std::string> PictureArguments(const PictureParams &picture) {
     std::vector<std::string> arguments;
-    for (const Parameter &parameter : kParameters)
-        arguments.insert(arguments.end(), {parameter.option, parameter.text(picture)});
+    for (const Parameter &parameter : kParameters) {
+        const std::string text = parameter.text(picture);
+        if (parameter.option == std::string_view("--deep")) {  // a switch: no value follows
+            if (text == "yes") arguments.emplace_back(parameter.option);
+            continue;
+        }
+        arguments.insert(arguments.end(), {parameter.option, text});
+    }
     return arguments;
 }
 
