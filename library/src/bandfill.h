@@ -3,7 +3,9 @@
 #pragma once
 #include <atomic>
 #include <condition_variable>
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -32,6 +34,47 @@ class TBandProducer {
 // The fills of the image buffers that a band fill reproduces.
 enum class TBandMode { kPlain, kSmoothed, kPreview };
 
+// What a picture in bands is made of: the filler's picture size, the height of a band, and the
+// lattice of samples of the mode (plain: the pixels; smoothed: the pixels' corners, a row and a
+// column more; preview: the 10 x 10 blocks), each lattice point the mean of supersample x
+// supersample samples on a grid centred on it. One geometry for every band producer, so that
+// each gives the image buffer's pixels bit for bit.
+struct TBandGeometry {
+    // Takes the filler's size. Throws std::invalid_argument without a filler of at least 1 x 1
+    // pixels, or for supersampling anything but a plain picture.
+    TBandGeometry(TBandMode mode, int32_t supersample, int32_t bandRows);
+
+    // Lattice rows [FirstRow(top), EndRow(bottom)) make picture rows [top, bottom).
+    int64_t FirstRow(int32_t top) const;
+    int64_t EndRow(int32_t bottom) const;
+    // Picture row y from the lattice rows that hold it; row(r) is lattice row r.
+    void Emit(int32_t y, uint32_t *out, const std::function<const uint32_t *(int64_t)> &row) const;
+
+    TBandMode mode;
+    int32_t supersample;
+    int32_t width;
+    int32_t height;
+    int32_t bandRows;
+    int64_t rows;                      // lattice rows of the picture
+    std::size_t rowLength;             // lattice points of a row
+    std::vector<long double> offsets;  // the sub-sample grid, in fractions of Step
+};
+
+// Sums of the channels of colours, for their mean rounded to nearest.
+struct TChannelSums {
+    uint32_t red = 0, green = 0, blue = 0;
+
+    void Add(uint32_t colour) {
+        red += colour >> 16 & 0xFF;
+        green += colour >> 8 & 0xFF;
+        blue += colour & 0xFF;
+    }
+    uint32_t Mean(uint32_t n) const {
+        auto mean = [n](uint32_t sum) { return (sum + n / 2) / n; };
+        return mean(red) << 16 | mean(green) << 8 | mean(blue);
+    }
+};
+
 // The filler's picture (its Width and Height, Step and centre) in bands: every pixel is bit for
 // bit the one that the image buffer's fill of the whole picture gives (QUOB_MSG_FILL,
 // QUOB_MSG_FILL_SMOOTH or QUOB_MSG_PREVIEW). A plain picture may be anti-aliased: with supersample
@@ -55,33 +98,22 @@ class TBandFill final : public TBandProducer {
     TBandFill(const TBandFill &) = delete;
     TBandFill &operator=(const TBandFill &) = delete;
 
-    int32_t Width() const override { return width_; }
-    int32_t Height() const override { return height_; }
-    int32_t BandRows() const override { return bandRows_; }
+    int32_t Width() const override { return g_.width; }
+    int32_t Height() const override { return g_.height; }
+    int32_t BandRows() const override { return g_.bandRows; }
     bool Next(uint32_t *pixels) override;
     void Stop() override;
     int32_t Threads() const { return static_cast<int32_t>(threads_.size()); }
 
   private:
-    // Lattice rows [first, end) that picture rows [top, bottom) are made of.
-    int64_t FirstLatticeRow(int32_t top) const;
-    int64_t EndLatticeRow(int32_t bottom) const;
     uint32_t *Slot(int64_t r) const;
     void Work(const TPixelCopy &copy);
     bool Compute(const TPixelCopy &copy, int64_t r, uint32_t *into) const;
     uint32_t Supersampled(const TPixelCopy &copy, int32_t x, int32_t y) const;
-    void Emit(int32_t y, uint32_t *row) const;
 
-    const TBandMode mode_;
-    const int32_t supersample_;
-    int32_t width_ = 0;
-    int32_t height_ = 0;
-    int32_t bandRows_ = 1;
-    int64_t latticeRows_ = 0;
-    std::size_t latticeWidth_ = 0;
+    const TBandGeometry g_;
     int64_t capacity_ = 0;  // lattice rows the ring holds
     std::unique_ptr<uint32_t[]> ring_;
-    std::vector<long double> offsets_;  // the sub-sample grid, in fractions of Step
 
     std::atomic<bool> stop_{false};
     std::atomic<int64_t> next_{0};  // the next lattice row a thread takes

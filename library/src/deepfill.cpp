@@ -47,30 +47,10 @@ struct TDeepFill::TSampler {
 
 TDeepFill::TDeepFill(const TPerturbedForm &form, const TOrbitMaker &maker, TBandMode mode,
                      int32_t supersample, int32_t bandRows, int32_t threads)
-    : form_(form), maker_(maker), mode_(mode), supersample_(supersample) {
+    : form_(form), maker_(maker), g_(mode, supersample, bandRows) {
     const TFillerState &f = FillerState();
-    if (f.fractal.handle == 0 || f.color.handle == 0 || f.width < 1 || f.height < 1)
-        throw std::invalid_argument("no filler with a picture of at least 1 x 1 pixels");
-    if (supersample < 1 || (supersample > 1 && mode != TBandMode::kPlain))
-        throw std::invalid_argument("supersampling applies to plain pictures");
     StopAllFills();
-    width_ = f.width;
-    height_ = f.height;
-    bandRows_ = std::clamp(bandRows, 1, height_);
     blockLength_ = f.blockLength < 1 || f.blockLength > 1000 ? 1 : f.blockLength;
-    switch (mode) {
-        case TBandMode::kPlain:
-            latticeWidth_ = static_cast<std::size_t>(width_);
-            break;
-        case TBandMode::kSmoothed:
-            latticeWidth_ = static_cast<std::size_t>(width_) + 1;
-            break;
-        case TBandMode::kPreview:
-            latticeWidth_ = (static_cast<std::size_t>(width_) + kPreviewBlock - 1) / kPreviewBlock;
-            break;
-    }
-    for (int32_t k = 0; k < supersample; ++k)
-        offsets_.push_back(static_cast<long double>(2 * k + 1 - supersample) / (2 * supersample));
 
     // Before any worker starts: a failure here leaves no thread to join.
     main_ = MakeOrbit(0, 0);
@@ -125,35 +105,21 @@ std::unique_ptr<TOrbit> TDeepFill::MakeOrbit(long double x, long double y) {
     return orbit;
 }
 
-int64_t TDeepFill::FirstLatticeRow(int32_t top) const {
-    return mode_ == TBandMode::kPreview ? top / kPreviewBlock : top;
-}
-
-int64_t TDeepFill::EndLatticeRow(int32_t bottom) const {
-    switch (mode_) {
-        case TBandMode::kPlain:
-            return bottom;
-        case TBandMode::kSmoothed:
-            return int64_t{bottom} + 1;
-        case TBandMode::kPreview:
-            break;
-    }
-    return (int64_t{bottom} + kPreviewBlock - 1) / kPreviewBlock;
-}
-
 void TDeepFill::Point(int64_t s, long double &x, long double &y) const {
-    const auto n = static_cast<int64_t>(offsets_.size());
-    const int64_t perRow = static_cast<int64_t>(latticeWidth_) * n * n;
+    const auto n = static_cast<int64_t>(g_.offsets.size());
+    const int64_t perRow = static_cast<int64_t>(g_.rowLength) * n * n;
     const int64_t r = sampleFirstRow_ + s / perRow;
     const int64_t c = s % perRow / (n * n);
     const int64_t k = s % (n * n);
     int64_t px = c, py = r;
-    if (mode_ == TBandMode::kPreview) {
+    if (g_.mode == TBandMode::kPreview) {
         px = c * kPreviewBlock + kPreviewBlock / 2;
         py = r * kPreviewBlock + kPreviewBlock / 2;
     }
-    x = static_cast<long double>(px - (width_ >> 1)) + offsets_[static_cast<std::size_t>(k % n)];
-    y = static_cast<long double>(py - (height_ >> 1)) + offsets_[static_cast<std::size_t>(k / n)];
+    x = static_cast<long double>(px - (g_.width >> 1)) +
+        g_.offsets[static_cast<std::size_t>(k % n)];
+    y = static_cast<long double>(py - (g_.height >> 1)) +
+        g_.offsets[static_cast<std::size_t>(k / n)];
 }
 
 // The filler's semantics on the full values Z + d: passes of BlockLength iterations, the fault,
@@ -311,21 +277,22 @@ bool TDeepFill::Run(const TOrbit &orbit, const std::vector<int64_t> &samples) {
 
 bool TDeepFill::Next(uint32_t *pixels) {
     const int32_t top = nextTop_;
-    if (top >= height_ || stop_.load()) return false;
-    const auto bottom = static_cast<int32_t>(std::min<int64_t>(height_, int64_t{top} + bandRows_));
-    const int64_t first = FirstLatticeRow(top);
-    const int64_t end = EndLatticeRow(bottom);
+    if (top >= g_.height || stop_.load()) return false;
+    const auto bottom =
+        static_cast<int32_t>(std::min<int64_t>(g_.height, int64_t{top} + g_.bandRows));
+    const int64_t first = g_.FirstRow(top);
+    const int64_t end = g_.EndRow(bottom);
 
     // Rows of the previous band that this one shares stay; the others are computed.
     const int64_t kept = std::max<int64_t>(0, computedEnd_ - first);
-    std::vector<uint32_t> lattice(static_cast<std::size_t>(end - first) * latticeWidth_);
+    std::vector<uint32_t> lattice(static_cast<std::size_t>(end - first) * g_.rowLength);
     if (kept > 0)
         std::memcpy(lattice.data(),
-                    lattice_.data() + static_cast<std::size_t>(first - bandFirst_) * latticeWidth_,
-                    static_cast<std::size_t>(kept) * latticeWidth_ * sizeof(uint32_t));
-    const int64_t n2 = static_cast<int64_t>(offsets_.size() * offsets_.size());
+                    lattice_.data() + static_cast<std::size_t>(first - bandFirst_) * g_.rowLength,
+                    static_cast<std::size_t>(kept) * g_.rowLength * sizeof(uint32_t));
+    const int64_t n2 = static_cast<int64_t>(g_.offsets.size() * g_.offsets.size());
     sampleFirstRow_ = first + kept;
-    const int64_t count = (end - sampleFirstRow_) * static_cast<int64_t>(latticeWidth_) * n2;
+    const int64_t count = (end - sampleFirstRow_) * static_cast<int64_t>(g_.rowLength) * n2;
     outcomes_.assign(static_cast<std::size_t>(count), TOutcome{});
     std::vector<int64_t> samples(static_cast<std::size_t>(count));
     for (int64_t s = 0; s < count; ++s) samples[static_cast<std::size_t>(s)] = s;
@@ -366,46 +333,23 @@ bool TDeepFill::Next(uint32_t *pixels) {
     leftGlitched_ += static_cast<int64_t>(samples.size());
 
     // Lattice points: the mean of their samples, per channel, rounded to nearest.
-    uint32_t *computed = lattice.data() + static_cast<std::size_t>(kept) * latticeWidth_;
+    uint32_t *computed = lattice.data() + static_cast<std::size_t>(kept) * g_.rowLength;
     for (int64_t i = 0; i < count / n2; ++i) {
-        uint32_t red = 0, green = 0, blue = 0;
-        for (int64_t k = 0; k < n2; ++k) {
-            const uint32_t c = outcomes_[static_cast<std::size_t>(i * n2 + k)].colour;
-            red += c >> 16 & 0xFF;
-            green += c >> 8 & 0xFF;
-            blue += c & 0xFF;
-        }
-        const auto n = static_cast<uint32_t>(n2);
-        auto mean = [n](uint32_t sum) { return (sum + n / 2) / n; };
-        computed[i] = mean(red) << 16 | mean(green) << 8 | mean(blue);
+        TChannelSums sums;
+        for (int64_t k = 0; k < n2; ++k)
+            sums.Add(outcomes_[static_cast<std::size_t>(i * n2 + k)].colour);
+        computed[i] = sums.Mean(static_cast<uint32_t>(n2));
     }
     lattice_ = std::move(lattice);
     bandFirst_ = first;
     computedEnd_ = end;
 
-    const auto width = static_cast<std::size_t>(width_);
-    auto row = [&](int64_t r) {
-        return lattice_.data() + static_cast<std::size_t>(r - bandFirst_) * latticeWidth_;
+    const auto row = [this](int64_t r) -> const uint32_t * {
+        return lattice_.data() + static_cast<std::size_t>(r - bandFirst_) * g_.rowLength;
     };
-    for (int32_t y = top; y < bottom; ++y) {
-        uint32_t *out = pixels + static_cast<std::size_t>(y - top) * width;
-        switch (mode_) {
-            case TBandMode::kPlain:
-                std::memcpy(out, row(y), width * sizeof(uint32_t));
-                break;
-            case TBandMode::kSmoothed: {
-                const uint32_t *upper = row(y), *lower = row(int64_t{y} + 1);
-                for (std::size_t c = 0; c < width; ++c)
-                    out[c] = Mean(upper[c], upper[c + 1], lower[c], lower[c + 1]);
-                break;
-            }
-            case TBandMode::kPreview: {
-                const uint32_t *blocks = row(y / kPreviewBlock);
-                for (std::size_t x = 0; x < width; ++x) out[x] = blocks[x / kPreviewBlock];
-                break;
-            }
-        }
-    }
+    for (int32_t y = top; y < bottom; ++y)
+        g_.Emit(y, pixels + static_cast<std::size_t>(y - top) * static_cast<std::size_t>(g_.width),
+                row);
     // The newest references are the ones the next band tries first.
     const std::size_t keep = static_cast<std::size_t>(kReusedReferences);
     if (references_.size() > keep)

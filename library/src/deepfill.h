@@ -39,9 +39,9 @@ class TDeepFill final : public TBandProducer {
     TDeepFill(const TDeepFill &) = delete;
     TDeepFill &operator=(const TDeepFill &) = delete;
 
-    int32_t Width() const override { return width_; }
-    int32_t Height() const override { return height_; }
-    int32_t BandRows() const override { return bandRows_; }
+    int32_t Width() const override { return g_.width; }
+    int32_t Height() const override { return g_.height; }
+    int32_t BandRows() const override { return g_.bandRows; }
     bool Next(uint32_t *pixels) override;
     void Stop() override;
 
@@ -61,8 +61,6 @@ class TDeepFill final : public TBandProducer {
         long double ratio = 0;  // glitched: |iterate| / |reference iterate| where it was lost
     };
 
-    int64_t FirstLatticeRow(int32_t top) const;
-    int64_t EndLatticeRow(int32_t bottom) const;
     // The point of sample s of the band's samples, in steps from the centre.
     void Point(int64_t s, long double &x, long double &y) const;
     // Adds the iterations it runs to `iterations`.
@@ -75,14 +73,8 @@ class TDeepFill final : public TBandProducer {
 
     const TPerturbedForm &form_;
     const TOrbitMaker &maker_;
-    const TBandMode mode_;
-    const int32_t supersample_;
-    int32_t width_ = 0;
-    int32_t height_ = 0;
-    int32_t bandRows_ = 1;
+    const TBandGeometry g_;
     int32_t blockLength_ = 1;
-    std::size_t latticeWidth_ = 0;
-    std::vector<long double> offsets_;  // the sub-sample grid, in fractions of a step
 
     std::unique_ptr<TOrbit> main_;
     std::vector<std::unique_ptr<TOrbit>> references_;  // the newest last
