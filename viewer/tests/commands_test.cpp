@@ -174,20 +174,9 @@ TEST_F(SavePictureTest, CancelWritesNothing) {
 TEST_F(SavePictureTest, WritesA24BitFileOfTheDisplaysSize) {
     Save("picture");  // the extension is added
     const QByteArray file = ReadFile("picture.bmp");
+    // The picture writer's layout (its own tests) at the display's size: 314 x 125.
     ASSERT_EQ(file.size(), 54 + 125 * 944);
-    // The header field by field: offset, size in bytes, value.
-    // clang-format off
-    const std::tuple<int, int, int32_t> header[] = {
-        {0, 2, 0x4D42 /* "BM" */}, {2, 4, 54 + 125 * 944}, {6, 4, 0}, {10, 4, 54}, {14, 4, 40},
-        {18, 4, 314}, {22, 4, 125}, {26, 2, 1}, {28, 2, 24}, {30, 4, 0}, {34, 4, 125 * 944},
-        {38, 16, 0}};
-    // clang-format on
-    for (const auto &[offset, size, value] : header) {
-        const QByteArray expected = QByteArray(reinterpret_cast<const char *>(&value), 4);
-        EXPECT_EQ(file.mid(offset, size), expected.leftJustified(size, 0, true)) << offset;
-    }
-    for (int row = 0; row < 125; ++row)  // 942 bytes of pixels, 2 of padding
-        ASSERT_EQ(file.mid(54 + row * 944 + 942, 2), QByteArray(2, '\0')) << row;
+    EXPECT_EQ(file.mid(18, 8), QByteArray("\x3a\x01\0\0\x7d\0\0\0", 8));
     Key(Qt::Key_I, Qt::ControlModifier);  // the shortcuts work on
     EXPECT_EQ(+CurrentParams().Scale, 1.0);
 }

@@ -83,12 +83,9 @@ TEST_P(PrecisionFieldError, GoesToTheGeneralErrorDisplayAndChangesNothing) {
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(Fields, PrecisionFieldError, ::testing::Values(
     FieldErrorCase{"Letters", "3", "0.5", "abc", "20", "'abc' is not a valid integer value."},
-    FieldErrorCase{"Empty", "3", "0.5", "", "20", "'' is not a valid integer value."},
     FieldErrorCase{"CycleFails", "3", "0.5", "35", "1.5", "'1.5' is not a valid integer value."},
     FieldErrorCase{"DecimalComma", "3", "0,5", "35", "20",
                    "Differential: '0,5' is not a valid floating point value."},
-    FieldErrorCase{"EmptyMaxModule", "", "0.5", "35", "20",
-                   "Max. module: '' is not a valid floating point value."},
     FieldErrorCase{"BeyondAFloat", "1e39", "0.5", "35", "20",
                    "Max. module: '1e39' is not a valid floating point value."}),
     [](const auto &info) { return info.param.name; });
