@@ -160,9 +160,7 @@ TEST_F(ViewerTest, StartUpCreatesTheFormsHiddenInOrder) {
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&mainWin));
         EXPECT_TRUE(Child<TTools>(&mainWin, "TTools")->isVisible());
         Child<QAction>(&mainWin, "Fractal1")->trigger();
-        auto *fractals = Child<TFractals>(&mainWin, "TFractals");
-        EXPECT_TRUE(fractals->isVisible());
-        EXPECT_EQ(fractals->windowTitle(), "Fractal definition");
+        EXPECT_TRUE(Child<TFractals>(&mainWin, "TFractals")->isVisible());
     }
     EXPECT_EQ(ReadFile("fractals.dat"), "");  // the shown dialog saved its list at the end
 }
