@@ -50,17 +50,15 @@ TEST_P(FormatFixedTest, Shows) {
     EXPECT_EQ(FormatFixed(c.value, c.decimals), QString(c.expected));
 }
 
-INSTANTIATE_TEST_SUITE_P(Numbers, FormatFixedTest,
-                         ::testing::Values(FormatCase{"Negative", -0.5L, 15, "-0.500000000000000"},
-                                           FormatCase{"RoundsToZero", 0.00390625L, 2, "0.00"},
-                                           FormatCase{"Float", 0.001f, 5, "0.00100"},
-                                           FormatCase{"BelowTheExponentForm", 0x1p119L, 0,
-                                                      "664613997892457936451903530140172288"},
-                                           FormatCase{"ExponentFrom1e36", 0x1p120L, 2, "1.33E+36"},
-                                           FormatCase{"Infinity",
-                                                      std::numeric_limits<long double>::infinity(),
-                                                      2, "INF"}),
-                         [](const auto &info) { return info.param.name; });
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Numbers, FormatFixedTest, ::testing::Values(
+    FormatCase{"Negative", -0.5L, 15, "-0.500000000000000"},
+    FormatCase{"RoundsToZero", 0.00390625L, 2, "0.00"}, FormatCase{"Float", 0.001f, 5, "0.00100"},
+    FormatCase{"BelowTheExponentForm", 0x1p119L, 0, "664613997892457936451903530140172288"},
+    FormatCase{"ExponentFrom1e36", 0x1p120L, 2, "1.33E+36"},
+    FormatCase{"Infinity", std::numeric_limits<long double>::infinity(), 2, "INF"}),
+    [](const auto &info) { return info.param.name; });
+// clang-format on
 
 TEST(FormatFixed, IgnoresTheUsersDecimalComma) {
     const std::string saved = setlocale(LC_NUMERIC, nullptr);

@@ -7,34 +7,20 @@
 
 namespace {
 
-class ExactPositionTest : public ViewerTest {
+class ExactPositionTest : public DialogTest<TExactPosition> {
   protected:
-    void SetUp() override {
-        ViewerTest::SetUp();
-        Start();
-    }
-    void TearDown() override {
-        dialog.reset();
-        ViewerTest::TearDown();
-    }
-    // A new dialog, as the program creates it at start-up.
-    void Start() {
+    void Start() override {
         dialog = std::make_unique<TExactPosition>(Viewer());
         for (auto [edit, name] : {std::pair{&X, "X"}, {&Y, "Y"}, {&Mul, "Mul"}, {&Name, "Name"}})
-            *edit = Child<QLineEdit>(dialog.get(), name);
+            *edit = Get<QLineEdit>(name);
         for (auto [button, name] : {std::pair{&OK, "OK"},
                                     {&Cancel, "Cancel"},
                                     {&Load, "Load"},
                                     {&Add, "Add"},
                                     {&Delete, "Delete"}})
-            *button = Child<QPushButton>(dialog.get(), name);
-        NameList = Child<QListWidget>(dialog.get(), "NameList");
+            *button = Get<QPushButton>(name);
+        NameList = Get<QListWidget>("NameList");
     }
-    void Show() {
-        dialog->show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(dialog.get()));
-    }
-    std::unique_ptr<TExactPosition> dialog;
     QLineEdit *X, *Y, *Mul, *Name;
     QPushButton *OK, *Cancel, *Load, *Add, *Delete;
     QListWidget *NameList;
@@ -64,14 +50,9 @@ TEST_P(ExactPositionView, ShowsTheViewAndOKReadsTheEdits) {
     if (c.mul) Type(Mul, c.mul);
     Click(OK);
     EXPECT_FALSE(dialog->isVisible());
-    EXPECT_EQ(+CurrentParams().CenterRe, c.newRe);
-    EXPECT_EQ(+CurrentParams().CenterIm, c.newIm);
-    EXPECT_EQ(+CurrentParams().Scale, c.newScale);
-    ASSERT_EQ(LibraryCalls.size(), 3u);
-    EXPECT_EQ(LibraryCalls[0].Code, QUOB_MSG_STOP);
-    EXPECT_EQ(LibraryCalls[1].Changes, TChanges({0, 0, 0, 0, 0, 0, 0, 1, 1, 1}));
-    EXPECT_EQ(+LibraryCalls[1].Params.Scale, c.newScale);
-    EXPECT_EQ(LibraryCalls[2].Code, RedrawMessage);
+    EXPECT_EQ(View(), std::tuple(c.newRe, c.newIm, c.newScale));
+    ExpectApplied({0, 0, 0, 0, 0, 0, 0, 1, 1, 1});
+    EXPECT_EQ(+Updates()[0].Params.Scale, c.newScale);
     EXPECT_EQ(History()->Count, 1);  // a jump: the history stays as it is
     EXPECT_FALSE(History()->Entries[1].Valid);
     EXPECT_TRUE(RecordedBoxes.empty());
@@ -107,20 +88,17 @@ class ExactPositionRefusal : public ExactPositionTest,
 TEST_P(ExactPositionRefusal, NamesTheFieldAndChangesNothing) {
     const RefusalCase &c = GetParam();
     Show();
-    Type(Child<QLineEdit>(dialog.get(), c.edit), c.text);
-    Click(OK);
-    Click(Add);
-    EXPECT_TRUE(dialog->isVisible());
-    ASSERT_EQ(RecordedBoxes.size(), 2u);
-    for (const TRecordedBox &box : RecordedBoxes) {
-        EXPECT_EQ(box.Caption, "Spiralis 3.0");
-        EXPECT_EQ(box.Text, c.message);
+    Type(Get<QLineEdit>(c.edit), c.text);
+    const auto before = View();
+    for (QPushButton *button : {OK, Add}) {
+        RecordedBoxes.clear();
+        Click(button);
+        ExpectOneBox("Spiralis 3.0", c.message);
     }
+    EXPECT_TRUE(dialog->isVisible());
     EXPECT_EQ(dialog->List()->Count(), 0);
     EXPECT_TRUE(LibraryCalls.empty());
-    EXPECT_EQ(+CurrentParams().CenterRe, +StartParams.CenterRe);
-    EXPECT_EQ(+CurrentParams().CenterIm, +StartParams.CenterIm);
-    EXPECT_EQ(+CurrentParams().Scale, +StartParams.Scale);
+    EXPECT_EQ(View(), before);
 }
 
 // clang-format off
@@ -161,9 +139,7 @@ TEST_F(ExactPositionTest, DoubleClickJumpsToTheLineOrToTheEdits) {
     Show();
     DoubleClickLine(NameList, 1);
     EXPECT_FALSE(dialog->isVisible());
-    EXPECT_EQ(+CurrentParams().CenterRe, 0.75);
-    EXPECT_EQ(+CurrentParams().CenterIm, -0.5);
-    EXPECT_EQ(+CurrentParams().Scale, 0.5);
+    EXPECT_EQ(View(), std::tuple(0.75, -0.5, 0.5));
     Show();
     Type(Mul, "16");
     DoubleClickLine(NameList, 4);  // below the lines

@@ -7,29 +7,24 @@
 
 namespace {
 
-class PrecisionTest : public ViewerTest {
+class PrecisionTest : public DialogTest<TPrecision> {
   protected:
-    void SetUp() override {
-        ViewerTest::SetUp();
+    void Start() override {
         dialog = std::make_unique<TPrecision>(Viewer());
-        N = Child<QLineEdit>(dialog.get(), "N");
-        MaxR = Child<QLineEdit>(dialog.get(), "MaxR");
-        dR = Child<QLineEdit>(dialog.get(), "dR");
-        Cycle = Child<QLineEdit>(dialog.get(), "Cycle");
-        Zero = Child<QRadioButton>(dialog.get(), "Zero");
-        CurrP = Child<QRadioButton>(dialog.get(), "CurrP");
-        OK = Child<QPushButton>(dialog.get(), "OK");
+        for (auto [edit, name] :
+             {std::pair{&N, "N"}, {&MaxR, "MaxR"}, {&dR, "dR"}, {&Cycle, "Cycle"}})
+            *edit = Get<QLineEdit>(name);
+        Zero = Get<QRadioButton>("Zero");
+        CurrP = Get<QRadioButton>("CurrP");
+        OK = Get<QPushButton>("OK");
     }
-    void TearDown() override {
-        dialog.reset();
-        ViewerTest::TearDown();
-    }
-    void Show() {
-        dialog->show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(dialog.get()));
+    // The precision fields of CurrentParams.
+    std::tuple<int32_t, float, float, int32_t, int32_t> Fields() const {
+        const QUOB_FillerParams &p = CurrentParams();
+        return {+p.IterationsLimit, +p.MaxModule, +p.Differential, +p.BlockLength,
+                +p.RecursionInit};
     }
 
-    std::unique_ptr<TPrecision> dialog;
     QLineEdit *N = nullptr, *MaxR = nullptr, *dR = nullptr, *Cycle = nullptr;
     QRadioButton *Zero = nullptr, *CurrP = nullptr;
     QPushButton *OK = nullptr;
@@ -49,11 +44,7 @@ TEST_F(PrecisionTest, OKStoresTheFieldsAndUpdatesTwiceInOrder) {
     Click(Zero);
     QTest::keyClick(Cycle, Qt::Key_Return);  // the default button
     EXPECT_FALSE(dialog->isVisible());
-    EXPECT_EQ(+CurrentParams().IterationsLimit, -7);
-    EXPECT_EQ(+CurrentParams().MaxModule, 4.5f);
-    EXPECT_EQ(+CurrentParams().Differential, 1e-4f);
-    EXPECT_EQ(+CurrentParams().BlockLength, 16);
-    EXPECT_EQ(+CurrentParams().RecursionInit, 1);
+    EXPECT_EQ(Fields(), std::tuple(-7, 4.5f, 1e-4f, 16, 1));
     ASSERT_EQ(LibraryCalls.size(), 4u);
     EXPECT_EQ(LibraryCalls[0].Code, QUOB_MSG_STOP);
     EXPECT_EQ(LibraryCalls[1].Changes, TChanges({0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1}));
@@ -78,34 +69,23 @@ class PrecisionFieldError : public PrecisionTest,
 TEST_P(PrecisionFieldError, GoesToTheGeneralErrorDisplayAndChangesNothing) {
     const FieldErrorCase &c = GetParam();
     Show();
-    Type(MaxR, c.maxR);
-    Type(dR, c.dR);
-    Type(N, c.n);
-    Type(Cycle, c.cycle);
+    const auto before = Fields();
+    for (auto [edit, text] : {std::pair{MaxR, c.maxR}, {dR, c.dR}, {N, c.n}, {Cycle, c.cycle}})
+        Type(edit, text);
     Click(Zero);
     Click(OK);
-    ASSERT_EQ(RecordedBoxes.size(), 1u);
-    EXPECT_EQ(RecordedBoxes[0].Icon, TBoxIcon::Error);
-    EXPECT_EQ(RecordedBoxes[0].Caption, "Spiralis 3.0");
-    EXPECT_EQ(RecordedBoxes[0].Text, c.message);
+    ExpectOneBox("Spiralis 3.0", c.message);
     EXPECT_TRUE(dialog->isVisible());
     EXPECT_TRUE(LibraryCalls.empty());
-    EXPECT_EQ(+CurrentParams().MaxModule, +StartParams.MaxModule);
-    EXPECT_EQ(+CurrentParams().Differential, +StartParams.Differential);
-    EXPECT_EQ(+CurrentParams().IterationsLimit, +StartParams.IterationsLimit);
-    EXPECT_EQ(+CurrentParams().BlockLength, +StartParams.BlockLength);
-    EXPECT_EQ(+CurrentParams().RecursionInit, +StartParams.RecursionInit);
+    EXPECT_EQ(Fields(), before);
 }
 
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(Fields, PrecisionFieldError, ::testing::Values(
     FieldErrorCase{"Letters", "3", "0.5", "abc", "20", "'abc' is not a valid integer value."},
-    FieldErrorCase{"Empty", "3", "0.5", "", "20", "'' is not a valid integer value."},
     FieldErrorCase{"CycleFails", "3", "0.5", "35", "1.5", "'1.5' is not a valid integer value."},
     FieldErrorCase{"DecimalComma", "3", "0,5", "35", "20",
                    "Differential: '0,5' is not a valid floating point value."},
-    FieldErrorCase{"EmptyMaxModule", "", "0.5", "35", "20",
-                   "Max. module: '' is not a valid floating point value."},
     FieldErrorCase{"BeyondAFloat", "1e39", "0.5", "35", "20",
                    "Max. module: '1e39' is not a valid floating point value."}),
     [](const auto &info) { return info.param.name; });

@@ -83,12 +83,14 @@ Window Find(const std::string &title, Rect &where, Window window = 0) {
 }
 
 // Gives the keyboard to the window titled so, as a window manager does on a click (Xvfb has
-// none, and a window's own focus request reverts to the root when that window closes).
+// none, and a window's own focus request reverts to the root when that window closes), and gives
+// it a moment to take it.
 bool Focus(const std::string &title) {
     Rect where;
     const Window window = Find(title, where);
     if (window) XSetInputFocus(display, window, RevertToPointerRoot, CurrentTime);
     XFlush(display);
+    std::this_thread::sleep_for(300ms);
     return window;
 }
 
@@ -235,13 +237,11 @@ class EndToEnd : public ::testing::Test {
     // Ctrl+S, then the file name typed over the dialog's proposal, then Return.
     Bitmap SaveAs(const std::string &name) {
         EXPECT_TRUE(Focus(kMainWin));
-        std::this_thread::sleep_for(300ms);
         Key("s", true);
         Rect dialog;
         EXPECT_TRUE(WaitFor([&] { return Find(kSaveDialog, dialog); }, 10s));
         std::this_thread::sleep_for(500ms);
         Focus(kSaveDialog);
-        std::this_thread::sleep_for(300ms);
         Key("a", true);
         Type((folder / name).string());
         Key("Return");
@@ -287,7 +287,6 @@ TEST_F(EndToEnd, BannerPictureZoomAndSavedPictures) {
                 QuobRender(folder / "zoomed-render.bmp", re, im, scale, W, H).bytes);
 
     EXPECT_TRUE(Focus(kMainWin));
-    std::this_thread::sleep_for(300ms);
     Key("F10");
     int status = -1;
     ASSERT_TRUE(WaitFor([&] { return waitpid(viewer, &status, WNOHANG) == viewer; }, 20s))
@@ -308,12 +307,10 @@ TEST_F(EndToEnd, StarterListsBurningShip) {
     StartViewer(win);
     if (IsSkipped() || HasFatalFailure()) return;
     EXPECT_TRUE(Focus(kMainWin));
-    std::this_thread::sleep_for(300ms);
     Key("F3");
     ASSERT_TRUE(WaitFor([&] { return Find(kFractals, dialog); }, 10s));
     std::this_thread::sleep_for(500ms);
     Focus(kFractals);
-    std::this_thread::sleep_for(300ms);
     // Expr has the focus: Tab, Tab to the list, its first line, then down to the ship.
     Key("Tab");
     Key("Tab");

@@ -13,9 +13,7 @@ class HistoryTest : public ViewerTest {
     void Push(long double re) { Viewer().History()->Push(re, -re, re + 1); }
     // CurrentParams hold the view pushed with re.
     void ExpectCurrent(long double re) {
-        EXPECT_EQ(+CurrentParams().CenterRe, static_cast<double>(re));
-        EXPECT_EQ(+CurrentParams().CenterIm, static_cast<double>(-re));
-        EXPECT_EQ(+CurrentParams().Scale, static_cast<double>(re + 1));
+        EXPECT_EQ(View(), std::tuple(double(re), double(-re), double(re + 1)));
     }
     const THotSpotStack &Stack() const { return *History(); }
 };

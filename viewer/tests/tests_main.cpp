@@ -79,6 +79,21 @@ std::vector<TLibraryCall> ViewerTest::Updates() const {
     return updates;
 }
 
+void ViewerTest::ExpectApplied(const TChanges &changes) const {
+    ASSERT_EQ(LibraryCalls.size(), 3u);
+    EXPECT_EQ(LibraryCalls[0].Code, QUOB_MSG_STOP);
+    EXPECT_EQ(LibraryCalls[1].Code, -1);
+    EXPECT_EQ(LibraryCalls[1].Changes, changes);
+    EXPECT_EQ(LibraryCalls[2].Code, RedrawMessage);
+}
+
+void ViewerTest::ExpectOneBox(const QString &caption, const QString &text) const {
+    ASSERT_EQ(RecordedBoxes.size(), 1u);
+    EXPECT_EQ(RecordedBoxes[0].Icon, TBoxIcon::Error);
+    EXPECT_EQ(RecordedBoxes[0].Caption, caption);
+    EXPECT_EQ(RecordedBoxes[0].Text, text);
+}
+
 TMessageBox ViewerTest::Recorder() {
     return [this](TBoxIcon icon, const QString &caption, const QString &text) {
         RecordedBoxes.push_back({icon, caption, text});

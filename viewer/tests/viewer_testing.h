@@ -18,6 +18,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "display.h"
@@ -64,6 +65,14 @@ class ViewerTest : public ::testing::Test {
     TViewerState &Viewer() { return *viewer; }
     const QUOB_FillerParams &CurrentParams() const { return viewer->CurrentParams(); }
     const THotSpotStack *History() const { return viewer->History(); }
+    // The view of CurrentParams: centre and scale.
+    std::tuple<double, double, double> View() const {
+        return {+CurrentParams().CenterRe, +CurrentParams().CenterIm, +CurrentParams().Scale};
+    }
+    // A change applied: the buffer stopped, one update of these fields, the redraw.
+    void ExpectApplied(const TChanges &changes) const;
+    // Exactly one message box since the last clear, with this caption and text.
+    void ExpectOneBox(const QString &caption, const QString &text) const;
     std::vector<TLibraryCall> Updates() const;  // the QUOB_UpdateFiller calls among LibraryCalls
     // Shows a message box by recording it.
     TMessageBox Recorder();
@@ -111,6 +120,30 @@ class TFailingFolder {
     bool mounted = false, armed = false;
     rlimit limit = {};
     struct sigaction fileSizeAction = {};
+};
+
+// A dialog of the viewer's, created afresh for each test.
+template <class T>
+class DialogTest : public ViewerTest {
+  protected:
+    void SetUp() override {
+        ViewerTest::SetUp();
+        Start();
+    }
+    void TearDown() override {
+        dialog.reset();
+        ViewerTest::TearDown();
+    }
+    virtual void Start() = 0;  // creates the dialog, as the program does at start-up
+    void Show() {
+        dialog->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(dialog.get()));
+    }
+    template <class C>
+    C *Get(const char *name) const {
+        return Child<C>(dialog.get(), name);
+    }
+    std::unique_ptr<T> dialog;
 };
 
 // Each way of failing with the system's reason for it.

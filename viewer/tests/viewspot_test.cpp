@@ -59,22 +59,6 @@ INSTANTIATE_TEST_SUITE_P(
                       PointCase{136, 100, 0, 0, 0, Qt::ArrowCursor},
                       PointCase{200, 200, 0, 0, 0, Qt::ArrowCursor}));
 
-TEST_F(ViewSpotTest, DrawMoveAndResize) {
-    TViewSpot spot(40, 50, &display);
-    EXPECT_EQ(spot.Radius, 12);  // a tenth of the smaller side
-    EXPECT_EQ(spot.Shown, 1);
-    spot.DrawMarker();
-    EXPECT_EQ(spot.Shown, 0);
-    spot.MoveCenter(50, 60);
-    EXPECT_EQ(QPoint(spot.X, spot.Y), QPoint(50, 60));
-    EXPECT_EQ(spot.Shown, 1);
-    spot.ResizeTo(53, 64);  // distance 5
-    EXPECT_EQ(spot.Radius, 5);
-    EXPECT_EQ(spot.Shown, 1);
-    spot.ResizeTo(50, 60);
-    EXPECT_EQ(spot.Radius, 0);
-}
-
 TEST_F(ViewSpotTest, MarkerIsExclusiveOrInTheMarkerColour) {
     const QColor ground(0x12, 0x34, 0x56), marked(0x12 ^ 208, 0x34 ^ 224, 0x56 ^ 208);
     QImage surface(314, 125, QImage::Format_RGB32);
