@@ -148,7 +148,9 @@ TEST_P(ListImport, AppendsTheEntriesNotListedYet) {
     Import("other.dat");
     EXPECT_EQ(Count(), c.count);
     ASSERT_EQ(box.count(), c.count);
-    if (c.count) EXPECT_EQ(box.item(c.count - 1)->text(), c.last);
+    if (c.count) {
+        EXPECT_EQ(box.item(c.count - 1)->text(), c.last);
+    }
     const QString path = QFileInfo("other.dat").absoluteFilePath();
     ASSERT_EQ(RecordedBoxes.size(), c.message.isEmpty() ? 0u : 1u);
     for (const TRecordedBox &box : RecordedBoxes) EXPECT_EQ(box.Text, c.message.arg(path));
