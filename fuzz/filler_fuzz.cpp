@@ -7,21 +7,11 @@
 #include <cstdlib>
 #include <string>
 
+#include "fuzz_support.h"
 #include "quob32.h"
 #include "viewer_defaults.h"
 
 namespace {
-
-void Check(bool promise) {
-    if (!promise) std::abort();
-}
-
-int32_t LiveFunctions() {
-    int32_t live = 0;
-    QUOB_FunctionRecord record;
-    for (int32_t handle = 1; handle <= 128; ++handle) live += GetFunction(handle, &record);
-    return live;
-}
 
 constexpr QUOB_ChangeSet kFormulas = {0, 0, 0, 0, 0, 1, 1};
 int32_t filler = 0, buffer = 0;

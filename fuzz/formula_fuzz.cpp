@@ -7,21 +7,10 @@
 #include <cstring>
 #include <string>
 
+#include "fuzz_support.h"
 #include "quob32.h"
 
 namespace {
-
-// A broken promise ends the run like a crash, and libFuzzer keeps the input.
-void Check(bool promise) {
-    if (!promise) std::abort();
-}
-
-int32_t LiveFunctions() {
-    int32_t live = 0;
-    QUOB_FunctionRecord record;
-    for (int32_t handle = 1; handle <= 128; ++handle) live += GetFunction(handle, &record);
-    return live;
-}
 
 // Gives the parameters values other than zero, runs the code and deletes the function.
 void Run(int32_t handle, bool integer) {

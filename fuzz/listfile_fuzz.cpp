@@ -14,12 +14,9 @@
 #include <memory>
 
 #include "datafiles.h"
+#include "fuzz_support.h"
 
 namespace {
-
-void Check(bool promise) {
-    if (!promise) std::abort();
-}
 
 // Writing into a folder of the fuzzer's own must not fail.
 void Report(const QString &message) {
