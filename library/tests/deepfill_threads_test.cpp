@@ -1,12 +1,13 @@
 // Deep pictures: against the fill where extended precision still resolves the pixels, against a
 // straightforward MPFR renderer beyond, detail at depths far beyond, and the formulas refused.
-#include "deepfill.h"
-
 #include <mpfr.h>
 
 #include <cmath>
+#include <cstdio>
+#include <cstring>
 #include <set>
 
+#include "deepfill.h"
 #include "filler.h"
 #include "ibuffer.h"
 #include "platform.h"
@@ -23,6 +24,11 @@ struct DeepView {
     int32_t width = 48, height = 36;
     int32_t iterations = 20, blockLength = 20;
     float differential = 0.001f;
+    TBandMode mode = TBandMode::kPlain;
+    int32_t supersample = 1;
+    int32_t recursionInit = 0;
+    int32_t escapeTakesColor = 0;
+    const char *color = kDefaultColor;
 };
 
 class Deep : public RenderTest {
@@ -31,6 +37,7 @@ class Deep : public RenderTest {
     void Install(const DeepView &v) {
         QUOB_FillerParams p = DefaultParams();
         p.FractalFormula = v.fractal;
+        p.ColorFormula = v.color;
         p.Width = v.width;
         p.Height = v.height;
         p.CenterRe = std::strtod(v.re, nullptr);
@@ -39,6 +46,8 @@ class Deep : public RenderTest {
         p.IterationsLimit = v.iterations;
         p.BlockLength = v.blockLength;
         p.Differential = v.differential;
+        p.RecursionInit = v.recursionInit;
+        p.EscapeTakesColor = v.escapeTakesColor;
         ASSERT_EQ(QUOB_CreateFiller(&p), 1);
         ASSERT_EQ(QUOB_UpdateFiller(1, &p, ChangeSet{QUOB_FP_WIDTH, QUOB_FP_HEIGHT}.flags), 1);
     }
@@ -60,10 +69,10 @@ class Deep : public RenderTest {
             std::snprintf(digits, sizeof digits, "%.80g", std::strtod(t, nullptr));
             return std::string(digits);
         };
-        const TPerturbedForm form(v.fractal, 0);
+        const TPerturbedForm form(v.fractal, v.recursionInit);
         const TOrbitMaker maker(form, text(v.re), text(v.im), v.scale, v.width, v.height,
                                 int64_t{v.iterations} * v.blockLength);
-        TDeepFill fill(form, maker, TBandMode::kPlain, 1, 7, 3);
+        TDeepFill fill(form, maker, v.mode, v.supersample, 7, 3);
         precision_ = maker.Precision();
         std::vector<uint32_t> picture = Picture(fill);
         references_ = fill.References();
@@ -250,5 +259,119 @@ INSTANTIATE_TEST_SUITE_P(
                  nullptr},
         FormCase{"tx ty x y = tx ty / ty tx / * x + ret ty sqrt tx neg 1 + / y + ret", nullptr}));
 
+// ---- deep pictures of record ----------------------------------------------------------------
+
+// Deep pictures by checksum: FNV-1a over the pixels, as the deep fill drew them before its
+// compiler read the checked body of the one front end; never regenerate them to make a failing
+// case pass.
+struct DeepRecord {
+    const char *name;
+    uint64_t checksum;
+    DeepView view;
+};
+
+// Formulas of exactly rounded operations only (no FSIN, F2XM1, ...), so that the pictures are
+// those of any x86 processor.
+const char *const kRoots = "tx ty x y = tx abs sqrt ty * x + ret ty abs tx * 2 * y + ret";
+// z^2 + 1/c: quotients of values that vary from sample to sample.
+const char *const kQuotients =
+    "tx ty x y = tx sqr ty sqr - x sqr y sqr + x / + ret tx ty * 2 * x sqr y sqr + y neg / + ret";
+const char *const kShapes =
+    "tx ty x y = tx ty swap copy * neg del sqr ty sqr - x + ret tx ty * copy + y + ret";
+const char *const kFixedScale =
+    "tx ty x y = 1 tx sqr ty sqr - scale swap del x + ret 2 tx ty * * y + ret";
+// The fractional parts of large multiples of the iterate: neighbouring samples whose iterates
+// differ a little differ in colour.
+const char *const kFineColor =
+    "x y = x 99999 * copy int - 250 * 128 + ret y 99999 * copy int - 250 * 128 + ret x y * 9999 "
+    "* copy int - 250 * 128 + ret";
+
+// Each view shows detail (a boundary of its formula's set) and takes its own way through the deep
+// fill: modes, supersampling, references that escape, formulas of every form.
+const DeepRecord kDeepRecords[] = {
+    {"Spiral1e100",
+     0x7337C7EC06C0DF72ull,
+     {kDefaultFractal, "0", "1", "1e-100", 32, 24, 50, 20, 0}},
+    {"Smoothed1e1000",
+     0xDFE16779E394E82Bull,
+     {kDefaultFractal, "0", "1", "1e-1000", 32, 24, 600, 20, 0, TBandMode::kSmoothed}},
+    {"ReferenceEscapes", 0x976A1AD99E728313ull, {kDefaultFractal, "-0.7437", "0.1319", "1e-4"}},
+    {"BurningShip", 0xB5DD3B8CF0E3461Full, {kBurningShip, "-0.5", "0.05051919238167632", "1e-12"}},
+    {"Cubic",
+     0xBC317E73DD8632BCull,
+     {kCubic, "-0.10266499917729355013", "-1.1367322494652408078", "1e-15", 40, 30, 40, 20, 0,
+      TBandMode::kSmoothed, 1, 0, 0, kFineColor}},
+    {"Phoenix",
+     0x13ED3C8DBF9DA032ull,
+     {kPhoenix, "0.4", "0.7126861763604294", "1e-12", 48, 36, 20, 20, 0}},
+    {"Preview1e300",
+     0x8D61ED3B4D66DDAAull,
+     {kDefaultFractal, "0", "1", "1e-300", 95, 71, 50, 20, 0, TBandMode::kPreview}},
+    {"Supersampled",
+     0xFBA8AB512AC4EB29ull,
+     {kDefaultFractal, "0", "1", "1e-30", 24, 18, 40, 7, 0, TBandMode::kPlain, 2}},
+    {"Roots",
+     0xD63EE98AC52D7C01ull,
+     {kRoots, "0.33921281303726756121", "-1.3095116715257760851", "1e-15", 32, 24, 60, 5, 0.001f,
+      TBandMode::kPlain, 1, 0, 0, kFineColor}},
+    {"Quotients",
+     0xD390FF314C38C784ull,
+     {kQuotients, "0.47", "-0.13", "1e-6", 32, 24, 300, 1, 0, TBandMode::kPlain, 1, 0, 0,
+      kFineColor}},
+    {"Shapes",
+     0x12F332ADABC4286Aull,
+     {kShapes, "-1.5", "-0.125", "1e-6", 32, 24, 300, 1, 0, TBandMode::kPlain, 1, 0, 0,
+      kFineColor}},
+    {"FixedScale",
+     0x838CB47A9D9EA63Cull,
+     {kFixedScale, "-0.15074858253124978749", "-0.16798657864531236188", "1e-9", 32, 24, 300, 1, 0,
+      TBandMode::kPlain, 1, 0, 0, kFineColor}},
+    {"FromZeroEscapeTakesColor",
+     0x79B17F6AD89CBDACull,
+     {kDefaultFractal, "-0.7436438870371587", "0.1318259042053119", "1e-10", 32, 24, 1000, 3, 0,
+      TBandMode::kPlain, 1, 1, 1, kFineColor}},
+};
+
+class DeepRecords : public Deep, public ::testing::WithParamInterface<DeepRecord> {
+  public:
+    uint64_t Checksum(const DeepView &v) {
+        Install(v);
+        const std::vector<uint32_t> picture = DeepPicture(v);
+        colours_ = std::set<uint32_t>(picture.begin(), picture.end()).size();
+        uint64_t hash = 14695981039346656037ull;
+        for (const uint32_t pixel : picture)
+            for (int shift = 0; shift < 32; shift += 8)
+                hash = (hash ^ (pixel >> shift & 0xFF)) * 1099511628211ull;
+        return hash;
+    }
+    void TestBody() override {}
+    std::size_t colours_ = 0;
+};
+
+void PrintTo(const DeepRecord &c, std::ostream *os) { *os << c.name; }
+
+TEST_P(DeepRecords, AreDrawnBitForBit) {
+    EXPECT_EQ(Checksum(GetParam().view), GetParam().checksum);
+}
+
+INSTANTIATE_TEST_SUITE_P(Views, DeepRecords, ::testing::ValuesIn(kDeepRecords),
+                         [](const auto &info) { return std::string(info.param.name); });
+
 }  // namespace
 }  // namespace quob::test
+
+int main(int argc, char **argv) {
+    // Prints every deep record's checksum under this build.
+    if (argc == 2 && std::strcmp(argv[1], "--checksums") == 0) {
+        for (const auto &c : quob::test::kDeepRecords) {
+            quob::test::DeepRecords probe;
+            const uint64_t checksum = probe.Checksum(c.view);
+            std::printf("%s 0x%016llXull (%zu colours)\n", c.name,
+                        static_cast<unsigned long long>(checksum), probe.colours_);
+            QUOB_DeleteFiller(1);
+        }
+        return 0;
+    }
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
