@@ -4,7 +4,7 @@
 
 #include <cstdio>
 
-#include "functions.h"
+#include "compile/functions.h"
 #include "quob32.h"
 #include "ratio_reporter.h"
 

@@ -17,10 +17,10 @@
 #include <string>
 #include <vector>
 
-#include "bandfill.h"
-#include "deepfill.h"
+#include "fill/bandfill.h"
+#include "deep/deepfill.h"
 #include "home_view.h"
-#include "ibuffer.h"
+#include "fill/ibuffer.h"
 #include "quob32.h"
 
 namespace {

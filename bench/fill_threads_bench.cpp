@@ -14,7 +14,7 @@
 #include <string>
 #include <thread>
 
-#include "ibuffer.h"
+#include "fill/ibuffer.h"
 #include "home_view.h"
 #include "quob32.h"
 #include "ratio_reporter.h"

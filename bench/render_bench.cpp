@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "../library/tests/render_reference.h"
-#include "filler.h"
+#include "fill/filler.h"
 #include "home_view.h"
 #include "quob32.h"
 

@@ -21,7 +21,7 @@
 #include <vector>
 
 #include "home_view.h"
-#include "ibuffer.h"
+#include "fill/ibuffer.h"
 #include "ratio_reporter.h"
 #include "render_stream.h"
 

@@ -14,9 +14,9 @@
 #include <string>
 #include <thread>
 
-#include "bandfill.h"
-#include "deepfill.h"
-#include "ibuffer.h"
+#include "fill/bandfill.h"
+#include "deep/deepfill.h"
+#include "fill/ibuffer.h"
 #include "picture_files.h"
 #include "quob32.h"
 #include "render_options.h"

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "bandfill.h"
+#include "fill/bandfill.h"
 #include "picture_files.h"
 
 namespace quob::tools {

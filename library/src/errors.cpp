@@ -4,7 +4,7 @@
 #include <atomic>
 #include <cstdio>
 
-#include "platform.h"
+#include "platform/platform.h"
 #include "quob32.h"
 
 namespace quob {

@@ -4,10 +4,10 @@
 // code runs under control words of its own (LaunchFunction, the pixel routine), so nothing
 // needs the loading thread's x87 unit reinitialised, and a host whose own long double code
 // suddenly trapped on overflow would be broken by it.
-#include "functions.h"
-#include "platform.h"
-#include "rendering.h"
-#include "tables.h"
+#include "compile/functions.h"
+#include "platform/platform.h"
+#include "fill/rendering.h"
+#include "compile/tables.h"
 
 namespace quob {
 namespace {

@@ -1,6 +1,6 @@
 // TCodeBuffer: fixed capacity without partial writes, relocation of address fields, copy out; and
 // the compilation of a body whose code does not fit.
-#include "codebuffer.h"
+#include "compile/codebuffer.h"
 
 #include <gtest/gtest.h>
 

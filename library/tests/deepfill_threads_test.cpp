@@ -7,10 +7,10 @@
 #include <cstring>
 #include <set>
 
-#include "deepfill.h"
-#include "filler.h"
-#include "ibuffer.h"
-#include "platform.h"
+#include "deep/deepfill.h"
+#include "fill/filler.h"
+#include "fill/ibuffer.h"
+#include "platform/platform.h"
 #include "render_support.h"
 
 namespace quob::test {

@@ -8,7 +8,7 @@
 #include <string>
 #include <tuple>
 
-#include "codebuffer.h"
+#include "compile/codebuffer.h"
 #include "quob32.h"
 
 // Allocations of one size can be made to fail, to reach the compiler's out-of-memory path.

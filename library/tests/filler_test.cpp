@@ -1,5 +1,5 @@
 // The filler's exports and its pixel routine.
-#include "filler.h"
+#include "fill/filler.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,18 +1,18 @@
 // The floating-point back end: the loop tail of recursive functions on both targets, the feedback
 // and the filler's early-leaving variant, and randomised differential tests: bodies against the
 // reference evaluator, execution copies against the record's code.
-#include "floatgen.h"
+#include "compile/floatgen.h"
 
 #include <gtest/gtest.h>
 
 #include <random>
 #include <string>
 
-#include "codebuffer.h"
+#include "compile/codebuffer.h"
 #include "errors.h"
 #include "int_support.h"
-#include "platform.h"
-#include "scanner.h"
+#include "platform/platform.h"
+#include "compile/scanner.h"
 #include "x87_reference.h"
 
 namespace {

@@ -1,12 +1,12 @@
 // Function objects: records, addresses, the access operations and LaunchFunction's contract.
-#include "functions.h"
+#include "compile/functions.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstring>
 
-#include "emitter.h"
+#include "compile/emitter.h"
 #include "quob32.h"
 #include "x87_reference.h"
 

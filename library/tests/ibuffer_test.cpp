@@ -1,7 +1,7 @@
 // Image buffers in the caller's thread: the table, messages and the order of the samples. The
 // pictures of the preview and both fills are compared with the reference renderer in
 // render_picture_test.
-#include "ibuffer.h"
+#include "fill/ibuffer.h"
 
 #include <algorithm>
 #include <climits>

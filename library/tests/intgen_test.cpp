@@ -1,7 +1,7 @@
 // The integer back end: the encodings that differ between the targets and the jumps, the code
 // where the allocation policy shows in no result, outcomes and failures of bodies, and random
 // bodies against the reference evaluator (which prove every operation over every operand kind).
-#include "intgen.h"
+#include "compile/intgen.h"
 
 #include <gtest/gtest.h>
 
@@ -11,10 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "codebuffer.h"
-#include "emitter.h"
+#include "compile/codebuffer.h"
+#include "compile/emitter.h"
 #include "int_support.h"
-#include "scanner.h"
+#include "compile/scanner.h"
 
 namespace {
 

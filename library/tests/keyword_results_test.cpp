@@ -19,9 +19,9 @@
 #include <utility>
 #include <vector>
 
-#include "emitter.h"
+#include "compile/emitter.h"
 #include "quob32.h"
-#include "scanner.h"
+#include "compile/scanner.h"
 
 namespace {
 

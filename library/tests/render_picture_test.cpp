@@ -5,7 +5,7 @@
 #include <cstring>
 #include <functional>
 
-#include "filler.h"
+#include "fill/filler.h"
 #include "render_reference.h"
 #include "render_support.h"
 

@@ -4,7 +4,7 @@
 #include <random>
 #include <thread>
 
-#include "ibuffer.h"
+#include "fill/ibuffer.h"
 #include "render_support.h"
 
 namespace quob::test {

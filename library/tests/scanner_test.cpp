@@ -1,5 +1,5 @@
 // The formula language's lexical rules: cutting tokens, names, keywords and number literals.
-#include "scanner.h"
+#include "compile/scanner.h"
 
 #include <gtest/gtest.h>
 

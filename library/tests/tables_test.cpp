@@ -1,6 +1,6 @@
 // The square and sine tables: their entries, the folding lookup, creation on first use only, and
 // the failure that abandons a compilation.
-#include "tables.h"
+#include "compile/tables.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +9,7 @@
 #include <tuple>
 #include <utility>
 
-#include "emitter.h"
+#include "compile/emitter.h"
 #include "int_support.h"
 #include "quob32.h"
 

@@ -17,7 +17,7 @@
 #include <initializer_list>
 #include <vector>
 
-#include "codebuffer.h"
+#include "compile/codebuffer.h"
 
 namespace quob {
 

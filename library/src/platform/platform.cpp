@@ -1,5 +1,5 @@
 // Executable memory, execution copies, the x87 control word and the host message box on Linux.
-#include "platform.h"
+#include "platform/platform.h"
 
 #include <dlfcn.h>
 #include <sys/mman.h>

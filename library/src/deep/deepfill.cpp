@@ -1,5 +1,5 @@
 // Deep pictures in bands: samples by perturbation, glitches mended by further references.
-#include "deepfill.h"
+#include "deep/deepfill.h"
 
 #include <algorithm>
 #include <chrono>
@@ -7,9 +7,9 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "filler.h"
-#include "ibuffer.h"
-#include "platform.h"
+#include "fill/filler.h"
+#include "fill/ibuffer.h"
+#include "platform/platform.h"
 
 namespace quob {
 

@@ -1,4 +1,4 @@
-#include "codebuffer.h"
+#include "compile/codebuffer.h"
 
 #include <cstring>
 

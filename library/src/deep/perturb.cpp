@@ -20,14 +20,14 @@
 // difference 0. Keywords whose value jumps ("int", "log2", "\"), "patan", "YxLog2X" and "scale"
 // with a varying exponent have no such form: deep rendering refuses a formula where they act on
 // a value that varies from sample to sample.
-#include "perturb.h"
+#include "deep/perturb.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <map>
 
-#include "scanner.h"
+#include "compile/scanner.h"
 
 namespace quob {
 

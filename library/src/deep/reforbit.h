@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "perturb.h"
+#include "deep/perturb.h"
 
 namespace quob {
 

@@ -1,5 +1,5 @@
 // Reference orbits in GNU MPFR.
-#include "reforbit.h"
+#include "deep/reforbit.h"
 
 #include <mpfr.h>
 
@@ -7,7 +7,7 @@
 #include <cmath>
 #include <stdexcept>
 
-#include "scanner.h"
+#include "compile/scanner.h"
 
 namespace quob {
 

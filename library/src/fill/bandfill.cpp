@@ -1,5 +1,5 @@
 // Band fills: the filler's picture computed ahead of a client that takes it band by band.
-#include "bandfill.h"
+#include "fill/bandfill.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -8,9 +8,9 @@
 #include <stdexcept>
 #include <system_error>
 
-#include "filler.h"
-#include "ibuffer.h"
-#include "platform.h"
+#include "fill/filler.h"
+#include "fill/ibuffer.h"
+#include "platform/platform.h"
 
 namespace quob {
 

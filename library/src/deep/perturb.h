@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "emitter.h"
-#include "functions.h"
+#include "compile/emitter.h"
+#include "compile/functions.h"
 
 namespace quob {
 

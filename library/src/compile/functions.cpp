@@ -1,5 +1,5 @@
 // The function table, the compilation driver and the function-object exports.
-#include "functions.h"
+#include "compile/functions.h"
 
 #include <signal.h>
 
@@ -7,13 +7,13 @@
 #include <exception>
 #include <memory>
 
-#include "codebuffer.h"
-#include "emitter.h"
+#include "compile/codebuffer.h"
+#include "compile/emitter.h"
 #include "errors.h"
-#include "floatgen.h"
-#include "intgen.h"
-#include "platform.h"
-#include "scanner.h"
+#include "compile/floatgen.h"
+#include "compile/intgen.h"
+#include "platform/platform.h"
+#include "compile/scanner.h"
 
 namespace quob {
 

@@ -1,4 +1,4 @@
-#include "emitter.h"
+#include "compile/emitter.h"
 
 namespace quob {
 

@@ -2,8 +2,8 @@
 #pragma once
 #include <cstdint>
 
-#include "emitter.h"
-#include "functions.h"
+#include "compile/emitter.h"
+#include "compile/functions.h"
 
 namespace quob {
 

@@ -1,5 +1,5 @@
 // The filler: compiling its two formulas, the four filler exports and the pixel routine.
-#include "filler.h"
+#include "fill/filler.h"
 
 #include <algorithm>
 #include <cmath>
@@ -7,9 +7,9 @@
 #include <new>
 
 #include "errors.h"
-#include "functions.h"
-#include "ibuffer.h"
-#include "platform.h"
+#include "compile/functions.h"
+#include "fill/ibuffer.h"
+#include "platform/platform.h"
 
 namespace quob {
 namespace {

@@ -19,13 +19,13 @@
 // FPTAN and FSINCOS push nothing for an operand beyond 2^63, which shifts the language's stack
 // onto the held registers, so bodies with "tan" or "sincos" keep the record's code; and a body
 // whose held registers plus its own deepest point exceed the eight x87 registers keeps it too.
-#include "floatgen.h"
+#include "compile/floatgen.h"
 
 #include <algorithm>
 #include <cstring>
 
 #include "errors.h"
-#include "scanner.h"
+#include "compile/scanner.h"
 
 namespace quob {
 namespace {

@@ -9,9 +9,9 @@
 #include <thread>
 #include <vector>
 
-#include "bandfill.h"
-#include "perturb.h"
-#include "reforbit.h"
+#include "fill/bandfill.h"
+#include "deep/perturb.h"
+#include "deep/reforbit.h"
 
 namespace quob {
 

@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "emitter.h"
-#include "functions.h"
+#include "compile/emitter.h"
+#include "compile/functions.h"
 
 namespace quob {
 

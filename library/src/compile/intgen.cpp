@@ -5,7 +5,7 @@
 // known as a constant. Parameters and literals cost no code until an operation uses them,
 // operations on constants are folded, and each operation emits the one form its operands' kinds
 // call for. Only EAX is ever spilled; the table functions take their operand in EAX.
-#include "intgen.h"
+#include "compile/intgen.h"
 
 #include <algorithm>
 #include <cmath>
@@ -14,8 +14,8 @@
 #include <new>
 
 #include "errors.h"
-#include "scanner.h"
-#include "tables.h"
+#include "compile/scanner.h"
+#include "compile/tables.h"
 
 namespace quob {
 namespace {

@@ -1,5 +1,5 @@
 // TScanner and the lexical rules of the formula language.
-#include "scanner.h"
+#include "compile/scanner.h"
 
 #include <locale.h>
 #include <stdlib.h>

@@ -1,9 +1,9 @@
 // The square and sine tables: built on first use, freed at unload.
-#include "tables.h"
+#include "compile/tables.h"
 
 #include <cmath>
 
-#include "platform.h"
+#include "platform/platform.h"
 
 namespace quob {
 namespace {

@@ -1,5 +1,5 @@
 // Image buffers, their fill routines and worker threads, and the eight image buffer exports.
-#include "ibuffer.h"
+#include "fill/ibuffer.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -7,9 +7,9 @@
 #include <new>
 #include <system_error>
 
-#include "filler.h"
-#include "platform.h"
-#include "rendering.h"
+#include "fill/filler.h"
+#include "platform/platform.h"
+#include "fill/rendering.h"
 
 namespace quob {
 namespace {

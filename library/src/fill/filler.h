@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "functions.h"
+#include "compile/functions.h"
 #include "quob32.h"
 
 namespace quob {
