@@ -19,8 +19,9 @@
 
 #include "fill/bandfill.h"
 #include "deep/deepfill.h"
-#include "home_view.h"
+#include "fill/filler.h"
 #include "fill/ibuffer.h"
+#include "home_view.h"
 #include "quob32.h"
 
 namespace {
@@ -85,11 +86,14 @@ void BM_Fill(benchmark::State &state) {
     state.SetLabel(v.name);
     if (!Install(v)) return state.SkipWithError("filler");
     Figures &figures = gFigures[v.name];
-    const std::unique_ptr<quob::TPerturbedForm> form =
-        v.deep ? std::make_unique<quob::TPerturbedForm>(kDefaultFractal, 0) : nullptr;
+    quob::TDeepFormula formula;
+    std::string refusal;
+    if (v.deep && !quob::MakeDeepFormula(*quob::FillerState().fractal.function->Body(), 0,
+                                         formula, refusal))
+        return state.SkipWithError(refusal.c_str());
     const std::unique_ptr<quob::TOrbitMaker> maker =
-        v.deep ? std::make_unique<quob::TOrbitMaker>(*form, v.re, v.im, v.scale, gWidth, gHeight,
-                                                     int64_t{kPasses} * kBlockLength)
+        v.deep ? std::make_unique<quob::TOrbitMaker>(*formula.form, v.re, v.im, v.scale, gWidth,
+                                                     gHeight, int64_t{kPasses} * kBlockLength)
                : nullptr;
     for (auto _ : state) {
         const double cpu = ProcessSeconds();
@@ -97,7 +101,7 @@ void BM_Fill(benchmark::State &state) {
         std::unique_ptr<quob::TBandProducer> producer;
         quob::TDeepFill *deep = nullptr;
         if (v.deep) {
-            auto made = std::make_unique<quob::TDeepFill>(*form, *maker, quob::TBandMode::kPlain, 1,
+            auto made = std::make_unique<quob::TDeepFill>(formula, *maker, quob::TBandMode::kPlain, 1,
                                                           kBandRows, quob::FillThreads());
             deep = made.get();
             producer = std::move(made);

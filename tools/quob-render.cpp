@@ -16,6 +16,7 @@
 
 #include "fill/bandfill.h"
 #include "deep/deepfill.h"
+#include "fill/filler.h"
 #include "fill/ibuffer.h"
 #include "picture_files.h"
 #include "quob32.h"
@@ -103,9 +104,9 @@ struct Outcome {
     std::string message;  // on standard error when not empty
 };
 
-// A deep picture's form and orbits, when the picture is deep.
+// A deep picture's formula and orbits, when the picture is deep.
 struct TDeep {
-    std::unique_ptr<quob::TPerturbedForm> form;
+    quob::TDeepFormula formula;
     std::unique_ptr<quob::TOrbitMaker> maker;
 };
 
@@ -123,8 +124,8 @@ Outcome Render(const RenderOptions &o, const TDeep &deep, const sigset_t &interr
     std::unique_ptr<quob::TBandProducer> fill;
     quob::TDeepFill *deepFill = nullptr;
     try {
-        if (deep.form) {
-            auto made = std::make_unique<quob::TDeepFill>(*deep.form, *deep.maker, BandMode(o.mode),
+        if (deep.maker) {
+            auto made = std::make_unique<quob::TDeepFill>(deep.formula, *deep.maker, BandMode(o.mode),
                                                           o.supersample, BandRowsFor(o.width),
                                                           quob::FillThreads());
             deepFill = made.get();
@@ -216,16 +217,21 @@ int main(int argc, char **argv) {
     // --deep asks for it, and drawn by the filler (in blocks) when the scale alone asked.
     TDeep deep;
     if (o.deep) {
+        std::string refusal;
+        const quob::TBody &body = *quob::FillerState().fractal.function->Body();
         try {
-            deep.form = std::make_unique<quob::TPerturbedForm>(o.fractal, o.recursionInit);
-            deep.maker = std::make_unique<quob::TOrbitMaker>(
-                *deep.form, o.centerReText, o.centerImText, o.scaleText, o.width, o.height,
-                int64_t{o.iterations} * o.blockLength);
+            if (quob::MakeDeepFormula(body, o.recursionInit, deep.formula, refusal))
+                deep.maker = std::make_unique<quob::TOrbitMaker>(
+                    *deep.formula.form, o.centerReText, o.centerImText, o.scaleText, o.width,
+                    o.height, int64_t{o.iterations} * o.blockLength);
         } catch (const std::exception &e) {
-            if (o.deepForced) Fail(std::string("fractal formula: ") + e.what());
+            refusal = e.what();
+        }
+        if (!deep.maker) {
+            if (o.deepForced) Fail("fractal formula: " + refusal);
             deep = {};
             std::fprintf(stderr, "quob-render: warning: %s; the picture will be made of blocks\n",
-                         e.what());
+                         refusal.c_str());
         }
     }
     const Outcome outcome = Render(o, deep, interrupts);

@@ -8,6 +8,7 @@
 #include <set>
 
 #include "deep/deepfill.h"
+#include "compile/frontend.h"
 #include "fill/filler.h"
 #include "fill/ibuffer.h"
 #include "platform/platform.h"
@@ -69,10 +70,14 @@ class Deep : public RenderTest {
             std::snprintf(digits, sizeof digits, "%.80g", std::strtod(t, nullptr));
             return std::string(digits);
         };
-        const TPerturbedForm form(v.fractal, v.recursionInit);
-        const TOrbitMaker maker(form, text(v.re), text(v.im), v.scale, v.width, v.height,
+        TDeepFormula formula;
+        std::string refusal;
+        EXPECT_TRUE(MakeDeepFormula(*FillerState().fractal.function->Body(), v.recursionInit,
+                                    formula, refusal))
+            << refusal;
+        const TOrbitMaker maker(*formula.form, text(v.re), text(v.im), v.scale, v.width, v.height,
                                 int64_t{v.iterations} * v.blockLength);
-        TDeepFill fill(form, maker, v.mode, v.supersample, 7, 3);
+        TDeepFill fill(formula, maker, v.mode, v.supersample, 7, 3);
         precision_ = maker.Precision();
         std::vector<uint32_t> picture = Picture(fill);
         references_ = fill.References();
@@ -230,13 +235,17 @@ class Forms : public ::testing::TestWithParam<FormCase> {};
 
 TEST_P(Forms, RefusedOrTaken) {
     const FormCase &c = GetParam();
-    try {
-        const TPerturbedForm form(c.fractal, 0);
-        EXPECT_EQ(c.refused, nullptr);
-        EXPECT_NE(CompileDeepCode(form, kHostTarget, TRecordValues::kExtended), nullptr);
-    } catch (const TDeepRefusal &refusal) {
-        ASSERT_NE(c.refused, nullptr) << refusal.what();
-        EXPECT_NE(std::string(refusal.what()).find(c.refused), std::string::npos) << refusal.what();
+    const auto body =
+        ScanDefinition((std::string("D ") + c.fractal).c_str(), FunctionKind::Recursive, {});
+    TDeepFormula formula;
+    std::string refusal;
+    const bool taken = MakeDeepFormula(*body, 0, formula, refusal);
+    if (!c.refused) {
+        EXPECT_TRUE(taken) << refusal;
+        EXPECT_NE(formula.extended, nullptr);
+    } else {
+        EXPECT_FALSE(taken);
+        EXPECT_NE(refusal.find(c.refused), std::string::npos) << refusal;
     }
 }
 

@@ -9,10 +9,10 @@
 #include <string>
 
 #include "compile/codebuffer.h"
-#include "errors.h"
+#include "compile/frontend.h"
+#include "compile/functions.h"
 #include "int_support.h"
 #include "platform/platform.h"
-#include "compile/scanner.h"
 #include "x87_reference.h"
 
 namespace {
@@ -22,21 +22,18 @@ using ld = long double;
 using Function = x87::RealFunction;
 
 // Compiles a body with parameters x (offset 0) and y (offset 10) for a target; returns the code
-// as hex, or "fail:<code>".
+// as hex.
 std::string Emit(const std::string &body, Target target, int blockLength = 0) {
     QUOB_FunctionRecord record{};
     record.ParamCount = 2;
     std::strcpy(record.Params[0].Name, "x");
     std::strcpy(record.Params[1].Name, "y");
     record.Params[1].Address = 10;
-    quob::TScanner scanner(body.c_str());
+    const auto kind = blockLength ? quob::FunctionKind::Recursive : quob::FunctionKind::Real;
+    const auto checked = quob::ScanDefinition(("f x y = " + body).c_str(), kind, {});
     quob::TCodeBuffer code;
-    quob::TFloatHardware hw({scanner, code, record}, target);
-    try {
-        blockLength ? hw.CompileRecursive(blockLength) : hw.CompileBody();
-    } catch (const quob::TAbandon &failure) {
-        return "fail:" + std::to_string(failure.code);
-    }
+    quob::TFloatHardware hw({*checked, code, record}, target);
+    blockLength ? hw.CompileRecursive(blockLength) : hw.CompileBody();
     return quob::test::Hex(code.Code(), size_t(code.Length()));
 }
 

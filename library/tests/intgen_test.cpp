@@ -14,7 +14,7 @@
 #include "compile/codebuffer.h"
 #include "compile/emitter.h"
 #include "int_support.h"
-#include "compile/scanner.h"
+#include "compile/frontend.h"
 
 namespace {
 
@@ -120,16 +120,18 @@ TEST(IntEncodingLabels, HeldCodeKeepsItsAddressFields) {
 // Compiles "params = body" with the integer back end for a target, outside the function table:
 // cell addresses stay block offsets (parameter p at 4p, result k at 4(P + k)).
 std::string CompileFor(Target target, const std::string &paramsAndBody) {
+    const auto body =
+        ScanDefinition(("f " + paramsAndBody).c_str(), FunctionKind::Integer, TTableState{});
     QUOB_FunctionRecord record{};
-    TScanner scanner(paramsAndBody.c_str());
-    for (const char *t = scanner.NextToken(); std::strcmp(t, "=") != 0; t = scanner.NextToken()) {
-        auto &p = record.Params[record.ParamCount];
-        std::strcpy(p.Name, t);
-        p.Type = QUOB_VALUE_INT32;
-        p.Address = 4 * static_cast<uint32_t>(record.ParamCount++);
+    record.ParamCount = body->paramCount;
+    for (int32_t p = 0; p < body->paramCount; ++p) {
+        std::strcpy(record.Params[p].Name, body->params[p]);
+        record.Params[p].Type = QUOB_VALUE_INT32;
+        record.Params[p].Address = 4 * static_cast<uint32_t>(p);
     }
     TCodeBuffer code;
-    return CompileIntegerBody({scanner, code, record}, target) ? CodeHex(code) : "failed";
+    CompileIntegerBody({*body, code, record}, target);
+    return CodeHex(code);
 }
 
 // Expected code with its pieces named by letters outside the hex digits.

@@ -24,8 +24,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "compile/keywords.h"
 #include "errors.h"
-#include "compile/scanner.h"
 
 namespace quob {
 namespace {
@@ -60,36 +60,29 @@ struct TFloatHardware::Residence {
 };
 
 TFloatHardware::TFloatHardware(const BackEndInput &in, Target target)
-    : scanner_(&in.scanner), record_(in.record), emit_(in.code, target) {}
+    : body_(in.body),
+      record_(in.record),
+      emit_(in.code, target),
+      literalAt_(in.body.words.size()) {}
 
 TFloatHardware::TFloatHardware(const TFloatHardware &compiled, TCodeBuffer &code,
                                Residence &residence)
-    : scanner_(nullptr),
+    : body_(compiled.body_),
       record_(compiled.record_),
       emit_(code, compiled.emit_.target()),
       codeStart_(compiled.codeStart_),
       blockLength_(compiled.blockLength_),
-      words_(compiled.words_),
+      literalAt_(compiled.literalAt_),
       residence_(&residence) {}
-
-// Every failure abandons the compilation: the record's with the code, an execution copy silently
-// (the function then keeps the record's code).
-void TFloatHardware::Need(int n) const {
-    if (depth_ < n) throw TAbandon{QUOB_ERR_NOT_ENOUGH_PARAMETERS};
-}
 
 int32_t TFloatHardware::Base() const {
     return residence_ ? residence_->held + residence_->waitingCount : 0;
 }
 
-void TFloatHardware::Push() {
-    if (Base() + depth_ >= kX87Registers) throw TAbandon{QUOB_ERR_STACK_OVERFLOW};
-    ++depth_;
-}
-
-// Room for n registers beyond the current depth, used and released within one keyword.
-void TFloatHardware::Temporaries(int n) const {
-    if (Base() + depth_ + n > kX87Registers) throw TAbandon{QUOB_ERR_STACK_OVERFLOW};
+// The front end has checked the body against the eight registers, so only an execution copy,
+// whose held values take registers below the language's stack, can run out of them.
+void TFloatHardware::Room(int n) const {
+    if (Base() + depth_ + n > kX87Registers) throw TAbandon{};
 }
 
 void TFloatHardware::Resolve() {
@@ -102,148 +95,127 @@ int32_t TFloatHardware::HeldPosition(int32_t p) const {
     return depth_ + r.waitingCount + r.held - 1 - r.slot[p];
 }
 
+// Emits a keyword's code. Its facts say how the stack moves and what room it needs; the cases
+// differ only in the instructions.
 void TFloatHardware::Keyword(int keyword) {
+    const TKeywordFacts &k = kFloatFacts[keyword];
+    Room(k.pushes - k.pops + k.temporaries);
     switch (keyword) {
         case kfAdd:
         case kfMul:
-            Need(2);
             pendingExchange_ = false;  // commutative: the order does not matter
             keyword == kfAdd ? emit_.faddp() : emit_.fmulp();
-            --depth_;
-            return;
+            break;
         case kfSub:
         case kfDiv:
             // Top minus (divided by) second: with the pair exchanged, the plain form does it.
-            Need(2);
             if (keyword == kfSub)
                 pendingExchange_ ? emit_.fsubp() : emit_.fsubrp();
             else
                 pendingExchange_ ? emit_.fdivp() : emit_.fdivrp();
             pendingExchange_ = false;
-            --depth_;
-            return;
+            break;
         case kfRem:
-            Need(2);
             Resolve();
             emit_.fprem();
             emit_.fstp_st(1);
-            --depth_;
-            return;
+            break;
         case kfNeg:
-        case kfAbs:
-        case kfSqrt:
-        case kfSqr:
-        case kfSin:
-        case kfCos:
-        case kf2Px:
-        case kfInt:
-            Need(1);
             Resolve();
-            switch (keyword) {
-                case kfNeg:
-                    emit_.fchs();
-                    break;
-                case kfAbs:
-                    emit_.fabs();
-                    break;
-                case kfSqrt:
-                    emit_.fsqrt();
-                    break;
-                case kfSqr:
-                    emit_.fmul_st0_st(0);
-                    break;
-                case kfSin:
-                    emit_.fsin();
-                    break;
-                case kfCos:
-                    emit_.fcos();
-                    break;
-                case kf2Px:
-                    emit_.f2xm1();
-                    break;
-                default:
-                    emit_.frndint();
-                    break;
-            }
-            return;
+            emit_.fchs();
+            break;
+        case kfAbs:
+            Resolve();
+            emit_.fabs();
+            break;
+        case kfSqrt:
+            Resolve();
+            emit_.fsqrt();
+            break;
+        case kfSqr:
+            Resolve();
+            emit_.fmul_st0_st(0);
+            break;
+        case kfSin:
+            Resolve();
+            emit_.fsin();
+            break;
+        case kfCos:
+            Resolve();
+            emit_.fcos();
+            break;
+        case kf2Px:
+            Resolve();
+            emit_.f2xm1();
+            break;
+        case kfInt:
+            Resolve();
+            emit_.frndint();
+            break;
         case kfScale:
-            Need(2);
             Resolve();
             emit_.fscale();
-            return;
+            break;
         case kfSinCos:
-        case kfCopy:
-            Need(1);
-            Push();
             Resolve();
-            keyword == kfSinCos ? emit_.fsincos() : emit_.fld_st(0);
-            return;
+            emit_.fsincos();
+            break;
+        case kfCopy:
+            Resolve();
+            emit_.fld_st(0);
+            break;
         case kfTan:
         case kfLog2:
-            Need(1);
-            Temporaries(1);
             Resolve();
             keyword == kfTan ? emit_.fptan() : emit_.fxtract();
             emit_.ffree_st(0);  // drop FPTAN's 1.0, or FXTRACT's significand
             emit_.fincstp();
-            return;
+            break;
         case kfPatan:
         case kfYxLog2X:
-            Need(2);
             Resolve();
             keyword == kfPatan ? emit_.fpatan() : emit_.fyl2x();
-            --depth_;
-            return;
+            break;
         case kfSwap:
-            Need(2);
             pendingExchange_ = !pendingExchange_;
-            return;
+            break;
         case kfPi:
-        case kfZero:
-        case kfOne:
-        case kfLog2Ten:
-        case kfLog2E:
-        case kfLog10Two:
-        case kfLnTwo:
-            Push();
             Resolve();
-            switch (keyword) {
-                case kfPi:
-                    emit_.fldpi();
-                    break;
-                case kfZero:
-                    emit_.fldz();
-                    break;
-                case kfOne:
-                    emit_.fld1();
-                    break;
-                case kfLog2Ten:
-                    emit_.fldl2t();
-                    break;
-                case kfLog2E:
-                    emit_.fldl2e();
-                    break;
-                case kfLog10Two:
-                    emit_.fldlg2();
-                    break;
-                default:
-                    emit_.fldln2();
-                    break;
-            }
-            return;
+            emit_.fldpi();
+            break;
+        case kfZero:
+            Resolve();
+            emit_.fldz();
+            break;
+        case kfOne:
+            Resolve();
+            emit_.fld1();
+            break;
+        case kfLog2Ten:
+            Resolve();
+            emit_.fldl2t();
+            break;
+        case kfLog2E:
+            Resolve();
+            emit_.fldl2e();
+            break;
+        case kfLog10Two:
+            Resolve();
+            emit_.fldlg2();
+            break;
+        case kfLnTwo:
+            Resolve();
+            emit_.fldln2();
+            break;
         case kfRet:
-            Return();
+            Return();  // moves the depth itself
             return;
         case kfDel:
-            Need(1);
             Resolve();
             emit_.ffree_st(0);
             emit_.fincstp();
-            --depth_;
-            return;
+            break;
         case kfExp:
-            Need(1);
-            Temporaries(2);
             Resolve();
             emit_.fldl2e();
             emit_.fmulp();  // t = x * log2 e
@@ -258,12 +230,12 @@ void TFloatHardware::Keyword(int keyword) {
             emit_.fld1();
             emit_.faddp();  // 2^f
             emit_.fmulp();  // 2^f * 2^n
-            return;
+            break;
     }
+    depth_ += k.pushes - k.pops;
 }
 
 void TFloatHardware::Return() {
-    Need(1);
     Resolve();
     const int32_t k = results_;
     const Mem cell = Mem::Cell(static_cast<uint32_t>(kRealWidth * (record_.ParamCount + k)));
@@ -287,12 +259,14 @@ void TFloatHardware::Return() {
 void TFloatHardware::Param(int32_t p) {
     if (residence_ && residence_->slot[p] >= 0) {
         const int32_t at = HeldPosition(p);
-        Push();
+        Room(1);
+        ++depth_;
         Resolve();
         emit_.fld_st(at);
         return;
     }
-    Push();
+    Room(1);
+    ++depth_;
     Resolve();
     emit_.fld_m80(Mem::Cell(record_.Params[p].Address));
 }
@@ -320,16 +294,17 @@ void TFloatHardware::FusedParam(int32_t p, int keyword) {
 }
 
 std::size_t TFloatHardware::Word(std::size_t i) {
-    const TBodyWord &w = words_[i];
+    const std::vector<TWord> &words = body_.words;
+    const TWord &w = words[i];
     switch (w.kind) {
-        case TBodyWord::kKeyword:
+        case TWord::kKeyword:
             Keyword(w.index);
             return 1;
-        case TBodyWord::kParam:
+        case TWord::kParam:
             if (residence_ && residence_->slot[w.index] >= 0 && depth_ >= 1 &&
-                i + 1 < words_.size()) {
-                const TBodyWord &next = words_[i + 1];
-                if (next.kind == TBodyWord::kKeyword &&
+                i + 1 < words.size()) {
+                const TWord &next = words[i + 1];
+                if (next.kind == TWord::kKeyword &&
                     (next.index == kfAdd || next.index == kfMul || next.index == kfSub ||
                      next.index == kfDiv)) {
                     FusedParam(w.index, next.index);
@@ -338,66 +313,44 @@ std::size_t TFloatHardware::Word(std::size_t i) {
             }
             Param(w.index);
             return 1;
-        case TBodyWord::kLiteral:
-            // The execution copy loads the record's inline constant where it lies.
-            Push();
-            Resolve();
-            w.extended ? emit_.fld_m80(Mem::Cell(w.at)) : emit_.fld_m32(Mem::Cell(w.at));
+        case TWord::kLiteral:
+            Literal(i);
             return 1;
     }
     return 1;
 }
 
-void TFloatHardware::Literal(TBodyWord &word, const char *token) {
-    RealLiteral literal;
-    if (!ParseRealLiteral(token, literal)) throw TAbandon{0};  // the driver records 10
-    Push();
+// The record's code holds the constant inline behind a short jump, addressed by its position in
+// the code plus the code's start offset in the block; the execution copy loads it where it lies.
+void TFloatHardware::Literal(std::size_t i) {
+    const TWord &w = body_.words[i];
+    Room(1);
+    ++depth_;
     Resolve();
-    // The constant sits inline behind a short jump; its address is its position in the code
-    // plus the code's start offset in the block.
-    uint8_t bytes[10];
-    const float single = static_cast<float>(literal.value);
-    if (literal.extended)
-        std::memcpy(bytes, &literal.value, 10);
-    else
-        std::memcpy(bytes, &single, 4);
-    const TLabel value = emit_.NewLabel();
-    const TLabel after = emit_.NewLabel();
-    emit_.jmp(after);
-    emit_.Bind(value);
-    emit_.Data(bytes, literal.extended ? 10 : 4);
-    emit_.Bind(after);
-    word.extended = literal.extended;
-    word.at = codeStart_ + static_cast<uint32_t>(emit_.Position(value));
-    literal.extended ? emit_.fld_m80(Mem::Cell(word.at)) : emit_.fld_m32(Mem::Cell(word.at));
+    if (!residence_) {
+        uint8_t bytes[10];
+        const float single = static_cast<float>(w.real);
+        if (w.extended)
+            std::memcpy(bytes, &w.real, 10);
+        else
+            std::memcpy(bytes, &single, 4);
+        const TLabel value = emit_.NewLabel();
+        const TLabel after = emit_.NewLabel();
+        emit_.jmp(after);
+        emit_.Bind(value);
+        emit_.Data(bytes, w.extended ? 10 : 4);
+        emit_.Bind(after);
+        literalAt_[i] = codeStart_ + static_cast<uint32_t>(emit_.Position(value));
+    }
+    const Mem at = Mem::Cell(literalAt_[i]);
+    w.extended ? emit_.fld_m80(at) : emit_.fld_m32(at);
 }
 
 int32_t TFloatHardware::CompileBody() {
-    // Count the "ret" words first: the code's start offset in the block, which inline
-    // constants are addressed by, depends on the number of results.
-    scanner_->Mark();
-    int32_t rets = 0;
-    for (const char *t = scanner_->NextToken(); t[0]; t = scanner_->NextToken())
-        if (std::strcmp(t, "ret") == 0) ++rets;
-    scanner_->Reset();
-    codeStart_ = static_cast<uint32_t>(kRealWidth * (record_.ParamCount + rets));
-
-    for (const char *t = scanner_->NextToken(); t[0]; t = scanner_->NextToken()) {
-        const int keyword = KeywordIndex(kFloatKeywords, t);
-        int param = -1;
-        for (int p = 0; p < record_.ParamCount && keyword < 0 && param < 0; ++p)
-            if (std::strcmp(record_.Params[p].Name, t) == 0) param = p;
-        if (keyword >= 0 || param >= 0) {
-            words_.push_back({keyword >= 0 ? TBodyWord::kKeyword : TBodyWord::kParam, false,
-                              static_cast<int16_t>(keyword >= 0 ? keyword : param), 0});
-            Word(words_.size() - 1);
-            continue;
-        }
-        words_.push_back({TBodyWord::kLiteral, false, 0, 0});
-        Literal(words_.back(), t);
-    }
-    if (depth_ != 0) throw TAbandon{QUOB_ERR_STACK_NOT_EMPTY};
-    if (results_ == 0) throw TAbandon{QUOB_ERR_INVALID_EXPRESSION};
+    // The code's start offset in the block, which inline constants are addressed by, depends on
+    // the number of results.
+    codeStart_ = static_cast<uint32_t>(kRealWidth * (record_.ParamCount + body_.results));
+    for (std::size_t i = 0; i < body_.words.size(); ++i) Word(i);
     return results_;
 }
 
@@ -406,17 +359,7 @@ int32_t TFloatHardware::CompileRecursive(int32_t blockLength) {
     emit_.mov_r_imm(EAX, static_cast<uint32_t>(blockLength));
     const TLabel loop = emit_.NewLabel();
     emit_.Bind(loop);
-    // A body that fails or stores nothing, and a function without parameters, have codes of
-    // their own.
-    const int32_t failure =
-        record_.ParamCount == 0 ? QUOB_ERR_RECURSIVE_NO_PARAMETER : QUOB_ERR_RECURSIVE_NO_RESULT;
-    int32_t results;
-    try {
-        results = CompileBody();
-    } catch (const TAbandon &) {
-        throw TAbandon{failure};
-    }
-    if (record_.ParamCount == 0) throw TAbandon{failure};
+    const int32_t results = CompileBody();
     const int32_t fed = std::min(results, record_.ParamCount);
     const uint32_t resultsAt = static_cast<uint32_t>(kRealWidth * record_.ParamCount);
     if (emit_.target() == Target::IA32) {
@@ -479,11 +422,11 @@ void TFloatHardware::Translate(bool leaveOnFault) {
     const bool recursive = blockLength_ > 0;
     int32_t reads[kMaxParams] = {};
     std::fill(std::begin(r.lastRead), std::end(r.lastRead), -1);
-    for (std::size_t i = 0; i < words_.size(); ++i) {
-        const TBodyWord &w = words_[i];
-        if (w.kind == TBodyWord::kKeyword && (w.index == kfTan || w.index == kfSinCos))
-            throw TAbandon{0};
-        if (w.kind == TBodyWord::kParam) {
+    for (std::size_t i = 0; i < body_.words.size(); ++i) {
+        const TWord &w = body_.words[i];
+        if (w.kind == TWord::kKeyword && (w.index == kfTan || w.index == kfSinCos))
+            throw TAbandon{};
+        if (w.kind == TWord::kParam) {
             ++reads[w.index];
             r.lastRead[w.index] = static_cast<int32_t>(i);
         }
@@ -494,7 +437,7 @@ void TFloatHardware::Translate(bool leaveOnFault) {
             recursive ? reads[p] > 0 && (r.plan.holdConstants || p < r.fedBack) : reads[p] > 1;
         r.slot[p] = static_cast<int8_t>(hold ? r.held++ : -1);
     }
-    if (r.held > kX87Registers || (!recursive && r.held == 0)) throw TAbandon{0};
+    if (r.held > kX87Registers || (!recursive && r.held == 0)) throw TAbandon{};
     for (int32_t p = 0; p < record_.ParamCount; ++p)
         if (r.slot[p] >= 0) emit_.fld_m80(Mem::Cell(record_.Params[p].Address));
 
@@ -504,7 +447,7 @@ void TFloatHardware::Translate(bool leaveOnFault) {
         emit_.mov_r_imm(EDX, static_cast<uint32_t>(blockLength_));
         emit_.Bind(loop);
     }
-    for (std::size_t i = 0; i < words_.size();) {
+    for (std::size_t i = 0; i < body_.words.size();) {
         r.word = i;
         i += Word(i);
     }
@@ -518,7 +461,7 @@ void TFloatHardware::Translate(bool leaveOnFault) {
             --r.waitingCount;
         }
         for (int32_t j = 0; j < r.storedCount; ++j) {
-            if (r.held >= kX87Registers) throw TAbandon{QUOB_ERR_STACK_OVERFLOW};
+            if (r.held >= kX87Registers) throw TAbandon{};
             const int32_t k = r.stored[j];
             emit_.fld_m80(Mem::Cell(resultCell(k)));
             emit_.fstp_st(r.held - r.slot[k]);

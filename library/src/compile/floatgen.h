@@ -3,25 +3,16 @@
 #include <cstdint>
 #include <vector>
 
+#include "compile/backend.h"
 #include "compile/emitter.h"
-#include "compile/functions.h"
 
 namespace quob {
-
-// One word of a body as the back end understood it: what the execution copy translates.
-struct TBodyWord {
-    enum Kind : uint8_t { kKeyword, kParam, kLiteral } kind;
-    bool extended;  // literal: a ten-byte constant
-    int16_t index;  // keyword or parameter index
-    uint32_t at;    // literal: block offset of its value in the record's code
-};
 
 class TFloatHardware {
   public:
     TFloatHardware(const BackEndInput &in, Target target);
 
-    // Compiles a real function's body; returns R. A failure throws TAbandon with its code (or
-    // with none, for an unrecognised word: the driver then records 10).
+    // Compiles a real function's body; returns R.
     int32_t CompileBody();
 
     // Compiles a recursive function: the loop around the body, N iterations per call.
@@ -40,10 +31,9 @@ class TFloatHardware {
 
     TFloatHardware(const TFloatHardware &compiled, TCodeBuffer &code, Residence &residence);
 
-    void Need(int n) const;
     int32_t Base() const;  // registers below the language's stack
-    void Push();
-    void Temporaries(int n) const;
+    // Room for n more registers beyond the current depth; an execution copy that has none gives up.
+    void Room(int n) const;
     void Resolve();
     // Compiles words_[i] (and, in the execution copy, an operation fused with it); returns the
     // number of words taken.
@@ -51,7 +41,7 @@ class TFloatHardware {
     void Keyword(int keyword);
     void Param(int32_t p);
     void FusedParam(int32_t p, int keyword);
-    void Literal(TBodyWord &word, const char *token);
+    void Literal(std::size_t i);
     void Return();
     void Translate(bool leaveOnFault);
     int32_t HeldPosition(int32_t p) const;  // ST(i) of a held parameter
@@ -59,13 +49,13 @@ class TFloatHardware {
 
     bool pendingExchange_ = false;
     int32_t depth_ = 0;
-    TScanner *scanner_;
+    const TBody &body_;
     QUOB_FunctionRecord record_;  // the back end's private copy
     TEmitter emit_;
     int32_t results_ = 0;      // "ret" words compiled so far
     uint32_t codeStart_ = 0;   // block offset of the code: 10 * (P + R')
     int32_t blockLength_ = 0;  // recursive functions: iterations per call
-    std::vector<TBodyWord> words_;
+    std::vector<uint32_t> literalAt_;  // per word: a literal's block offset in the record's code
     Residence *residence_ = nullptr;  // the execution copy being compiled, or none
 };
 

@@ -9,106 +9,13 @@
 
 #include "compile/codebuffer.h"
 #include "compile/emitter.h"
-#include "errors.h"
 #include "compile/floatgen.h"
+#include "compile/frontend.h"
 #include "compile/intgen.h"
+#include "errors.h"
 #include "platform/platform.h"
-#include "compile/scanner.h"
 
 namespace quob {
-
-// ---- TExecutableCode -----------------------------------------------------------------------
-
-namespace {
-
-std::vector<uint16_t> RelocationsOf(const TCodeBuffer &code) {
-    std::vector<uint16_t> positions(static_cast<std::size_t>(code.RelocationCount()));
-    for (int32_t i = 0; i < code.RelocationCount(); ++i)
-        positions[static_cast<std::size_t>(i)] = static_cast<uint16_t>(code.Relocation(i));
-    return positions;
-}
-
-}  // namespace
-
-TExecutableCode::TExecutableCode(const TCodeBuffer &code)
-    : TExecutableCode(code.Code(), static_cast<uint32_t>(code.Length()), RelocationsOf(code)) {}
-
-TExecutableCode::TExecutableCode(const uint8_t *code, uint32_t length,
-                                 std::vector<uint16_t> relocations)
-    : code_(platform::CreateExecutionCopy(code, length)),
-      length_(code_ ? length : 0),
-      relocations_(std::move(relocations)) {}
-
-TExecutableCode &TExecutableCode::operator=(TExecutableCode &&other) noexcept {
-    std::swap(code_, other.code_);
-    std::swap(length_, other.length_);
-    std::swap(relocations_, other.relocations_);
-    return *this;
-}
-
-TExecutableCode::~TExecutableCode() { platform::FreeExecutionCopy(code_, length_); }
-
-TExecutableCode TExecutableCode::Moved(uint32_t from, uint32_t to) const {
-    const auto *code = static_cast<const uint8_t *>(code_);
-    std::vector<uint8_t> bytes(code, code + length_);
-    for (const uint16_t at : relocations_) {
-        uint32_t field;
-        std::memcpy(&field, bytes.data() + at, 4);
-        field = field - from + to;
-        std::memcpy(bytes.data() + at, &field, 4);
-    }
-    return TExecutableCode(bytes.data(), length_, relocations_);
-}
-
-// ---- TCompiledFunction ---------------------------------------------------------------------
-
-TCompiledFunction::TCompiledFunction(FunctionKind kind, uint32_t blockSize)
-    : kind_(kind), blockSize_(blockSize) {}
-
-TCompiledFunction::~TCompiledFunction() { ReleaseBlock(); }
-
-bool TCompiledFunction::ReleaseBlock() {
-    if (base_ != 0 && !platform::FreeLowBlock(Cell(0), blockSize_)) return false;
-    base_ = 0;
-    return true;
-}
-
-std::unique_ptr<TCompiledFunction> TCompiledFunction::Place(FunctionKind kind, uint32_t dataSize,
-                                                            TCodeBuffer &record, TCodeBuffer *copy,
-                                                            TCodeBuffer *variant) {
-    const uint32_t blockSize = dataSize + static_cast<uint32_t>(record.Length());
-    std::unique_ptr<TCompiledFunction> function(new TCompiledFunction(kind, blockSize));
-    void *block = platform::AllocateLowBlock(blockSize);
-    if (!block) return nullptr;
-    function->base_ = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(block));
-    // Every buffer addresses the same cells and constants of the block.
-    record.Relocate(function->base_);
-    record.CopyOut(block, static_cast<int32_t>(dataSize));
-    if (copy) copy->Relocate(function->base_);
-    function->copy_ = TExecutableCode(copy ? *copy : record);
-    if (!function->copy_) return nullptr;
-    if (variant) {
-        variant->Relocate(function->base_);
-        function->variant_ = TExecutableCode(*variant);
-        if (!function->variant_) return nullptr;
-    }
-    return function;
-}
-
-std::unique_ptr<TCompiledFunction> TCompiledFunction::Clone() const {
-    std::unique_ptr<TCompiledFunction> clone(new TCompiledFunction(kind_, blockSize_));
-    void *block = platform::AllocateLowBlock(blockSize_);
-    if (!block) return nullptr;
-    clone->base_ = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(block));
-    std::memcpy(block, Cell(0), blockSize_);
-    clone->copy_ = copy_.Moved(base_, clone->base_);
-    if (!clone->copy_) return nullptr;
-    if (variant_) {
-        clone->variant_ = variant_.Moved(base_, clone->base_);
-        if (!clone->variant_) return nullptr;
-    }
-    return clone;
-}
 
 // ---- the function table and the driver -----------------------------------------------------
 
@@ -147,19 +54,17 @@ bool Finish(TCodeBuffer &code) {
     return !code.Overflowed();
 }
 
-// Runs the back end of the kind over the body; returns R, or throws TAbandon.
-int32_t CompileBody(const char *definition, int32_t bodyPosition, const QUOB_FunctionRecord &record,
-                    const CompileRequest &request, TCompiledCode &out) {
-    TScanner scanner(definition);
-    // Re-reading the header is cheap and keeps TScanner's interface as small as the language.
-    for (int32_t i = 0; i < bodyPosition; ++i) scanner.NextToken();
-    const BackEndInput in{scanner, out.record, record};
-    if (request.kind == FunctionKind::Integer) return CompileIntegerBody(in, kHostTarget);
+// Runs the back end of the kind over the checked body; throws TAbandon.
+void CompileBody(const TBody &body, const QUOB_FunctionRecord &record,
+                 const CompileRequest &request, TCompiledCode &out) {
+    const BackEndInput in{body, out.record, record};
+    if (request.kind == FunctionKind::Integer) {
+        CompileIntegerBody(in, kHostTarget);
+        return;
+    }
     TFloatHardware hardware(in, kHostTarget);
-    const int32_t results = request.kind == FunctionKind::Real
-                                ? hardware.CompileBody()
-                                : hardware.CompileRecursive(request.blockLength);
-    if (results > kMaxResults) return results;
+    request.kind == FunctionKind::Real ? hardware.CompileBody()
+                                       : hardware.CompileRecursive(request.blockLength);
     auto translated = [&](bool leaveOnFault) {
         auto code = std::make_unique<TCodeBuffer>();
         if (!hardware.CompileExecutionCopy(*code, leaveOnFault) || !Finish(*code)) code.reset();
@@ -167,74 +72,47 @@ int32_t CompileBody(const char *definition, int32_t bodyPosition, const QUOB_Fun
     };
     out.copy = translated(false);
     if (request.fillerVariant) out.variant = translated(true);
-    return results;
 }
 
 int32_t Compile(const char *definition, const CompileRequest &request) {
-    const KeywordSet keywords =
-        request.kind == FunctionKind::Integer ? kIntKeywords : kFloatKeywords;
-    auto fail = [](int32_t code) {
-        RecordError(code);
-        return 0;
+    // The text once through the front end: the header's and the body's checks.
+    TTableState table;
+    table.nameInUse = [](const char *name) {
+        for (const TFunctionSlot &s : slots)
+            if (s.record.Block != 0 && std::strcmp(s.record.Name, name) == 0) return true;
+        return false;
     };
-
-    // Header.
-    TScanner scanner(definition);
-    if (scanner.AtEnd()) return fail(QUOB_ERR_NO_EXPRESSION);
-    const char *name = scanner.NextToken();
-    if (!IsName(name)) return fail(QUOB_ERR_FUNCTION_NAME_EXPECTED);
-    if (KeywordIndex(keywords, name) >= 0) return fail(QUOB_ERR_RESERVED_FUNCTION_NAME);
-    for (const TFunctionSlot &s : slots)
-        if (s.record.Block != 0 && std::strcmp(s.record.Name, name) == 0)
-            return fail(QUOB_ERR_DUPLICATE_FUNCTION);
     int32_t handle = 0;
     for (int32_t h = 1; h <= kFunctionSlots && handle == 0; ++h)
         if (slots[h - 1].record.Block == 0) handle = h;
-    if (handle == 0) return fail(QUOB_ERR_OUT_OF_RESOURCES);
+    table.full = handle == 0;
+    const std::shared_ptr<const TBody> body = ScanDefinition(definition, request.kind, table);
 
     TFunctionSlot &slot = slots[handle - 1];
     QUOB_FunctionRecord &record = slot.record;
-    std::strcpy(record.Name, name);
+    std::strcpy(record.Name, body->name);
     for (QUOB_Descriptor &d : record.Params) d.Type = QUOB_VALUE_NONE;
     for (QUOB_Descriptor &d : record.Results) d.Type = QUOB_VALUE_NONE;
-
     const bool integer = request.kind == FunctionKind::Integer;
     const int32_t width = integer ? kIntWidth : kRealWidth;
     const int32_t type = integer ? QUOB_VALUE_INT32 : QUOB_VALUE_EXTENDED;
-    int32_t params = 0;
-    int32_t tokens = 1;
-    for (;;) {
-        if (scanner.AtEnd()) return fail(QUOB_ERR_NO_EXPRESSION);
-        const char *token = scanner.NextToken();
-        ++tokens;
-        if (std::strcmp(token, "=") == 0) break;
-        if (params == kMaxParams) return fail(QUOB_ERR_TOO_MANY_VARIABLES);
-        if (!IsName(token)) return fail(QUOB_ERR_VARIABLE_NAME_EXPECTED);
-        if (KeywordIndex(keywords, token) >= 0) return fail(QUOB_ERR_RESERVED_VARIABLE_NAME);
-        for (int32_t p = 0; p < params; ++p)
-            if (std::strcmp(record.Params[p].Name, token) == 0)
-                return fail(QUOB_ERR_DUPLICATE_VARIABLE);
-        QUOB_Descriptor &d = record.Params[params];
-        std::strcpy(d.Name, token);
+    const int32_t params = body->paramCount;
+    for (int32_t p = 0; p < params; ++p) {
+        QUOB_Descriptor &d = record.Params[p];
+        std::strcpy(d.Name, body->params[p]);
         d.Type = type;
-        d.Address = static_cast<uint32_t>(params * width);
-        ++params;
+        d.Address = static_cast<uint32_t>(p * width);
     }
     record.ParamCount = params;
 
     // Body: the back end works on a private copy of the record.
     auto code = std::make_unique<TCompiledCode>();
     const QUOB_FunctionRecord header = record;
-    int32_t results;
-    try {
-        results = CompileBody(definition, tokens, header, request, *code);
-    } catch (const TAbandon &failure) {
-        return fail(failure.code != 0 ? failure.code : QUOB_ERR_INVALID_EXPRESSION);
-    }
-    if (results > kMaxResults) return fail(QUOB_ERR_TOO_MANY_RESULTS);
+    CompileBody(*body, header, request, *code);
     // Code that did not fit the buffer is never run.
-    if (!Finish(code->record)) return fail(QUOB_ERR_OUT_OF_RESOURCES);
+    if (!Finish(code->record)) throw TAbandon{QUOB_ERR_OUT_OF_RESOURCES};
 
+    const int32_t results = body->results;
     for (int32_t k = 0; k < results; ++k) {
         record.Results[k].Name[0] = '\0';
         record.Results[k].Type = type;
@@ -243,8 +121,8 @@ int32_t Compile(const char *definition, const CompileRequest &request) {
     record.ResultCount = results;
     const uint32_t dataSize = static_cast<uint32_t>((params + results) * width);
     std::unique_ptr<TCompiledFunction> function = TCompiledFunction::Place(
-        request.kind, dataSize, code->record, code->copy.get(), code->variant.get());
-    if (!function) return fail(QUOB_ERR_OUT_OF_RESOURCES);
+        request.kind, dataSize, code->record, code->copy.get(), code->variant.get(), body);
+    if (!function) throw TAbandon{QUOB_ERR_OUT_OF_RESOURCES};
     const uint32_t base = function->Base();
 
     for (int32_t p = 0; p < params; ++p) record.Params[p].Address += base;
@@ -260,16 +138,15 @@ int32_t Compile(const char *definition, const CompileRequest &request) {
 }  // namespace
 
 int32_t CreateFunction(const char *definition, const CompileRequest &request) {
-    if (!definition) {
-        RecordError(QUOB_ERR_NO_EXPRESSION);
-        return 0;
-    }
     try {
-        return Compile(definition, request);
+        return Compile(definition ? definition : "", request);
+    } catch (const TAbandon &failure) {
+        RecordError(failure.code);
+        if (failure.shown) QUOB_ShowLastError();
     } catch (const std::exception &) {
         RecordError(QUOB_ERR_OUT_OF_RESOURCES);  // an object of the compilation could not be made
-        return 0;
     }
+    return 0;
 }
 
 const TCompiledFunction *CompiledFunction(int32_t handle) {

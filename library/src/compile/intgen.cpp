@@ -13,9 +13,9 @@
 #include <memory>
 #include <new>
 
-#include "errors.h"
-#include "compile/scanner.h"
+#include "compile/keywords.h"
 #include "compile/tables.h"
+#include "errors.h"
 
 namespace quob {
 namespace {
@@ -29,8 +29,7 @@ struct Operand {
 
 constexpr int kRegisters = 6;
 constexpr int kSlots = 1024;
-constexpr int kStackCapacity = 1024;
-constexpr int kStackLimit = kStackCapacity - 1;
+constexpr int kStackCapacity = kIntStack + 1;
 
 // Register indices are the allocation order.
 constexpr Reg kRegisterOrder[kRegisters] = {EAX, EBX, ECX, ESI, EDI, EDX};
@@ -41,15 +40,8 @@ Mem SlotMem(int32_t slot) { return Mem::Stack(-4 * (slot + 1)); }
 
 uint32_t Address(const void *p) { return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(p)); }
 
-// A lookup table that cannot be created ends the compilation with code 9, shown at once.
-uint32_t RequireTable(const void *entry) {
-    if (!entry) {
-        RecordError(QUOB_ERR_OUT_OF_RESOURCES);
-        QUOB_ShowLastError();
-        throw TAbandon{QUOB_ERR_OUT_OF_RESOURCES};
-    }
-    return Address(entry);
-}
+// The address of a table's entry 0 (the front end has made sure the table exists).
+uint32_t TableAddress(const void *entry) { return Address(entry); }
 
 // One half of the sine sequence: the entry of the low 16 bits of EAX, sign-extended.
 void SineHalf(TEmitter &e, uint32_t table) {
@@ -58,25 +50,15 @@ void SineHalf(TEmitter &e, uint32_t table) {
     e.cwde();
 }
 
-// Square root folded as the x87 computes it: rounded by the rounding mode in force; values
-// below 1 stay as they are.
-int32_t FoldSqrt(int32_t v) {
-    if (v <= 0) return v;
-    return static_cast<int32_t>(std::lrint(std::sqrt(static_cast<long double>(v))));
-}
-
 class TIntHardware {
   public:
     TIntHardware(const BackEndInput &in, Target target)
-        : scanner_(in.scanner), record_(in.record), emit_(in.code, target) {}
+        : body_(in.body), record_(in.record), emit_(in.code, target) {}
 
     int32_t CompileBody();
 
   private:
     // ---- descriptors and resources ----
-    void Need(int n) const {
-        if (count_ < n) throw TAbandon{QUOB_ERR_NOT_ENOUGH_PARAMETERS};
-    }
     void Push(Operand x);
     Operand Pop();
     void Mark(const Operand &x, bool used, bool pending);
@@ -93,6 +75,7 @@ class TIntHardware {
 
     // ---- keywords ----
     void Keyword(int keyword);
+    bool Fold(int keyword);
     void AddOrMultiply(bool multiply);
     void Subtract();
     void Negate();
@@ -108,7 +91,7 @@ class TIntHardware {
     bool regPending_[kRegisters] = {};
     bool slotUsed_[kSlots] = {};
     bool slotPending_[kSlots] = {};
-    TScanner &scanner_;
+    const TBody &body_;
     const QUOB_FunctionRecord record_;  // the back end's private copy
     TEmitter emit_;
     int32_t results_ = 0;  // "ret" words compiled so far
@@ -125,7 +108,6 @@ void TIntHardware::Mark(const Operand &x, bool used, bool pending) {
 }
 
 void TIntHardware::Push(Operand x) {
-    if (count_ >= kStackLimit) throw TAbandon{QUOB_ERR_OUT_OF_RESOURCES};
     Mark(x, true, false);
     stack_[count_++] = x;
 }
@@ -133,7 +115,6 @@ void TIntHardware::Push(Operand x) {
 // The popped operand's register or slot stays in use until the next token, so that nothing
 // emitted for the current operation can be handed its resource.
 Operand TIntHardware::Pop() {
-    Need(1);
     const Operand x = stack_[--count_];
     Mark(x, true, true);
     return x;
@@ -210,7 +191,20 @@ int TIntHardware::intoRegister(const Operand &x) {
     return r;
 }
 
+// An operation on constants is a constant: its value as the code would compute it, no code.
+bool TIntHardware::Fold(int keyword) {
+    const TKeywordFacts &k = kIntFacts[keyword];
+    if (!k.fold) return false;
+    for (int i = 1; i <= k.pops; ++i)
+        if (stack_[count_ - i].kind != Operand::Constant) return false;
+    const int32_t top = Pop().value;
+    const int32_t second = k.pops == 2 ? Pop().value : 0;
+    Push({Operand::Constant, k.fold(top, second)});
+    return true;
+}
+
 void TIntHardware::Keyword(int keyword) {
+    if (Fold(keyword)) return;
     switch (keyword) {
         case kiAdd:
             AddOrMultiply(false);
@@ -239,7 +233,6 @@ void TIntHardware::Keyword(int keyword) {
             Copy();
             break;
         case kiSwap: {
-            Need(2);
             std::swap(stack_[count_ - 1], stack_[count_ - 2]);
             break;
         }
@@ -255,7 +248,6 @@ void TIntHardware::Keyword(int keyword) {
 
 // "+" and "*": commutative, so only the kinds of the two operands matter.
 void TIntHardware::AddOrMultiply(bool multiply) {
-    Need(2);
     const Operand top = Pop();
     const Operand second = Pop();
     auto is = [&](Operand::Kind k) { return top.kind == k || second.kind == k; };
@@ -267,11 +259,7 @@ void TIntHardware::AddOrMultiply(bool multiply) {
     };
     Operand memory, other;
 
-    if (both(Operand::Constant)) {
-        const uint32_t a = static_cast<uint32_t>(second.value);
-        const uint32_t b = static_cast<uint32_t>(top.value);
-        Push({Operand::Constant, static_cast<int32_t>(multiply ? a * b : a + b)});
-    } else if (both(Operand::Register)) {
+    if (both(Operand::Register)) {
         const int low = std::min(top.value, second.value);
         const int high = std::max(top.value, second.value);
         multiply ? emit_.imul_r_r(R(low), R(high)) : emit_.add_r_r(R(low), R(high));
@@ -306,17 +294,13 @@ void TIntHardware::AddOrMultiply(bool multiply) {
 
 // "-": the top minus the second.
 void TIntHardware::Subtract() {
-    Need(2);
     const Operand t = Pop();
     const Operand s = Pop();
     using K = Operand;
     const auto tk = t.kind;
     const auto sk = s.kind;
 
-    if (tk == K::Constant && sk == K::Constant) {
-        Push({K::Constant, static_cast<int32_t>(static_cast<uint32_t>(t.value) -
-                                                static_cast<uint32_t>(s.value))});
-    } else if (tk == K::Register && sk == K::Register) {
+    if (tk == K::Register && sk == K::Register) {
         emit_.sub_r_r(R(t.value), R(s.value));
         Push(t);
     } else if ((tk == K::Register || tk == K::Param) && sk == K::Constant) {
@@ -351,9 +335,6 @@ void TIntHardware::Subtract() {
 void TIntHardware::Negate() {
     const Operand x = Pop();
     switch (x.kind) {
-        case Operand::Constant:
-            Push({Operand::Constant, static_cast<int32_t>(0u - static_cast<uint32_t>(x.value))});
-            return;
         case Operand::Register:
             emit_.neg_r(R(x.value));
             Push(x);
@@ -362,7 +343,7 @@ void TIntHardware::Negate() {
             emit_.neg_m(memoryOf(x));
             Push(x);
             return;
-        case Operand::Param: {
+        default: {  // a parameter (constants are folded)
             const int r = intoRegister(x);
             emit_.neg_r(R(r));
             Push({Operand::Register, r});
@@ -374,11 +355,6 @@ void TIntHardware::Negate() {
 void TIntHardware::Absolute() {
     const Operand x = Pop();
     switch (x.kind) {
-        case Operand::Constant: {
-            const uint32_t v = static_cast<uint32_t>(x.value);
-            Push({Operand::Constant, static_cast<int32_t>(x.value < 0 ? 0u - v : v)});
-            return;
-        }
         case Operand::Slot: {
             const Mem m = memoryOf(x);
             const TLabel done = emit_.NewLabel();
@@ -389,9 +365,9 @@ void TIntHardware::Absolute() {
             Push(x);
             return;
         }
-        case Operand::Register:
-        case Operand::Param: {
-            // A parameter is loaded first: its cell keeps its value.
+        default: {
+            // A register, or a parameter loaded first: its cell keeps its value (constants are
+            // folded).
             const int index = intoRegister(x);
             const Reg r = R(index);
             const TLabel done = emit_.NewLabel();
@@ -409,9 +385,6 @@ void TIntHardware::Absolute() {
 void TIntHardware::SquareRoot() {
     const Operand x = Pop();
     switch (x.kind) {
-        case Operand::Constant:
-            Push({Operand::Constant, FoldSqrt(x.value)});
-            return;
         case Operand::Register: {
             const int j = firstFreeSlot();
             emit_.mov_m_r(SlotMem(j), R(x.value));
@@ -427,7 +400,7 @@ void TIntHardware::SquareRoot() {
             emit_.fistp_m32(memoryOf(x));
             Push(x);
             return;
-        case Operand::Param: {
+        default: {  // a parameter (constants are folded)
             const int j = firstFreeSlot();
             emit_.fild_m32(memoryOf(x));
             emit_.fsqrt();
@@ -438,24 +411,11 @@ void TIntHardware::SquareRoot() {
     }
 }
 
-// "sqr", "sin" and "cos": one table read on the operand in EAX; constants are folded.
+// "sqr", "sin" and "cos": one table read on the operand in EAX (constants are folded).
 void TIntHardware::TableFunction(int keyword) {
     const Operand x = Pop();
-    if (x.kind == Operand::Constant) {
-        const uint32_t v = static_cast<uint32_t>(x.value);
-        uint32_t folded;
-        if (keyword == kiSqr) {
-            folded = v * v;
-        } else {
-            RequireTable(SineTable());
-            folded = static_cast<uint32_t>(
-                SineLookup(static_cast<int32_t>(keyword == kiCos ? v + 32768u : v)));
-        }
-        Push({Operand::Constant, static_cast<int32_t>(folded)});
-        return;
-    }
     const uint32_t table =
-        keyword == kiSqr ? RequireTable(SquareTable()) : RequireTable(SineTable());
+        keyword == kiSqr ? TableAddress(SquareTable()) : TableAddress(SineTable());
     if (!(x.kind == Operand::Register && x.value == kEax)) {
         evictEax();
         load(kEax, x);
@@ -521,28 +481,20 @@ void TIntHardware::Return() {
 }
 
 int32_t TIntHardware::CompileBody() {
-    for (;;) {
+    for (const TWord &word : body_.words) {
         commitReleases();
-        const char *token = scanner_.NextToken();
-        if (token[0] == '\0') break;
-        const int keyword = KeywordIndex(kIntKeywords, token);
-        if (keyword >= 0) {
-            Keyword(keyword);
-            continue;
+        switch (word.kind) {
+            case TWord::kKeyword:
+                Keyword(word.index);
+                break;
+            case TWord::kParam:
+                Push({Operand::Param, static_cast<int32_t>(record_.Params[word.index].Address)});
+                break;
+            case TWord::kLiteral:
+                Push({Operand::Constant, word.integer});
+                break;
         }
-        int param = -1;
-        for (int p = 0; p < record_.ParamCount && param < 0; ++p)
-            if (std::strcmp(record_.Params[p].Name, token) == 0) param = p;
-        if (param >= 0) {
-            Push({Operand::Param, static_cast<int32_t>(record_.Params[param].Address)});
-            continue;
-        }
-        int32_t value;
-        if (!ParseIntLiteral(token, value)) throw TAbandon{0};
-        Push({Operand::Constant, value});
     }
-    if (count_ != 0) throw TAbandon{QUOB_ERR_STACK_NOT_EMPTY};
-    if (results_ == 0) throw TAbandon{QUOB_ERR_INVALID_EXPRESSION};
     return results_;
 }
 

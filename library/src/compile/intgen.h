@@ -2,13 +2,13 @@
 #pragma once
 #include <cstdint>
 
+#include "compile/backend.h"
 #include "compile/emitter.h"
-#include "compile/functions.h"
 
 namespace quob {
 
-// Compiles an integer function's body; returns R. A failure throws TAbandon with its code (none
-// for an unrecognised word: the driver then records 10).
+// Compiles an integer function's body; returns R. Throws TAbandon with code 9 when its values
+// need more spill slots than there are, or no state object can be made.
 int32_t CompileIntegerBody(const BackEndInput &in, Target target);
 
 }  // namespace quob

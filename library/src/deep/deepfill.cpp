@@ -7,6 +7,7 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "compile/deepgen.h"
 #include "fill/filler.h"
 #include "fill/ibuffer.h"
 #include "platform/platform.h"
@@ -45,23 +46,33 @@ struct TDeepFill::TSampler {
     std::unique_ptr<TCompiledFunction> color;
 };
 
-TDeepFill::TDeepFill(const TPerturbedForm &form, const TOrbitMaker &maker, TBandMode mode,
+bool MakeDeepFormula(const TBody &body, int32_t recursionInit, TDeepFormula &out,
+                     std::string &refusal) {
+    try {
+        out.form = std::make_unique<TPerturbedForm>(body, recursionInit);
+        out.narrow = CompileDeepCode(*out.form, kHostTarget, TRecordValues::kDouble);
+        out.extended = CompileDeepCode(*out.form, kHostTarget, TRecordValues::kExtended);
+    } catch (const TAbandon &failure) {
+        refusal = DeepRefusal(failure, body);
+        out = {};
+        return false;
+    }
+    return true;
+}
+
+TDeepFill::TDeepFill(const TDeepFormula &formula, const TOrbitMaker &maker, TBandMode mode,
                      int32_t supersample, int32_t bandRows, int32_t threads)
-    : form_(form), maker_(maker), g_(mode, supersample, bandRows) {
+    : form_(*formula.form), maker_(maker), g_(mode, supersample, bandRows) {
     const TFillerState &f = FillerState();
     StopAllFills();
     blockLength_ = f.blockLength < 1 || f.blockLength > 1000 ? 1 : f.blockLength;
 
     // Before any worker starts: a failure here leaves no thread to join.
     main_ = MakeOrbit(0, 0);
-    std::unique_ptr<TCompiledFunction> narrow =
-        CompileDeepCode(form, kHostTarget, TRecordValues::kDouble);
-    std::unique_ptr<TCompiledFunction> code =
-        CompileDeepCode(form, kHostTarget, TRecordValues::kExtended);
     for (int32_t t = 0; t < std::max(threads, 1); ++t) {
         auto sampler = std::make_unique<TSampler>();
-        sampler->narrow = t == 0 ? std::move(narrow) : samplers_[0]->narrow->Clone();
-        sampler->code = t == 0 ? std::move(code) : samplers_[0]->code->Clone();
+        sampler->narrow = formula.narrow->Clone();
+        sampler->code = formula.extended->Clone();
         sampler->color = f.color.function->Clone();
         if (!sampler->narrow || !sampler->code || !sampler->color) {
             if (t == 0) throw std::bad_alloc();

@@ -6,14 +6,30 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
-#include "fill/bandfill.h"
+#include "compile/compiled.h"
 #include "deep/perturb.h"
 #include "deep/reforbit.h"
+#include "fill/bandfill.h"
 
 namespace quob {
+
+// A fractal formula made ready for deep pictures: its perturbed form and its difference
+// iteration compiled for records of doubles and of extended reals.
+struct TDeepFormula {
+    std::unique_ptr<TPerturbedForm> form;
+    std::unique_ptr<TCompiledFunction> narrow;
+    std::unique_ptr<TCompiledFunction> extended;
+};
+
+// Derives the deep formula of a compiled fractal formula's body; false, with a text that names
+// the keyword or parameter, when deep rendering cannot follow it. Throws std::bad_alloc without
+// memory.
+bool MakeDeepFormula(const TBody &body, int32_t recursionInit, TDeepFormula &out,
+                     std::string &refusal);
 
 // Bounds of the search for references that no sample of a band outlives or loses: new references
 // a band may add, and earlier ones (the newest first) its glitched samples try before.
@@ -30,10 +46,9 @@ constexpr int32_t kReusedReferences = 4;
 // Made in the caller's thread while no fill runs; the filler must not change while it exists.
 class TDeepFill final : public TBandProducer {
   public:
-    // Throws std::invalid_argument without a filler of at least 1 x 1 pixels, TDeepRefusal when
-    // the iteration's code does not fit, std::bad_alloc without memory, std::system_error
-    // without a thread.
-    TDeepFill(const TPerturbedForm &form, const TOrbitMaker &maker, TBandMode mode,
+    // Throws std::invalid_argument without a filler of at least 1 x 1 pixels, std::bad_alloc
+    // without memory, std::system_error without a thread.
+    TDeepFill(const TDeepFormula &formula, const TOrbitMaker &maker, TBandMode mode,
               int32_t supersample, int32_t bandRows, int32_t threads);
     ~TDeepFill() override;
     TDeepFill(const TDeepFill &) = delete;

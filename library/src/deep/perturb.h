@@ -4,20 +4,13 @@
 // resolves) are made of it.
 #pragma once
 #include <cstdint>
-#include <memory>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
-#include "compile/emitter.h"
-#include "compile/functions.h"
+#include "compile/backend.h"
+#include "errors.h"
 
 namespace quob {
-
-// A formula that deep rendering cannot follow; the message names the keyword or parameter.
-struct TDeepRefusal : std::runtime_error {
-    using std::runtime_error::runtime_error;
-};
 
 // One value of the body for one iteration. Nodes 0..P-1 are the parameters at the start of the
 // iteration; every other node is a constant or a keyword applied to earlier nodes.
@@ -44,6 +37,10 @@ struct TSlot {
     int32_t node;
 };
 
+// The text of a refusal of deep rendering (a TAbandon thrown by the form or the deep code
+// generator) for the body.
+std::string DeepRefusal(const TAbandon &refusal, const TBody &body);
+
 // How a parameter starts a sample, as the pixel routine writes its cells.
 enum class TStart : uint8_t { kZero, kRe, kIm };
 
@@ -54,9 +51,10 @@ constexpr long double kGlitchRatio = 1e-6L;
 
 class TPerturbedForm {
   public:
-    // formula: parameters, "=" and body, as the filler takes it. Throws TDeepRefusal for a
-    // formula without a perturbed form, std::invalid_argument for one that does not compile.
-    TPerturbedForm(const std::string &formula, int32_t recursionInit);
+    // The form of a compiled fractal formula's body, its parameters 0 and 1 starting at the
+    // sample's point (RecursionInit 0) or at 0. Throws TAbandon naming the keyword or the
+    // parameter that deep rendering cannot follow.
+    TPerturbedForm(const TBody &body, int32_t recursionInit);
 
     int32_t ParamCount() const { return params_; }
     int32_t FedBack() const { return fedBack_; }  // K: results fed back into parameters 0..K-1
@@ -73,7 +71,7 @@ class TPerturbedForm {
     int32_t Slot(TSlot::Kind kind, int32_t node) const;
 
   private:
-    void Build(const std::string &formula);
+    void Build(const TBody &body);
     void Propagate();
     void Refuse(const TNode &node) const;
     int32_t AddSlot(TSlot::Kind kind, int32_t node);
@@ -82,32 +80,11 @@ class TPerturbedForm {
     int32_t params_ = 0;
     int32_t fedBack_ = 0;
     TStart start_[kMaxParams] = {};
-    std::string names_[kMaxParams];
     std::vector<TNode> nodes_;
     std::vector<int32_t> results_;
     std::vector<TSlot> slots_;
     int32_t iterateSlot_[2] = {};
     int32_t glitchSlot_ = 0;
 };
-
-// The difference iteration compiled: one call runs up to a pass of iterations from the record
-// that its pointer cell names, and leaves early at a glitch. Its cells (offsets into the block):
-struct TDeepCells {
-    static constexpr uint32_t kRecord = 0;   // pointer to the record of the next iteration
-    static constexpr uint32_t kCount = 8;    // iterations to run, at least 1
-    static constexpr uint32_t kStatus = 12;  // 1 after a glitch, else left as it was
-    static constexpr uint32_t kDiffs = 16;   // the parameters' differences, 10 bytes each
-};
-
-// How the records hold their values: 10-byte extended reals, or doubles (one load each where an
-// extended load is microcoded) for the part of an orbit whose values all fit a double.
-enum class TRecordValues : uint8_t { kExtended = kRealWidth, kDouble = sizeof(double) };
-
-// Compiles the difference iteration of a form for the target, reading records of the given
-// values. The function's block holds the cells above, then its constants and the differences of
-// values computed once and read more than once. Throws TDeepRefusal when the code does not fit,
-// std::bad_alloc without memory.
-std::unique_ptr<TCompiledFunction> CompileDeepCode(const TPerturbedForm &form, Target target,
-                                                   TRecordValues values);
 
 }  // namespace quob
