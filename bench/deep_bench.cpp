@@ -20,7 +20,7 @@
 #include "fill/bandfill.h"
 #include "deep/deepfill.h"
 #include "fill/filler.h"
-#include "fill/ibuffer.h"
+#include "fill/fills.h"
 #include "home_view.h"
 #include "quob32.h"
 

@@ -17,7 +17,7 @@
 #include "fill/bandfill.h"
 #include "deep/deepfill.h"
 #include "fill/filler.h"
-#include "fill/ibuffer.h"
+#include "fill/fills.h"
 #include "picture_files.h"
 #include "quob32.h"
 #include "render_options.h"

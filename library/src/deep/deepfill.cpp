@@ -9,7 +9,7 @@
 
 #include "compile/deepgen.h"
 #include "fill/filler.h"
-#include "fill/ibuffer.h"
+#include "fill/fills.h"
 #include "platform/platform.h"
 
 namespace quob {
@@ -80,31 +80,14 @@ TDeepFill::TDeepFill(const TDeepFormula &formula, const TOrbitMaker &maker, TBan
         }
         samplers_.push_back(std::move(sampler));
     }
-    for (const auto &sampler : samplers_) {
-        try {
-            threads_.emplace_back([this, s = sampler.get()] { Work(*s); });
-        } catch (const std::system_error &) {
-            if (threads_.empty()) throw;
-            break;
-        }
-    }
 }
 
-TDeepFill::~TDeepFill() {
-    {
-        std::lock_guard lock(mutex_);
-        stop_.store(true);
-    }
-    changed_.notify_all();
-    for (std::thread &thread : threads_) thread.join();
-}
+TDeepFill::~TDeepFill() = default;
 
 void TDeepFill::Stop() {
-    {
-        std::lock_guard lock(mutex_);
-        stop_.store(true);
-    }
-    changed_.notify_all();
+    std::lock_guard lock(mutex_);
+    stop_.store(true);
+    if (team_) team_->RequestStop();
 }
 
 std::unique_ptr<TOrbit> TDeepFill::MakeOrbit(long double x, long double y) {
@@ -237,52 +220,37 @@ TDeepFill::TOutcome TDeepFill::Sample(TSampler &sampler, const TOrbit &orbit, lo
     return {ColorOf(*sampler.color, full[0], full[1])};
 }
 
-void TDeepFill::Work(TSampler &sampler) {
+void TDeepFill::Work(TThreadTeam &team, TSampler &sampler, const TOrbit &orbit,
+                     const std::vector<int64_t> &samples) {
     const platform::TX87Control control(kPixelControlWord, platform::TX87Control::kControlWord);
-    uint64_t seen = 0;
     for (;;) {
-        const TOrbit *orbit;
-        const std::vector<int64_t> *samples;
-        {
-            std::unique_lock lock(mutex_);
-            changed_.wait(lock, [&] { return stop_.load() || generation_ != seen; });
-            if (stop_.load()) return;
-            seen = generation_;
-            orbit = orbit_;
-            samples = samples_;
+        // Counted once a chunk: the counter is shared by every thread.
+        int64_t iterations = 0;
+        const auto begin = static_cast<std::size_t>(team.Take()) * kChunk;
+        if (begin >= samples.size() || !team.Proceed()) break;
+        const std::size_t end = std::min(begin + kChunk, samples.size());
+        for (std::size_t i = begin; i < end; ++i) {
+            const int64_t s = samples[i];
+            long double x, y;
+            Point(s, x, y);
+            outcomes_[static_cast<std::size_t>(s)] = Sample(sampler, orbit, x, y, iterations);
         }
-        for (;;) {
-            // Counted once a chunk: the counter is shared by every thread.
-            int64_t iterations = 0;
-            const std::size_t begin = nextSample_.fetch_add(kChunk);
-            if (begin >= samples->size() || stop_.load(std::memory_order_relaxed)) break;
-            const std::size_t end = std::min(begin + kChunk, samples->size());
-            for (std::size_t i = begin; i < end; ++i) {
-                const int64_t s = (*samples)[i];
-                long double x, y;
-                Point(s, x, y);
-                outcomes_[static_cast<std::size_t>(s)] = Sample(sampler, *orbit, x, y, iterations);
-            }
-            iterations_.fetch_add(iterations, std::memory_order_relaxed);
-        }
-        {
-            std::lock_guard lock(mutex_);
-            --busy_;
-        }
-        changed_.notify_all();
+        iterations_.fetch_add(iterations, std::memory_order_relaxed);
     }
 }
 
 bool TDeepFill::Run(const TOrbit &orbit, const std::vector<int64_t> &samples) {
-    std::unique_lock lock(mutex_);
-    orbit_ = &orbit;
-    samples_ = &samples;
-    nextSample_.store(0);
-    busy_ = static_cast<int32_t>(threads_.size());
-    ++generation_;
-    changed_.notify_all();
-    changed_.wait(lock, [&] { return stop_.load() || busy_ == 0; });
-    if (busy_ != 0) return false;
+    TThreadTeam team(static_cast<int32_t>(samplers_.size()), [&](TThreadTeam &t, int32_t m) {
+        Work(t, *samplers_[static_cast<std::size_t>(m)], orbit, samples);
+    });
+    {
+        std::lock_guard lock(mutex_);
+        team_ = &team;
+        if (stop_.load()) team.RequestStop();
+    }
+    team.Join();  // once every member has taken its last chunk
+    std::lock_guard lock(mutex_);
+    team_ = nullptr;
     return !stop_.load();
 }
 

@@ -2,12 +2,10 @@
 // samples computed as differences from reference orbits (perturbation), in bands.
 #pragma once
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "compile/compiled.h"
@@ -66,7 +64,7 @@ class TDeepFill final : public TBandProducer {
     int64_t LeftGlitched() const { return leftGlitched_; }
     double OrbitSeconds() const { return orbitSeconds_; }
     int64_t Iterations() const { return iterations_.load(); }
-    int32_t Threads() const { return static_cast<int32_t>(threads_.size()); }
+    int32_t Threads() const { return static_cast<int32_t>(samplers_.size()); }
 
   private:
     struct TSampler;
@@ -81,9 +79,11 @@ class TDeepFill final : public TBandProducer {
     // Adds the iterations it runs to `iterations`.
     TOutcome Sample(TSampler &sampler, const TOrbit &orbit, long double x, long double y,
                     int64_t &iterations) const;
-    // Computes the samples with the orbit on every thread; false once stopped.
+    // Computes the samples with the orbit on every core, a thread team's members taking chunks
+    // of them; false once stopped.
     bool Run(const TOrbit &orbit, const std::vector<int64_t> &samples);
-    void Work(TSampler &sampler);
+    void Work(TThreadTeam &team, TSampler &sampler, const TOrbit &orbit,
+              const std::vector<int64_t> &samples);
     std::unique_ptr<TOrbit> MakeOrbit(long double x, long double y);
 
     const TPerturbedForm &form_;
@@ -107,17 +107,11 @@ class TDeepFill final : public TBandProducer {
     std::vector<TOutcome> outcomes_;
     int32_t nextTop_ = 0;
 
-    // The threads and the samples they share out.
+    // Each member of the team that runs the samples has a sampler of its own.
+    std::vector<std::unique_ptr<TSampler>> samplers_;
     std::atomic<bool> stop_{false};
     std::mutex mutex_;
-    std::condition_variable changed_;
-    uint64_t generation_ = 0;
-    int32_t busy_ = 0;
-    const TOrbit *orbit_ = nullptr;
-    const std::vector<int64_t> *samples_ = nullptr;
-    std::atomic<std::size_t> nextSample_{0};
-    std::vector<std::unique_ptr<TSampler>> samplers_;
-    std::vector<std::thread> threads_;
+    TThreadTeam *team_ = nullptr;  // the team at work, under mutex_
 };
 
 }  // namespace quob

@@ -6,10 +6,9 @@
 #include <cstring>
 #include <new>
 #include <stdexcept>
-#include <system_error>
 
 #include "fill/filler.h"
-#include "fill/ibuffer.h"
+#include "fill/fills.h"
 #include "platform/platform.h"
 
 namespace quob {
@@ -100,19 +99,15 @@ TBandFill::TBandFill(TBandMode mode, int32_t supersample, int32_t bandRows, int3
         copies_.push_back(std::move(copy));
     }
     if (copies_.empty()) throw std::bad_alloc();
-    for (const auto &copy : copies_) {
-        try {
-            threads_.emplace_back([this, c = copy.get()] { Work(*c); });
-        } catch (const std::system_error &) {
-            if (threads_.empty()) throw;
-            break;  // the threads that run share the rows
-        }
-    }
+    // Members whose thread cannot start leave the rows to the others.
+    team_ = std::make_unique<TThreadTeam>(
+        static_cast<int32_t>(copies_.size()),
+        [this](TThreadTeam &team, int32_t member) { Work(team, *copies_[member]); });
 }
 
 TBandFill::~TBandFill() {
     Stop();
-    for (std::thread &thread : threads_) thread.join();
+    team_.reset();  // joins
 }
 
 uint32_t *TBandFill::Slot(int64_t r) const {
@@ -125,15 +120,16 @@ void TBandFill::Stop() {
         stop_.store(true, std::memory_order_relaxed);
     }
     changed_.notify_all();
+    if (team_) team_->RequestStop();
 }
 
-// One thread: lattice rows in order, each once, never more than the ring's rows ahead of the
+// One member: lattice rows in order, each once, never more than the ring's rows ahead of the
 // client.
-void TBandFill::Work(const TPixelCopy &copy) {
+void TBandFill::Work(TThreadTeam &team, const TPixelCopy &copy) {
     // Every sample of this thread runs under the pixel routine's environment, set once.
     const platform::TX87Control control(kPixelControlWord, platform::TX87Control::kControlWord);
     for (;;) {
-        const int64_t r = next_.fetch_add(1, std::memory_order_relaxed);
+        const int64_t r = team.Take();
         if (r >= g_.rows) return;
         {
             std::unique_lock lock(mutex_);

@@ -8,8 +8,9 @@
 #include <functional>
 #include <memory>
 #include <mutex>
-#include <thread>
 #include <vector>
+
+#include "fill/team.h"
 
 namespace quob {
 
@@ -81,7 +82,7 @@ struct TChannelSums {
 // N each pixel is the per-channel mean, rounded to nearest, of N x N samples on a regular grid
 // centred on the pixel's point, so N = 1 is the plain fill itself.
 //
-// Threads of its own compute rows of a lattice (plain: the picture rows; smoothed: the sample rows
+// The members of a thread team compute rows of a lattice (plain: the picture rows; smoothed: the sample rows
 // at the pixels' corners, one more; preview: the rows of 10 x 10 blocks), each through a private
 // copy of the filler's functions, into a ring of a few bands ahead of the client; Next turns the
 // lattice rows into pixels. Each sample is computed once. A filler whose samples depend on their
@@ -103,11 +104,11 @@ class TBandFill final : public TBandProducer {
     int32_t BandRows() const override { return g_.bandRows; }
     bool Next(uint32_t *pixels) override;
     void Stop() override;
-    int32_t Threads() const { return static_cast<int32_t>(threads_.size()); }
+    int32_t Threads() const { return team_->Members(); }
 
   private:
     uint32_t *Slot(int64_t r) const;
-    void Work(const TPixelCopy &copy);
+    void Work(TThreadTeam &team, const TPixelCopy &copy);
     bool Compute(const TPixelCopy &copy, int64_t r, uint32_t *into) const;
     uint32_t Supersampled(const TPixelCopy &copy, int32_t x, int32_t y) const;
 
@@ -116,7 +117,6 @@ class TBandFill final : public TBandProducer {
     std::unique_ptr<uint32_t[]> ring_;
 
     std::atomic<bool> stop_{false};
-    std::atomic<int64_t> next_{0};  // the next lattice row a thread takes
     std::mutex mutex_;
     std::condition_variable changed_;
     std::vector<int64_t> done_;  // per ring slot: the lattice row completed there, -1 for none
@@ -124,7 +124,7 @@ class TBandFill final : public TBandProducer {
     int32_t nextTop_ = 0;        // the top row of the next band
 
     std::vector<std::unique_ptr<TPixelCopy>> copies_;
-    std::vector<std::thread> threads_;
+    std::unique_ptr<TThreadTeam> team_;  // takes the lattice rows in order
 };
 
 }  // namespace quob

@@ -8,7 +8,7 @@
 
 #include "errors.h"
 #include "compile/functions.h"
-#include "fill/ibuffer.h"
+#include "fill/fills.h"
 #include "platform/platform.h"
 
 namespace quob {

@@ -23,8 +23,6 @@ int32_t gFillThreads = 0;  // 0: one per processor core
 // Rows of a band of the smoothed fill when it has more than one part.
 constexpr int32_t kBandRows = 16;
 
-bool Proceed(TWorker *worker) { return worker == nullptr || worker->Proceed(); }
-
 // The caller may copy the picture while a worker writes it; each pixel is written whole.
 void Put(uint32_t *pixel, uint32_t colour) {
     std::atomic_ref<uint32_t>(*pixel).store(colour, std::memory_order_relaxed);
@@ -61,21 +59,22 @@ struct TSampler {
     }
 };
 
-// One fill, shared by its parts, which may run in threads of their own. The parts take rows
-// (plain fill) or bands of rows (smoothed fill) in order from the top, so the picture still grows
-// downwards and a part that is done early takes the next one. Each sample is computed exactly
-// once whatever the number of parts, so the picture is the one part's picture.
+// One fill, shared by its parts, each a member of a thread team (or one part in the caller's
+// thread). The parts take rows (plain fill) or bands of rows (smoothed fill) in order from the
+// top, so the picture still grows downwards and a part that is done early takes the next one.
+// Each sample is computed exactly once whatever the number of parts, so the picture is the one
+// part's picture.
 class TFill {
   public:
     // Asks for `parts` parts; gets fewer without memory for the copies, and one for a filler
     // whose samples depend on their order.
     TFill(int32_t mode, const FillJob &job, int32_t parts);
     int32_t Parts() const { return static_cast<int32_t>(samplers_.size()); }
-    void Run(int32_t part, TWorker *worker);
+    void Run(TThreadTeam &team, int32_t part);
 
   private:
-    void Plain(const TSampler &sample, TWorker *worker);
-    void Smooth(const TSampler &sample, TWorker *worker);
+    void Plain(const TSampler &sample, TThreadTeam &team);
+    void Smooth(const TSampler &sample, TThreadTeam &team);
     uint32_t *Edge(int32_t band, int32_t side) const {
         return edges_.get() + (2 * static_cast<std::size_t>(band) + side) * samples_;
     }
@@ -86,7 +85,6 @@ class TFill {
     const FillJob job_;
     const std::size_t samples_;  // samples in a row: Width + 1
     std::vector<TSampler> samplers_;
-    std::atomic<int32_t> next_{0};  // the next row or band to take
     int32_t bandRows_;
     int32_t bands_ = 1;
     // Smoothed fill with more than one band: the picture row at the top of a band needs the last
@@ -122,20 +120,21 @@ TFill::TFill(int32_t mode, const FillJob &job, int32_t parts)
     }
 }
 
-void TFill::Run(int32_t part, TWorker *worker) {
+void TFill::Run(TThreadTeam &team, int32_t part) {
     if (job_.pixelRoutine == nullptr) return;
     const platform::TX87Control control(kPixelControlWord, platform::TX87Control::kControlWord);
-    if (mode_ == QUOB_MSG_FILL) Plain(samplers_[part], worker);
-    if (mode_ == QUOB_MSG_FILL_SMOOTH) Smooth(samplers_[part], worker);
+    if (mode_ == QUOB_MSG_FILL) Plain(samplers_[part], team);
+    if (mode_ == QUOB_MSG_FILL_SMOOTH) Smooth(samplers_[part], team);
     // Modes 12 and 16 are reserved and draw nothing.
 }
 
 // Mode 4: rows top to bottom, each from the right edge to the left.
-void TFill::Plain(const TSampler &sample, TWorker *worker) {
-    for (int32_t y; (y = next_.fetch_add(1, std::memory_order_relaxed)) < job_.height;) {
+void TFill::Plain(const TSampler &sample, TThreadTeam &team) {
+    for (int64_t r; (r = team.Take()) < job_.height;) {
+        const auto y = static_cast<int32_t>(r);
         uint32_t *row = Row(job_.bits, job_.width, job_.height, y);
         for (int32_t x = job_.width - 1; x >= 0; --x) {
-            if (!Proceed(worker)) return;
+            if (!team.Proceed()) return;
             Put(row + x, sample(x, y));
         }
     }
@@ -159,19 +158,20 @@ void TFill::Meet(int32_t band, int32_t side, const uint32_t *samples) {
 // Mode 8: every pixel is the mean of the samples at its four corners; two sample rows of
 // Width + 1 colours hold the rows above and below the picture row being written. A band of
 // picture rows top..bottom - 1 computes sample rows top + 1 to bottom (band 0 also row 0).
-void TFill::Smooth(const TSampler &sample, TWorker *worker) {
+void TFill::Smooth(const TSampler &sample, TThreadTeam &team) {
     if (job_.width < 1) return;
     std::unique_ptr<uint32_t[]> upper(new (std::nothrow) uint32_t[samples_]);
     std::unique_ptr<uint32_t[]> lower(new (std::nothrow) uint32_t[samples_]);
     if (!upper || !lower) return;
     auto sampleRow = [&](uint32_t *into, int32_t r) {
         for (int32_t x = job_.width; x >= 0; --x) {
-            if (!Proceed(worker)) return false;
+            if (!team.Proceed()) return false;
             into[x] = sample(x, r);
         }
         return true;
     };
-    for (int32_t band; (band = next_.fetch_add(1, std::memory_order_relaxed)) < bands_;) {
+    for (int64_t taken; (taken = team.Take()) < bands_;) {
+        const auto band = static_cast<int32_t>(taken);
         const int32_t top = band * bandRows_;
         const int32_t bottom = std::min(job_.height, top + bandRows_);
         int32_t r = band == 0 ? 0 : top + 1;
@@ -195,66 +195,6 @@ void SetFillThreads(int32_t n) { gFillThreads = std::max(n, 0); }
 int32_t FillThreads() {
     if (gFillThreads > 0) return gFillThreads;
     return std::max(1, static_cast<int32_t>(std::thread::hardware_concurrency()));
-}
-
-// ---- TWorker ----------------------------------------------------------------------------------
-
-TWorker::TWorker(int32_t parts, Part part) : part_(std::move(part)) {
-    threads_.reserve(static_cast<std::size_t>(std::max(parts, 1)));
-    std::lock_guard lock(mutex_);  // a thread that ends at once waits until running_ counts it
-    for (int32_t i = 0; i < parts; ++i) {
-        try {
-            threads_.emplace_back([this, i] {
-                part_(*this, i);
-                Finish();
-            });
-        } catch (const std::system_error &) {
-            if (threads_.empty()) throw;
-            break;
-        }
-        ++running_;
-    }
-}
-
-bool TWorker::Pause() {
-    std::unique_lock lock(mutex_);
-    if (request_.load() == kSuspend) {
-        ++parked_;
-        changed_.notify_all();
-        changed_.wait(lock, [this] { return request_.load() != kSuspend; });
-        --parked_;
-    }
-    return request_.load() == kRun;
-}
-
-void TWorker::Finish() {
-    std::lock_guard lock(mutex_);
-    if (--running_ == 0) finished_.store(true, std::memory_order_release);
-    changed_.notify_all();
-}
-
-bool TWorker::Suspend() {
-    std::unique_lock lock(mutex_);
-    if (running_ == 0) return false;
-    request_.store(kSuspend);
-    changed_.wait(lock, [this] { return parked_ == running_; });
-    return running_ > 0;
-}
-
-void TWorker::Resume() {
-    std::lock_guard lock(mutex_);
-    request_.store(kRun);
-    changed_.notify_all();
-}
-
-void TWorker::Stop() {
-    {
-        std::lock_guard lock(mutex_);
-        request_.store(kStop);
-        changed_.notify_all();
-    }
-    for (std::thread &thread : threads_)
-        if (thread.joinable()) thread.join();
 }
 
 // ---- TImageBuffer -----------------------------------------------------------------------------
@@ -328,14 +268,15 @@ int32_t TImageBuffer::StartFill(int32_t mode, bool threaded) {
     const FillJob job{bits_.get(), width_, height_, pixelRoutine_};
     try {
         if (!threaded) {
-            TFill(mode, job, 1).Run(0, nullptr);
+            TFill fill(mode, job, 1);
+            TThreadTeam::RunHere([&](TThreadTeam &team, int32_t part) { fill.Run(team, part); });
             return 1;
         }
         // The copies of the filler's functions are made here, before any thread runs, and
         // released with the worker, after its threads have ended.
         auto fill = std::make_shared<TFill>(mode, job, FillThreads());
-        worker_ = std::make_unique<TWorker>(
-            fill->Parts(), [fill](TWorker &worker, int32_t part) { fill->Run(part, &worker); });
+        worker_ = std::make_unique<TThreadTeam>(
+            fill->Parts(), [fill](TThreadTeam &team, int32_t part) { fill->Run(team, part); });
     } catch (const std::exception &) {
         worker_.reset();  // no memory or no thread: the buffer counts as filled
     }
