@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "compile/frontend.h"
+#include "compile/functions.h"
 #include "int_support.h"
 #include "quob32.h"
 
@@ -163,6 +165,30 @@ TEST_F(Definitions, OneHundredTwentyEightSlotsReusedLowestFirst) {
     EXPECT_EQ(Create(Kind::Real, "h x = x ret"), 70);
     EXPECT_EQ(Create(Kind::Real, "k x = x ret"), 0);
     EXPECT_EQ(QUOB_GetLastError(), QUOB_ERR_OUT_OF_RESOURCES);
+}
+
+// The text goes through the front end once, whatever becomes of it: every back end, the execution
+// copy and the filler's variant read the checked body (counted in debug builds).
+TEST_F(Definitions, EachCompilationScansItsTextOnce) {
+#ifdef NDEBUG
+    GTEST_SKIP() << "texts are counted in debug builds";
+#endif
+    const struct {
+        quob::FunctionKind kind;
+        const char *text;
+    } compilations[] = {
+        {quob::FunctionKind::Real, "f x y = x y * sqrt ret"},
+        {quob::FunctionKind::Integer, "g x = x sqr 3 + ret"},
+        {quob::FunctionKind::Recursive, "h tx ty x y = tx sqr ty sqr - x + ret 2 tx ty * * y + ret"},
+        {quob::FunctionKind::Real, "f x = x 1 2 +"},  // fails with code 13
+        {quob::FunctionKind::Recursive, "r = 1 ret"},   // fails with code 16
+    };
+    for (const auto &c : compilations) {
+        const int64_t before = quob::DefinitionsScanned();
+        const int32_t h = quob::CreateFunction(c.text, {c.kind, 20, true});
+        if (h != 0) created_.push_back(h);
+        EXPECT_EQ(quob::DefinitionsScanned(), before + 1) << c.text;
+    }
 }
 
 }  // namespace

@@ -104,6 +104,7 @@ class TDeepCompiler {
     int32_t Need(int32_t e) const;
     void Emit(int32_t e);
     void Binary(TExpr::Op op, int32_t l, int32_t r);
+    void WithRegister(TExpr::Op op, int32_t i, bool reversed);
     void AddOperand(int32_t e);
     void Push();
     void Pop() { stack_.pop_back(); }
@@ -122,8 +123,10 @@ class TDeepCompiler {
     uint32_t DiffCell(int32_t p) const {
         return TDeepCells::kDiffs + static_cast<uint32_t>(kRealWidth * p);
     }
-    uint32_t ConstCell(long double v);
-    uint32_t TempCell(int32_t node);
+    template <class Key>
+    uint32_t CellOf(std::map<Key, uint32_t> &cells, Key key);
+    uint32_t ConstCell(long double v) { return CellOf(constants_, v); }
+    uint32_t TempCell(int32_t node) { return CellOf(temps_, node); }
 
     const TPerturbedForm &form_;
     const std::vector<TNode> &nodes_;
@@ -249,22 +252,12 @@ void TDeepCompiler::Push() {
     stack_.push_back(-1);
 }
 
-uint32_t TDeepCompiler::ConstCell(long double v) {
-    const auto it = constants_.find(v);
-    if (it != constants_.end()) return it->second;
-    const uint32_t at = cellsEnd_;
-    cellsEnd_ += kRealWidth;
-    constants_[v] = at;
-    return at;
-}
-
-uint32_t TDeepCompiler::TempCell(int32_t node) {
-    const auto it = temps_.find(node);
-    if (it != temps_.end()) return it->second;
-    const uint32_t at = cellsEnd_;
-    cellsEnd_ += kRealWidth;
-    temps_[node] = at;
-    return at;
+// The cell of a key in a map of cells, a new one after the others for a new key.
+template <class Key>
+uint32_t TDeepCompiler::CellOf(std::map<Key, uint32_t> &cells, Key key) {
+    const auto [it, added] = cells.try_emplace(key, cellsEnd_);
+    if (added) cellsEnd_ += kRealWidth;
+    return it->second;
 }
 
 // Adds the value of e to the top.
@@ -278,43 +271,30 @@ void TDeepCompiler::AddOperand(int32_t e) {
     Pop();
 }
 
-void TDeepCompiler::Binary(TExpr::Op op, int32_t l, int32_t r) {
-    if (HeldLeaf(r)) {
-        Emit(l);
-        const int32_t i = Position(exprs_[r].ref);
-        switch (op) {
-            case TExpr::kAdd:
-                emit_.fadd_st0_st(i);
-                break;
-            case TExpr::kSub:
-                emit_.fsub_st0_st(i);
-                break;
-            case TExpr::kMul:
-                emit_.fmul_st0_st(i);
-                break;
-            default:
-                emit_.fdiv_st0_st(i);
-                break;
-        }
-        return;
+// ST(0) = ST(0) op ST(i), or with the operands reversed ST(i) op ST(0).
+void TDeepCompiler::WithRegister(TExpr::Op op, int32_t i, bool reversed) {
+    switch (op) {
+        case TExpr::kAdd:
+            emit_.fadd_st0_st(i);
+            return;
+        case TExpr::kMul:
+            emit_.fmul_st0_st(i);
+            return;
+        case TExpr::kSub:
+            reversed ? emit_.fsubr_st0_st(i) : emit_.fsub_st0_st(i);
+            return;
+        default:
+            reversed ? emit_.fdivr_st0_st(i) : emit_.fdiv_st0_st(i);
+            return;
     }
-    if (HeldLeaf(l)) {
-        Emit(r);
-        const int32_t i = Position(exprs_[l].ref);
-        switch (op) {
-            case TExpr::kAdd:
-                emit_.fadd_st0_st(i);
-                break;
-            case TExpr::kSub:
-                emit_.fsubr_st0_st(i);
-                break;
-            case TExpr::kMul:
-                emit_.fmul_st0_st(i);
-                break;
-            default:
-                emit_.fdivr_st0_st(i);
-                break;
-        }
+}
+
+void TDeepCompiler::Binary(TExpr::Op op, int32_t l, int32_t r) {
+    // A held operand is read in place, as the source of the register form.
+    if (HeldLeaf(r) || HeldLeaf(l)) {
+        const bool right = HeldLeaf(r);
+        Emit(right ? l : r);
+        WithRegister(op, Position(exprs_[right ? r : l].ref), !right);
         return;
     }
     const bool leftFirst = Need(l) >= Need(r);
