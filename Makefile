@@ -4,12 +4,13 @@
 #             (seeded with the starter lists on first run)
 # make gallery renders the starter fractal formulas into docs/gallery/ with a contact sheet
 # make bench  builds and runs the benchmarks
+# make format formats every C++ source (make format-check, part of make test, only checks)
 # make fuzz   fuzzes every target for FUZZ_SECONDS seconds (600 unless set)
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 FUZZ_SECONDS ?= 600
 
-.PHONY: all deps build test test-plain test-asan test-tsan test-m32 test-fuzz fuzz fuzz-build run gallery bench clean
+.PHONY: all deps build format format-check test test-plain test-asan test-tsan test-m32 test-fuzz fuzz fuzz-build run gallery bench clean
 
 all: build
 
@@ -58,7 +59,15 @@ test-fuzz: fuzz-build
 fuzz: fuzz-build
 	cd build-fuzz && FUZZ_SECONDS=$(FUZZ_SECONDS) ctest --output-on-failure -j $(JOBS) -L fuzz
 
-test: test-plain test-asan test-tsan test-m32 test-fuzz
+# Every C++ source formatted with the project's .clang-format.
+FORMATTED = git ls-files -z -- '*.cpp' '*.h'
+format-check: deps
+	@$(FORMATTED) | xargs -0 clang-format --dry-run --Werror && echo "format-check: every source is formatted"
+
+format: deps
+	@$(FORMATTED) | xargs -0 clang-format -i
+
+test: format-check test-plain test-asan test-tsan test-m32 test-fuzz
 
 run: build
 	@tools/run-viewer build

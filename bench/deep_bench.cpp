@@ -17,8 +17,8 @@
 #include <string>
 #include <vector>
 
-#include "fill/bandfill.h"
 #include "deep/deepfill.h"
+#include "fill/bandfill.h"
 #include "fill/filler.h"
 #include "fill/fills.h"
 #include "home_view.h"
@@ -88,8 +88,8 @@ void BM_Fill(benchmark::State &state) {
     Figures &figures = gFigures[v.name];
     quob::TDeepFormula formula;
     std::string refusal;
-    if (v.deep && !quob::MakeDeepFormula(*quob::FillerState().fractal.function->Body(), 0,
-                                         formula, refusal))
+    if (v.deep &&
+        !quob::MakeDeepFormula(*quob::FillerState().fractal.function->Body(), 0, formula, refusal))
         return state.SkipWithError(refusal.c_str());
     const std::unique_ptr<quob::TOrbitMaker> maker =
         v.deep ? std::make_unique<quob::TOrbitMaker>(*formula.form, v.re, v.im, v.scale, gWidth,
@@ -101,8 +101,8 @@ void BM_Fill(benchmark::State &state) {
         std::unique_ptr<quob::TBandProducer> producer;
         quob::TDeepFill *deep = nullptr;
         if (v.deep) {
-            auto made = std::make_unique<quob::TDeepFill>(formula, *maker, quob::TBandMode::kPlain, 1,
-                                                          kBandRows, quob::FillThreads());
+            auto made = std::make_unique<quob::TDeepFill>(formula, *maker, quob::TBandMode::kPlain,
+                                                          1, kBandRows, quob::FillThreads());
             deep = made.get();
             producer = std::move(made);
         } else {

@@ -25,7 +25,6 @@ namespace {
 
 constexpr int32_t kSmoothedThreaded = QUOB_MSG_FILL_SMOOTH | QUOB_MSG_THREAD;
 
-
 // A threaded smoothed fill with `threads` threads (0: one per core), waited for as the viewer's
 // display timer does, by polling QUOB_IBufferFilled.
 void SmoothedFill(benchmark::State &state) {

@@ -8,7 +8,7 @@
 #include <string>
 
 class RatioReporter : public benchmark::ConsoleReporter {
-public:
+  public:
     // CPU time by default; wall-clock time for benchmarks whose work runs in threads of their own
     // (the CPU time of the benchmark's thread does not count theirs), measured with UseRealTime.
     enum class Clock { Cpu, Wall };
@@ -18,7 +18,8 @@ public:
         for (const Run &run : runs) {
             // With repetitions the median aggregate wins; a single run stands for itself.
             const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
-            if (median || (run.run_type == Run::RT_Iteration && !seen_median_.count(run.run_name.str())))
+            if (median ||
+                (run.run_type == Run::RT_Iteration && !seen_median_.count(run.run_name.str())))
                 times_[run.run_name.str()] =
                     clock_ == Clock::Wall ? run.GetAdjustedRealTime() : run.GetAdjustedCPUTime();
             if (median) seen_median_[run.run_name.str()] = true;
@@ -40,7 +41,7 @@ public:
         if (f > 0 && s > 0) std::printf("%-58s %8.2f\n", label, s / f);
     }
 
-private:
+  private:
     Clock clock_;
     std::map<std::string, double> times_;
     std::map<std::string, bool> seen_median_;

@@ -20,8 +20,8 @@
 #include <thread>
 #include <vector>
 
-#include "home_view.h"
 #include "fill/ibuffer.h"
+#include "home_view.h"
 #include "ratio_reporter.h"
 #include "render_stream.h"
 

@@ -14,8 +14,8 @@
 #include <string>
 #include <thread>
 
-#include "fill/bandfill.h"
 #include "deep/deepfill.h"
+#include "fill/bandfill.h"
 #include "fill/filler.h"
 #include "fill/fills.h"
 #include "picture_files.h"
@@ -125,9 +125,9 @@ Outcome Render(const RenderOptions &o, const TDeep &deep, const sigset_t &interr
     quob::TDeepFill *deepFill = nullptr;
     try {
         if (deep.maker) {
-            auto made = std::make_unique<quob::TDeepFill>(deep.formula, *deep.maker, BandMode(o.mode),
-                                                          o.supersample, BandRowsFor(o.width),
-                                                          quob::FillThreads());
+            auto made = std::make_unique<quob::TDeepFill>(
+                deep.formula, *deep.maker, BandMode(o.mode), o.supersample, BandRowsFor(o.width),
+                quob::FillThreads());
             deepFill = made.get();
             fill = std::move(made);
         } else {

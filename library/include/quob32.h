@@ -64,14 +64,14 @@ typedef struct QUOB_Descriptor {
 } QUOB_Descriptor;
 
 typedef struct QUOB_FunctionRecord {
-    char Name[12];                /* 0 */
-    int32_t ParamCount;           /* 12: P, 0..16 */
-    int32_t ResultCount;          /* 16: R, 1..8 */
-    uint32_t Entry;               /* 20: first byte of the code */
-    uint32_t Block;               /* 24: memory block address, 0 while the slot is free */
-    uint32_t BlockSize;           /* 28 */
-    QUOB_Descriptor Results[8];   /* 32 */
-    QUOB_Descriptor Params[16];   /* 192 */
+    char Name[12];              /* 0 */
+    int32_t ParamCount;         /* 12: P, 0..16 */
+    int32_t ResultCount;        /* 16: R, 1..8 */
+    uint32_t Entry;             /* 20: first byte of the code */
+    uint32_t Block;             /* 24: memory block address, 0 while the slot is free */
+    uint32_t BlockSize;         /* 28 */
+    QUOB_Descriptor Results[8]; /* 32 */
+    QUOB_Descriptor Params[16]; /* 192 */
 } QUOB_FunctionRecord;
 #pragma pack(pop)
 
@@ -104,12 +104,12 @@ typedef uint8_t QUOB_ChangeSet[QUOB_FP_FIELD_COUNT];
 
 #pragma pack(push, 1)
 typedef struct QUOB_FillerParams {
-    int32_t Version;                 /* must be 1 when creating */
-    QUOB_PixelRoutine PixelRoutine;  /* output of QUOB_GetFiller */
-    const void *Description;         /* the caller's own value, never read by the library */
+    int32_t Version;                /* must be 1 when creating */
+    QUOB_PixelRoutine PixelRoutine; /* output of QUOB_GetFiller */
+    const void *Description;        /* the caller's own value, never read by the library */
     int32_t Width;
     int32_t Height;
-    const char *FractalFormula;      /* parameter list, "=", body (no function name) */
+    const char *FractalFormula; /* parameter list, "=", body (no function name) */
     const char *ColorFormula;
     double CenterRe;
     double CenterIm;
@@ -119,7 +119,7 @@ typedef struct QUOB_FillerParams {
     int32_t IterationsLimit;
     int32_t RecursionInit;
     int32_t BlockLength;
-    int32_t EscapeColor;             /* 0x00RRGGBB */
+    int32_t EscapeColor; /* 0x00RRGGBB */
     int32_t EscapeTakesColor;
 } QUOB_FillerParams;
 #pragma pack(pop)
@@ -139,18 +139,19 @@ enum {
 
 #pragma pack(push, 1)
 typedef struct QUOB_IBufferInfo {
-    int32_t Valid;        /* always 1 */
+    int32_t Valid; /* always 1 */
     int32_t Width;
     int32_t Height;
     int32_t BytesPerLine; /* 4 * Width */
     void *Bits;           /* bottom row of 0x00RRGGBB pixels */
     int32_t Filler;
-    void *DC;             /* the pixel memory again: there is no device context here */
-    void *Bitmap;         /* likewise */
+    void *DC;     /* the pixel memory again: there is no device context here */
+    void *Bitmap; /* likewise */
 } QUOB_IBufferInfo;
 #pragma pack(pop)
 
-/* ---- Exports ---------------------------------------------------------------------------------- */
+/* ---- Exports ----------------------------------------------------------------------------------
+ */
 /* errors (family 0) */
 QUOB_API int32_t QUOB_CALL QUOB_SetLastError(int32_t code);
 QUOB_API int32_t QUOB_CALL QUOB_GetLastError(void);
@@ -185,7 +186,8 @@ QUOB_API int32_t QUOB_CALL QUOB_UpdateFiller(int32_t filler, const QUOB_FillerPa
                                              const uint8_t *changes);
 QUOB_API int32_t QUOB_CALL QUOB_GetFiller(int32_t filler, QUOB_FillerParams *params);
 
-/* ---- Ordinals: family number x 256 + member number -------------------------------------------- */
+/* ---- Ordinals: family number x 256 + member number --------------------------------------------
+ */
 typedef struct QUOB_Ordinal {
     int32_t Ordinal;
     const char *Name;
@@ -193,19 +195,15 @@ typedef struct QUOB_Ordinal {
 
 #define QUOB_EXPORT_COUNT 25
 static const QUOB_Ordinal QUOB_ORDINALS[QUOB_EXPORT_COUNT] = {
-    {1, "QUOB_SetLastError"},      {2, "QUOB_GetLastError"},
-    {3, "QUOB_GetLastErrorEx"},    {4, "QUOB_ShowLastError"},
-    {257, "QUOB_CreateIBuffer"},   {258, "QUOB_CreateIBufferEx"},
-    {259, "QUOB_DeleteIBuffer"},   {260, "QUOB_GetIBuffer"},
-    {261, "QUOB_SelectFiller"},    {262, "QUOB_IBufferMessage"},
-    {263, "QUOB_IBufferDC"},       {264, "QUOB_IBufferFilled"},
-    {513, "CreateIntFunction"},    {514, "CreateRealFunction"},
-    {515, "DeleteFunction"},       {516, "LaunchFunction"},
-    {517, "AccessResult"},         {518, "AccessParam"},
-    {519, "AccessParamByName"},    {520, "GetFunction"},
-    {521, "CreateRecursiveFunction"},
-    {769, "QUOB_CreateFiller"},    {770, "QUOB_DeleteFiller"},
-    {771, "QUOB_UpdateFiller"},    {772, "QUOB_GetFiller"},
+    {1, "QUOB_SetLastError"},     {2, "QUOB_GetLastError"},    {3, "QUOB_GetLastErrorEx"},
+    {4, "QUOB_ShowLastError"},    {257, "QUOB_CreateIBuffer"}, {258, "QUOB_CreateIBufferEx"},
+    {259, "QUOB_DeleteIBuffer"},  {260, "QUOB_GetIBuffer"},    {261, "QUOB_SelectFiller"},
+    {262, "QUOB_IBufferMessage"}, {263, "QUOB_IBufferDC"},     {264, "QUOB_IBufferFilled"},
+    {513, "CreateIntFunction"},   {514, "CreateRealFunction"}, {515, "DeleteFunction"},
+    {516, "LaunchFunction"},      {517, "AccessResult"},       {518, "AccessParam"},
+    {519, "AccessParamByName"},   {520, "GetFunction"},        {521, "CreateRecursiveFunction"},
+    {769, "QUOB_CreateFiller"},   {770, "QUOB_DeleteFiller"},  {771, "QUOB_UpdateFiller"},
+    {772, "QUOB_GetFiller"},
 };
 
 /* The host may define this (exported from the executable) to show the library's message boxes:
@@ -218,7 +216,8 @@ int QUOB_HostMessageBox(const char *text, const char *caption, unsigned style);
 } /* extern "C" */
 #endif
 
-/* ---- Record layouts ---------------------------------------------------------------------------- */
+/* ---- Record layouts ----------------------------------------------------------------------------
+ */
 #ifdef __cplusplus
 #define QUOB_STATIC_ASSERT static_assert
 #else

@@ -5,9 +5,9 @@
 // needs the loading thread's x87 unit reinitialised, and a host whose own long double code
 // suddenly trapped on overflow would be broken by it.
 #include "compile/functions.h"
-#include "platform/platform.h"
-#include "fill/rendering.h"
 #include "compile/tables.h"
+#include "fill/rendering.h"
+#include "platform/platform.h"
 
 namespace quob {
 namespace {

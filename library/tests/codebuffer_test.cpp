@@ -73,7 +73,8 @@ TEST_P(CodeBufferCapacity, EmitsWholeOrNothing) {
 INSTANTIATE_TEST_SUITE_P(
     Boundaries, CodeBufferCapacity,
     testing::Values(CapacityCase{0, Emit::Dword, true}, CapacityCase{1023, Emit::Byte, true},
-                    CapacityCase{1024, Emit::Byte, false}, CapacityCase{1024, Emit::Relocatable, false},
+                    CapacityCase{1024, Emit::Byte, false},
+                    CapacityCase{1024, Emit::Relocatable, false},
                     CapacityCase{1022, Emit::Word, true}, CapacityCase{1023, Emit::Word, false},
                     CapacityCase{1020, Emit::Dword, true}, CapacityCase{1021, Emit::Dword, false},
                     CapacityCase{1020, Emit::Relocatable, true},
@@ -107,8 +108,8 @@ TEST(CodeBuffer, StoresLittleEndianAndRelocatesRecordedFieldsOnly) {
     code.EmitRelocatable(0xFFFFFFF0);  // at 11: wraps modulo 2^32
     code.EmitByte(0xC3);
     ASSERT_EQ(code.Length(), 16);
-    const std::array<uint8_t, 16> before = {0xDB, 20, 0, 0, 0, 20, 0, 0, 0, 0xD9, 0xC9,
-                                            0xF0, 0xFF, 0xFF, 0xFF, 0xC3};
+    const std::array<uint8_t, 16> before = {0xDB, 20,   0,    0,    0,    20,   0,    0,
+                                            0,    0xD9, 0xC9, 0xF0, 0xFF, 0xFF, 0xFF, 0xC3};
     EXPECT_EQ(std::memcmp(before.data(), code.Code(), before.size()), 0);
 
     constexpr uint32_t kBase = 0x40001000;

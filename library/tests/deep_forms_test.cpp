@@ -110,14 +110,14 @@ void Exp2m1(mpfr_ptr r, mpfr_srcptr a, mpfr_srcptr) {
 
 // The binary keywords take the top (tx) as their first operand: "-" is tx - ty, "/" tx / ty.
 const KeywordCase kKeywords[] = {
-    {"+", true, [](mpfr_ptr r, mpfr_srcptr t, mpfr_srcptr s) { mpfr_add(r, s, t, MPFR_RNDN); },
-     -3, 3},
-    {"-", true, [](mpfr_ptr r, mpfr_srcptr t, mpfr_srcptr s) { mpfr_sub(r, t, s, MPFR_RNDN); },
-     -3, 3},
-    {"*", true, [](mpfr_ptr r, mpfr_srcptr t, mpfr_srcptr s) { mpfr_mul(r, s, t, MPFR_RNDN); },
-     -3, 3},
-    {"/", true, [](mpfr_ptr r, mpfr_srcptr t, mpfr_srcptr s) { mpfr_div(r, t, s, MPFR_RNDN); },
-     -3, 3},
+    {"+", true, [](mpfr_ptr r, mpfr_srcptr t, mpfr_srcptr s) { mpfr_add(r, s, t, MPFR_RNDN); }, -3,
+     3},
+    {"-", true, [](mpfr_ptr r, mpfr_srcptr t, mpfr_srcptr s) { mpfr_sub(r, t, s, MPFR_RNDN); }, -3,
+     3},
+    {"*", true, [](mpfr_ptr r, mpfr_srcptr t, mpfr_srcptr s) { mpfr_mul(r, s, t, MPFR_RNDN); }, -3,
+     3},
+    {"/", true, [](mpfr_ptr r, mpfr_srcptr t, mpfr_srcptr s) { mpfr_div(r, t, s, MPFR_RNDN); }, -3,
+     3},
     {"neg", false, [](mpfr_ptr r, mpfr_srcptr t, mpfr_srcptr) { mpfr_neg(r, t, MPFR_RNDN); }, -3,
      3},
     {"abs", false, [](mpfr_ptr r, mpfr_srcptr t, mpfr_srcptr) { mpfr_abs(r, t, MPFR_RNDN); }, -3,
@@ -130,8 +130,8 @@ const KeywordCase kKeywords[] = {
      3},
     {"cos", false, [](mpfr_ptr r, mpfr_srcptr t, mpfr_srcptr) { mpfr_cos(r, t, MPFR_RNDN); }, -3,
      3},
-    {"tan", false, [](mpfr_ptr r, mpfr_srcptr t, mpfr_srcptr) { mpfr_tan(r, t, MPFR_RNDN); },
-     -1.2L, 1.2L},
+    {"tan", false, [](mpfr_ptr r, mpfr_srcptr t, mpfr_srcptr) { mpfr_tan(r, t, MPFR_RNDN); }, -1.2L,
+     1.2L},
     {"exp", false, [](mpfr_ptr r, mpfr_srcptr t, mpfr_srcptr) { mpfr_exp(r, t, MPFR_RNDN); }, -3,
      3},
     {"2px", false, Exp2m1, -1, 1},
@@ -162,8 +162,8 @@ TEST_P(DifferenceForms, AgreeWithMpfrAtRandomPoints) {
             // The size of the difference's terms: what rounding the reference's values costs.
             const long double size = std::fabs(exact) + (std::fabs(da) + std::fabs(db)) * 4;
             EXPECT_LE(std::fabs(got - exact), 1e-17L * size)
-                << c.keyword << " at " << a << ", " << b << " + " << da << ", " << db
-                << ": got " << got << ", exact " << exact;
+                << c.keyword << " at " << a << ", " << b << " + " << da << ", " << db << ": got "
+                << got << ", exact " << exact;
             ++checked;
         }
     }
@@ -173,10 +173,10 @@ TEST_P(DifferenceForms, AgreeWithMpfrAtRandomPoints) {
 INSTANTIATE_TEST_SUITE_P(Keywords, DifferenceForms, ::testing::ValuesIn(kKeywords),
                          [](const auto &info) {
                              const std::string k = info.param.keyword;
-                             return k == "+"   ? std::string("plus")
-                                    : k == "-" ? std::string("minus")
-                                    : k == "*" ? std::string("times")
-                                    : k == "/" ? std::string("over")
+                             return k == "+"     ? std::string("plus")
+                                    : k == "-"   ? std::string("minus")
+                                    : k == "*"   ? std::string("times")
+                                    : k == "/"   ? std::string("over")
                                     : k == "2px" ? std::string("twoPowerMinusOne")
                                                  : k;
                          });
@@ -205,15 +205,12 @@ TEST_P(DifferenceTurns, AgreeWithMpfr) {
         << got << " against " << exact;
 }
 
-INSTANTIATE_TEST_SUITE_P(Values, DifferenceTurns,
-                         ::testing::Values(TurnCase{"abs", 1e-20L, -3e-20L},
-                                           TurnCase{"abs", -2.5L, 2.5000000001L},
-                                           TurnCase{"abs", 0.75L, -1e-25L},
-                                           TurnCase{"sqrt", 1e-30L, 3e-30L},
-                                           TurnCase{"sqrt", 2, -2},
-                                           TurnCase{"sqr", 1e-3L, -2e-3L},
-                                           TurnCase{"cos", 0, 1e-20L},
-                                           TurnCase{"sin", 1.5707963267948966192L, 1e-20L}));
+INSTANTIATE_TEST_SUITE_P(
+    Values, DifferenceTurns,
+    ::testing::Values(TurnCase{"abs", 1e-20L, -3e-20L}, TurnCase{"abs", -2.5L, 2.5000000001L},
+                      TurnCase{"abs", 0.75L, -1e-25L}, TurnCase{"sqrt", 1e-30L, 3e-30L},
+                      TurnCase{"sqrt", 2, -2}, TurnCase{"sqr", 1e-3L, -2e-3L},
+                      TurnCase{"cos", 0, 1e-20L}, TurnCase{"sin", 1.5707963267948966192L, 1e-20L}));
 
 // The perturbed form and its code come from the compiled function's checked body: deriving them
 // scans no text (counted in debug builds).
@@ -238,8 +235,8 @@ struct OrbitCase {
     const char *re, *im;
     int64_t iterations;
     TOrbit::TEnd end;
-    int64_t length;        // complete records
-    bool narrowAll;        // every record again as doubles
+    int64_t length;  // complete records
+    bool narrowAll;  // every record again as doubles
 };
 
 void PrintTo(const OrbitCase &c, std::ostream *os) { *os << c.name; }
@@ -250,8 +247,8 @@ class ReferenceOrbits : public ::testing::TestWithParam<OrbitCase> {};
 // ends.
 TEST_P(ReferenceOrbits, FollowTheirFormulaAndEndAsTheySay) {
     const OrbitCase &c = GetParam();
-    const auto body = ScanDefinition((std::string("D ") + c.fractal).c_str(),
-                                     FunctionKind::Recursive, {});
+    const auto body =
+        ScanDefinition((std::string("D ") + c.fractal).c_str(), FunctionKind::Recursive, {});
     const TPerturbedForm form(*body, 0);
     const TOrbitMaker maker(form, c.re, c.im, "1e-40", 16, 16, c.iterations);
     const std::unique_ptr<TOrbit> orbit = maker.Make(0, 0);
@@ -284,11 +281,10 @@ INSTANTIATE_TEST_SUITE_P(
         OrbitCase{"Inside", kDefaultFractal, "-0.2", "0.1", 300, TOrbit::TEnd::kLimit, 300, true},
         // Escapes: |z| passes 10^2539 after 12 iterations, and the next squares lie beyond
         // extended range; the doubles' range ended earlier.
-        OrbitCase{"Escapes", kDefaultFractal, "3", "3", 1000, TOrbit::TEnd::kOverflow, 12,
-                  false},
+        OrbitCase{"Escapes", kDefaultFractal, "3", "3", 1000, TOrbit::TEnd::kOverflow, 12, false},
         // A pole at the reference point: ty / tx is 1 / 0 in the first iteration.
-        OrbitCase{"Pole", "tx ty x y = tx ty / x + ret ty ret", "0", "1", 50,
-                  TOrbit::TEnd::kFault, 0, false},
+        OrbitCase{"Pole", "tx ty x y = tx ty / x + ret ty ret", "0", "1", 50, TOrbit::TEnd::kFault,
+                  0, false},
         // Values that converge to 0 leave the doubles' normal range, not extended's.
         OrbitCase{"Underflows", "tx ty x y = tx 1e-30 * ret ty 1e-30 * ret", "1", "1", 400,
                   TOrbit::TEnd::kLimit, 400, false}),

@@ -7,8 +7,8 @@
 #include <cstring>
 #include <set>
 
-#include "deep/deepfill.h"
 #include "compile/frontend.h"
+#include "deep/deepfill.h"
 #include "fill/filler.h"
 #include "fill/ibuffer.h"
 #include "platform/platform.h"

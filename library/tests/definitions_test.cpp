@@ -179,9 +179,10 @@ TEST_F(Definitions, EachCompilationScansItsTextOnce) {
     } compilations[] = {
         {quob::FunctionKind::Real, "f x y = x y * sqrt ret"},
         {quob::FunctionKind::Integer, "g x = x sqr 3 + ret"},
-        {quob::FunctionKind::Recursive, "h tx ty x y = tx sqr ty sqr - x + ret 2 tx ty * * y + ret"},
-        {quob::FunctionKind::Real, "f x = x 1 2 +"},  // fails with code 13
-        {quob::FunctionKind::Recursive, "r = 1 ret"},   // fails with code 16
+        {quob::FunctionKind::Recursive,
+         "h tx ty x y = tx sqr ty sqr - x + ret 2 tx ty * * y + ret"},
+        {quob::FunctionKind::Real, "f x = x 1 2 +"},   // fails with code 13
+        {quob::FunctionKind::Recursive, "r = 1 ret"},  // fails with code 16
     };
     for (const auto &c : compilations) {
         const int64_t before = quob::DefinitionsScanned();

@@ -13,8 +13,8 @@
 
 #include "compile/codebuffer.h"
 #include "compile/emitter.h"
-#include "int_support.h"
 #include "compile/frontend.h"
+#include "int_support.h"
 
 namespace {
 

@@ -20,8 +20,8 @@
 #include <vector>
 
 #include "compile/emitter.h"
-#include "quob32.h"
 #include "compile/scanner.h"
+#include "quob32.h"
 
 namespace {
 

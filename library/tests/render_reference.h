@@ -22,7 +22,7 @@ struct View {
 // Color: void(long double x, long double y, long double out[3]).
 template <class Fractal, class Color>
 class Renderer {
-public:
+  public:
     Renderer(const View &view, Fractal fractal, Color color)
         : v_(view), fractal_(fractal), color_(color) {
         step_ = static_cast<double>(static_cast<long double>(v_.scale) / v_.height);
@@ -31,7 +31,8 @@ public:
     // The sample's colour; also adds the number of iterations it runs to *iterations.
     uint32_t Sample(int32_t px, int32_t py, int64_t *iterations = nullptr) const {
         const long double re = static_cast<long double>(px - (v_.width >> 1)) * step_ + v_.centerRe;
-        const long double im = v_.centerIm - static_cast<long double>(py - (v_.height >> 1)) * step_;
+        const long double im =
+            v_.centerIm - static_cast<long double>(py - (v_.height >> 1)) * step_;
         long double tx = v_.recursionInit == 0 ? re : 0.0L;
         long double ty = v_.recursionInit == 0 ? im : 0.0L;
         float previous = 0;
@@ -100,7 +101,7 @@ public:
         return picture;
     }
 
-private:
+  private:
     std::size_t Size() const { return static_cast<std::size_t>(v_.width) * v_.height; }
     std::size_t Index(int32_t x, int32_t y) const {
         return static_cast<std::size_t>(y) * v_.width + x;
@@ -108,7 +109,7 @@ private:
 
     static uint32_t Channel(long double v) {
         if (!std::isfinite(v) || std::fabs(v) >= 4e18L) return 0;
-        const long long n = std::llrint(v);  // to nearest, ties to even
+        const long long n = std::llrint(v);            // to nearest, ties to even
         if (n > INT32_MAX || n < INT32_MIN) return 0;  // what a 32-bit integer store refuses
         return static_cast<uint32_t>(std::clamp(n, 0LL, 255LL));
     }

@@ -34,7 +34,7 @@ TEST(RenderUnload, RunningFillEndsWithTheLibrary) {
         p.MaxModule = 2;
         p.IterationsLimit = 100;  // points inside never settle: a long fill
         p.BlockLength = 1000;
-        EXPECT_EQ(create(&p), 1);  // the filler of the previous load is gone
+        EXPECT_EQ(create(&p), 1);           // the filler of the previous load is gone
         EXPECT_EQ(buffer(400, 300, 1), 1);  // and so is its buffer
         ASSERT_EQ(message(1, QUOB_MSG_FILL_SMOOTH | QUOB_MSG_THREAD), 1);
         EXPECT_EQ(filled(1), 0);

@@ -99,7 +99,8 @@ TEST(Keywords, BothSetsInTheirOrderAndLookupIsExactAndPerSet) {
     ExpectKeywordSet(kFloatKeywords, kExpectedFloat);
     for (const char *other : {"SQRT", "Ret", "", "log", "time", "shl"})
         EXPECT_EQ(KeywordIndex(kFloatKeywords, other), -1) << other;
-    for (const char *other : {"pi", "0", "scale"}) EXPECT_EQ(KeywordIndex(kIntKeywords, other), -1) << other;
+    for (const char *other : {"pi", "0", "scale"})
+        EXPECT_EQ(KeywordIndex(kIntKeywords, other), -1) << other;
 }
 
 TEST(Names, LetterThenLettersAndDigits) {

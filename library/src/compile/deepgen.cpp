@@ -204,7 +204,8 @@ int32_t TDeepCompiler::Form(int32_t node) {
         }
         case kfExp:
             return Op(TExpr::kMul, SlotExpr(TSlot::kRef, node),
-                      Op(TExpr::kExpm1, Op(TExpr::kMul, Diff(n.a), Const(kFloatFacts[kfLog2E].constant()))));
+                      Op(TExpr::kExpm1,
+                         Op(TExpr::kMul, Diff(n.a), Const(kFloatFacts[kfLog2E].constant()))));
         case kf2Px:
             return Op(TExpr::kMul, Op(TExpr::kAdd, SlotExpr(TSlot::kRef, node), Const(1)),
                       Op(TExpr::kExpm1, Diff(n.a)));

@@ -304,9 +304,8 @@ std::size_t TFloatHardware::Word(std::size_t i) {
             if (residence_ && residence_->slot[w.index] >= 0 && depth_ >= 1 &&
                 i + 1 < words.size()) {
                 const TWord &next = words[i + 1];
-                if (next.kind == TWord::kKeyword &&
-                    (next.index == kfAdd || next.index == kfMul || next.index == kfSub ||
-                     next.index == kfDiv)) {
+                if (next.kind == TWord::kKeyword && (next.index == kfAdd || next.index == kfMul ||
+                                                     next.index == kfSub || next.index == kfDiv)) {
                     FusedParam(w.index, next.index);
                     return 2;
                 }

@@ -52,11 +52,11 @@ class TFloatHardware {
     const TBody &body_;
     QUOB_FunctionRecord record_;  // the back end's private copy
     TEmitter emit_;
-    int32_t results_ = 0;      // "ret" words compiled so far
-    uint32_t codeStart_ = 0;   // block offset of the code: 10 * (P + R')
-    int32_t blockLength_ = 0;  // recursive functions: iterations per call
+    int32_t results_ = 0;              // "ret" words compiled so far
+    uint32_t codeStart_ = 0;           // block offset of the code: 10 * (P + R')
+    int32_t blockLength_ = 0;          // recursive functions: iterations per call
     std::vector<uint32_t> literalAt_;  // per word: a literal's block offset in the record's code
-    Residence *residence_ = nullptr;  // the execution copy being compiled, or none
+    Residence *residence_ = nullptr;   // the execution copy being compiled, or none
 };
 
 }  // namespace quob

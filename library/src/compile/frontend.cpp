@@ -112,7 +112,8 @@ void ReadBody(TScanner &scanner, TBody &body) {
         } else {
             word.kind = TWord::kLiteral;
             RealLiteral literal{};
-            const bool valid = real ? ParseRealLiteral(t, literal) : ParseIntLiteral(t, word.integer);
+            const bool valid =
+                real ? ParseRealLiteral(t, literal) : ParseIntLiteral(t, word.integer);
             if (!valid) Fail(QUOB_ERR_INVALID_EXPRESSION);
             word.real = literal.value;
             word.extended = literal.extended;
@@ -148,8 +149,8 @@ std::shared_ptr<const TBody> ScanDefinition(const char *text, FunctionKind kind,
     } else {
         // Any failure of a recursive body has a code of its own, and so has a recursive function
         // without parameters, whatever its body.
-        const int32_t failure = body->paramCount == 0 ? QUOB_ERR_RECURSIVE_NO_PARAMETER
-                                                      : QUOB_ERR_RECURSIVE_NO_RESULT;
+        const int32_t failure =
+            body->paramCount == 0 ? QUOB_ERR_RECURSIVE_NO_PARAMETER : QUOB_ERR_RECURSIVE_NO_RESULT;
         try {
             ReadBody(scanner, *body);
         } catch (const TAbandon &) {

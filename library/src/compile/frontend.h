@@ -15,8 +15,8 @@ enum class FunctionKind : uint8_t { Real = 0, Integer = 1, Recursive = 2 };
 
 constexpr int32_t kMaxParams = 16;
 constexpr int32_t kMaxResults = 8;
-constexpr int32_t kFloatStack = 8;     // values a real body holds at once: the x87 registers
-constexpr int32_t kIntStack = 1023;    // values an integer body holds at once
+constexpr int32_t kFloatStack = 8;   // values a real body holds at once: the x87 registers
+constexpr int32_t kIntStack = 1023;  // values an integer body holds at once
 
 // One word of a body, resolved: a keyword of the kind's set, a parameter or a literal.
 struct TWord {

@@ -10,14 +10,14 @@
 namespace quob {
 
 const char *const kIntKeywords[kIntKeywordCount + 1] = {
-    "+",   "-",   "neg", "*",   "/",   "\\",   "abs",  "shl",  "shr", "sqrt",
+    "+",   "-",   "neg", "*",   "/",    "\\",   "abs",  "shl", "shr", "sqrt",
     "sqr", "sin", "cos", "tan", "copy", "swap", "time", "ret", ""};
 
 const char *const kFloatKeywords[kFloatKeywordCount + 1] = {
-    "+",        "-",       "neg",      "*",     "/",    "\\",     "abs",  "scale",
-    "sqrt",     "sqr",     "sin",      "cos",   "sincos", "tan",  "patan", "copy",
-    "swap",     "pi",      "0",        "1",     "ret",  "log2(10)", "log2(e)", "log10{2)",
-    "ln(2)",    "2px",     "int",      "YxLog2X", "del", "log2",  "exp",  ""};
+    "+",     "-",   "neg", "*",       "/",      "\\",       "abs",     "scale",
+    "sqrt",  "sqr", "sin", "cos",     "sincos", "tan",      "patan",   "copy",
+    "swap",  "pi",  "0",   "1",       "ret",    "log2(10)", "log2(e)", "log10{2)",
+    "ln(2)", "2px", "int", "YxLog2X", "del",    "log2",     "exp",     ""};
 
 namespace {
 
@@ -127,10 +127,14 @@ bool ParseIntLiteral(const char *token, int32_t &out) {
         uint64_t value = 0;
         for (; *p; ++p) {
             int digit;
-            if (IsDigit(*p)) digit = *p - '0';
-            else if (*p >= 'a' && *p <= 'f') digit = *p - 'a' + 10;
-            else if (*p >= 'A' && *p <= 'F') digit = *p - 'A' + 10;
-            else return false;
+            if (IsDigit(*p))
+                digit = *p - '0';
+            else if (*p >= 'a' && *p <= 'f')
+                digit = *p - 'a' + 10;
+            else if (*p >= 'A' && *p <= 'F')
+                digit = *p - 'A' + 10;
+            else
+                return false;
             value = value * 16 + static_cast<uint64_t>(digit);
             if (value > 0xFFFFFFFFull) return false;
         }

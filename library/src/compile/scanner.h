@@ -11,21 +11,67 @@ using KeywordSet = const char *const *;
 
 // Integer keyword set, in its binding order.
 enum IntKeyword : int {
-    kiAdd, kiSub, kiNeg, kiMul, kiDiv, kiRem, kiAbs, kiShl, kiShr, kiSqrt, kiSqr, kiSin, kiCos,
-    kiTan, kiCopy, kiSwap, kiTime, kiRet, kIntKeywordCount
+    kiAdd,
+    kiSub,
+    kiNeg,
+    kiMul,
+    kiDiv,
+    kiRem,
+    kiAbs,
+    kiShl,
+    kiShr,
+    kiSqrt,
+    kiSqr,
+    kiSin,
+    kiCos,
+    kiTan,
+    kiCopy,
+    kiSwap,
+    kiTime,
+    kiRet,
+    kIntKeywordCount
 };
 // Floating-point keyword set, in its binding order.
 enum FloatKeyword : int {
-    kfAdd, kfSub, kfNeg, kfMul, kfDiv, kfRem, kfAbs, kfScale, kfSqrt, kfSqr, kfSin, kfCos,
-    kfSinCos, kfTan, kfPatan, kfCopy, kfSwap, kfPi, kfZero, kfOne, kfRet, kfLog2Ten, kfLog2E,
-    kfLog10Two, kfLnTwo, kf2Px, kfInt, kfYxLog2X, kfDel, kfLog2, kfExp, kFloatKeywordCount
+    kfAdd,
+    kfSub,
+    kfNeg,
+    kfMul,
+    kfDiv,
+    kfRem,
+    kfAbs,
+    kfScale,
+    kfSqrt,
+    kfSqr,
+    kfSin,
+    kfCos,
+    kfSinCos,
+    kfTan,
+    kfPatan,
+    kfCopy,
+    kfSwap,
+    kfPi,
+    kfZero,
+    kfOne,
+    kfRet,
+    kfLog2Ten,
+    kfLog2E,
+    kfLog10Two,
+    kfLnTwo,
+    kf2Px,
+    kfInt,
+    kfYxLog2X,
+    kfDel,
+    kfLog2,
+    kfExp,
+    kFloatKeywordCount
 };
 
 extern const char *const kIntKeywords[kIntKeywordCount + 1];      // ends with ""
 extern const char *const kFloatKeywords[kFloatKeywordCount + 1];  // ends with ""
 
 class TScanner {
-public:
+  public:
     explicit TScanner(const char *text) : text_(text) {}
 
     // Reads the next token, stores and returns it; the empty token marks the end of the text.
@@ -39,7 +85,7 @@ public:
     void Mark() { mark_ = position_; }
     void Reset() { position_ = mark_; }
 
-private:
+  private:
     int32_t position_ = 0;
     int32_t mark_ = 0;
     const char *text_;

@@ -82,11 +82,11 @@ struct TChannelSums {
 // N each pixel is the per-channel mean, rounded to nearest, of N x N samples on a regular grid
 // centred on the pixel's point, so N = 1 is the plain fill itself.
 //
-// The members of a thread team compute rows of a lattice (plain: the picture rows; smoothed: the sample rows
-// at the pixels' corners, one more; preview: the rows of 10 x 10 blocks), each through a private
-// copy of the filler's functions, into a ring of a few bands ahead of the client; Next turns the
-// lattice rows into pixels. Each sample is computed once. A filler whose samples depend on their
-// order gets one thread, which takes them in the whole fill's order.
+// The members of a thread team compute rows of a lattice (plain: the picture rows; smoothed: the
+// sample rows at the pixels' corners, one more; preview: the rows of 10 x 10 blocks), each through
+// a private copy of the filler's functions, into a ring of a few bands ahead of the client; Next
+// turns the lattice rows into pixels. Each sample is computed once. A filler whose samples depend
+// on their order gets one thread, which takes them in the whole fill's order.
 //
 // Made in the caller's thread; it stops every image buffer's fill first. The filler must not
 // change while it exists.

@@ -6,8 +6,8 @@
 #include <cstring>
 #include <new>
 
-#include "errors.h"
 #include "compile/functions.h"
+#include "errors.h"
 #include "fill/fills.h"
 #include "platform/platform.h"
 

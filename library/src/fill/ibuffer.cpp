@@ -8,8 +8,8 @@
 #include <system_error>
 
 #include "fill/filler.h"
-#include "platform/platform.h"
 #include "fill/rendering.h"
+#include "platform/platform.h"
 
 namespace quob {
 namespace {

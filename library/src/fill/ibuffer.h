@@ -27,7 +27,7 @@ struct FillJob {
 };
 
 class TImageBuffer {
-public:
+  public:
     TImageBuffer(int32_t width, int32_t height);
     ~TImageBuffer() { StopWorker(); }
 
@@ -43,7 +43,7 @@ public:
     int32_t WorkerThreads() const { return worker_ ? worker_->Members() : 0; }
     void StopWorker();
 
-private:
+  private:
     int32_t Clear();
     int32_t Preview();
     int32_t StartFill(int32_t mode, bool threaded);
@@ -62,18 +62,17 @@ private:
 
 // The table of buffers; a handle is a slot number 1..1024.
 class TIB_Stack {
-public:
+  public:
     int32_t Add(std::unique_ptr<TImageBuffer> buffer);  // 0 when full
     TImageBuffer *Get(int32_t handle) const;            // nullptr for an empty slot
     bool Remove(int32_t handle);
     void StopAllWorkers();
 
-private:
+  private:
     std::array<std::unique_ptr<TImageBuffer>, kImageBufferSlots> slots_;
 };
 
 // The buffer in a slot of the table; nullptr for an empty slot.
 TImageBuffer *ImageBuffer(int32_t handle);
-
 
 }  // namespace quob
