@@ -25,6 +25,7 @@
 
 namespace {
 
+using namespace quob::common;
 using namespace quob::tools;
 
 [[noreturn]] void Fail(const std::string &message, int status = 1) {

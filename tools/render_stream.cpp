@@ -13,7 +13,7 @@ namespace quob::tools {
 
 int32_t BandRowsFor(int32_t width) { return std::clamp<int32_t>((1 << 20) / width, 1, 64); }
 
-bool StreamBands(TBandProducer &producer, TPictureWriter &writer,
+bool StreamBands(TBandProducer &producer, common::TPictureWriter &writer,
                  std::atomic<int64_t> &rowsWritten) {
     const int32_t height = producer.Height();
     std::vector<uint32_t> band(static_cast<std::size_t>(producer.BandRows()) *

@@ -17,7 +17,7 @@ int32_t BandRowsFor(int32_t width);
 
 // Takes the producer's bands in order and writes each one at once, counting the rows written.
 // False when the producer was stopped or the writer failed (its Error() tells why).
-bool StreamBands(TBandProducer &producer, TPictureWriter &writer,
+bool StreamBands(TBandProducer &producer, common::TPictureWriter &writer,
                  std::atomic<int64_t> &rowsWritten);
 
 // A file written under a temporary name beside its own ("NAME.partial-XXXXXX") and renamed into

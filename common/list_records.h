@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace quob::tools {
+namespace quob::common {
 
 inline constexpr std::size_t kFormulaTextSize = 1025;
 inline constexpr std::size_t kFormulaRecordSize = 2 * kFormulaTextSize;
@@ -51,4 +51,4 @@ bool WriteWholeFile(const std::string &path, const std::string &bytes, std::stri
 long FindEntry(const std::vector<std::string> &comments, const std::string &key,
                std::string &error);
 
-}  // namespace quob::tools
+}  // namespace quob::common

@@ -6,7 +6,7 @@
 #include <fstream>
 #include <iterator>
 
-namespace quob::tools {
+namespace quob::common {
 
 namespace {
 
@@ -161,4 +161,4 @@ long FindEntry(const std::vector<std::string> &comments, const std::string &key,
     return -1;
 }
 
-}  // namespace quob::tools
+}  // namespace quob::common
