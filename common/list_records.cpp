@@ -124,14 +124,6 @@ bool ReadPositionFile(const std::string &path, std::vector<PositionEntry> &entri
     });
 }
 
-bool WriteWholeFile(const std::string &path, const std::string &bytes, std::string &error) {
-    std::ofstream file(path, std::ios::binary | std::ios::trunc);
-    if (file) file.write(bytes.data(), std::streamsize(bytes.size()));
-    if (file) file.close();
-    if (!file) error = std::strerror(errno);
-    return bool(file);
-}
-
 long FindEntry(const std::vector<std::string> &comments, const std::string &key,
                std::string &error) {
     if (!key.empty() && key.find_first_not_of("0123456789") == std::string::npos) {

@@ -41,9 +41,6 @@ bool ReadFormulaFile(const std::string &path, std::vector<FormulaEntry> &entries
 bool ReadPositionFile(const std::string &path, std::vector<PositionEntry> &entries,
                       std::string &error);
 
-// Writes the bytes as the file's whole contents; false with the reason on failure.
-bool WriteWholeFile(const std::string &path, const std::string &bytes, std::string &error);
-
 // The index of the entry that `key` names among the comments: a line number from 1, or a word
 // (or words) that exactly one comment contains as whole words, compared without regard to case;
 // among several such comments, the one whose name (its first sentence) is the word. -1 with the

@@ -6,6 +6,7 @@
 
 #include "list_records.h"
 #include "starter_sources.h"
+#include "whole_file.h"
 
 using namespace quob;
 

@@ -11,6 +11,7 @@
 
 #include "list_records.h"
 #include "viewer_defaults.h"
+#include "whole_file.h"
 
 namespace quob::tools {
 namespace {

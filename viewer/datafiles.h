@@ -1,6 +1,6 @@
-// Files the viewer writes, replaced whole through a temporary file so that a failure never leaves a
-// file cut or empty; and the stored lists with their record files: the formula libraries
-// ("fractals.dat", "cadjusts.dat") and the saved positions ("hotspots.dat").
+// The stored lists with their record files: the formula libraries ("fractals.dat",
+// "cadjusts.dat") and the saved positions ("hotspots.dat"), each file replaced whole through a
+// temporary file (whole_file.h) so that a failure never leaves it cut or empty.
 #ifndef SPIRALIS_DATAFILES_H
 #define SPIRALIS_DATAFILES_H
 
@@ -13,14 +13,6 @@
 #include <functional>
 #include <limits>
 #include <utility>
-
-// Replaces the contents of a file by what writeContents puts onto the descriptor it is given (0
-// when all went well, else an errno value): a new file in the same folder, which is flushed to the
-// disk and renamed over the old one, so the old file stays byte for byte as it was whenever any
-// step fails. A symbolic link is followed and stays a link; a file that exists keeps its
-// permissions. Only regular files are replaced. Returns an empty text on success, otherwise the
-// reason of the failure.
-QString WriteFileWhole(const QString &fileName, const std::function<int(int fd)> &writeContents);
 
 // ---- Texts in fixed fields ---------------------------------------------------------------------
 

@@ -1,14 +1,15 @@
 #include "state.h"
 
+#include <QFile>
 #include <QMessageBox>
 #include <algorithm>
 #include <memory>
 #include <utility>
 
 #include "application.h"
-#include "datafiles.h"
 #include "picture_files.h"
 #include "picture_texts.h"
+#include "whole_file.h"
 
 namespace {
 
@@ -252,14 +253,19 @@ QString TViewerState::SavePicture(const QString &fileName, QSize size) const {
         texts = quob::common::PictureTexts(
             {Drawn(picture.size(), fractalText, colorText), quob::common::RenderMode::kSmoothed, 1},
             ApplicationTitle);
-    return WriteFileWhole(fileName, [&](int fd) {
-        std::unique_ptr<quob::common::TPictureWriter> writer;
-        if (png)
-            writer = std::make_unique<quob::common::TPngWriter>(fd, width, height, texts);
-        else
-            writer = std::make_unique<quob::common::TBmpWriter>(fd, width, height);
-        return writer->Rows(rows, height) && writer->Finish() ? 0 : writer->Error();
-    });
+    std::string reason;
+    const bool written = quob::common::WriteWholeFile(
+        QFile::encodeName(fileName).toStdString(),
+        [&](int fd) {
+            std::unique_ptr<quob::common::TPictureWriter> writer;
+            if (png)
+                writer = std::make_unique<quob::common::TPngWriter>(fd, width, height, texts);
+            else
+                writer = std::make_unique<quob::common::TBmpWriter>(fd, width, height);
+            return writer->Rows(rows, height) && writer->Finish() ? 0 : writer->Error();
+        },
+        reason);
+    return written ? QString() : QString::fromLocal8Bit(reason);
 }
 
 // ---- Message boxes -----------------------------------------------------------------------------
