@@ -1,59 +1,44 @@
+// The list files' records, their texts in fixed fields, and the choice of an entry.
 #include "list_records.h"
 
 #include <cctype>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 
 namespace quob::common {
 
 namespace {
 
-static_assert(sizeof(long double) >= 10, "x87 extended reals in long double");
+bool IsContinuation(unsigned char byte) { return (byte & 0xC0) == 0x80; }
 
-bool PutText(std::string &record, const std::string &text, std::size_t size) {
-    if (text.size() >= size || text.find('\0') != std::string::npos) return false;
-    record += text;
-    record.append(size - text.size(), '\0');
-    return true;
+// The length a UTF-8 sequence announces by its lead byte; 1 for bytes that lead nothing.
+std::size_t SequenceLength(unsigned char lead) {
+    if (lead >= 0xF0 && lead < 0xF8) return 4;
+    if (lead >= 0xE0) return lead < 0xF0 ? 3 : 1;
+    if (lead >= 0xC0) return 2;
+    return 1;
 }
 
-void PutReal(std::string &record, long double value) {
-    char bytes[sizeof(long double)] = {};
-    std::memcpy(bytes, &value, sizeof value);
-    record.append(bytes, 10);  // the 80-bit value; the rest of a long double is padding
+// The text whole in a field of size bytes, with its NUL; false when it does not fit.
+bool Fits(const std::string &text, std::size_t size) {
+    return text.size() < size && text.find('\0') == std::string::npos;
 }
 
-std::string TextOf(const char *field, std::size_t size) {
-    const void *nul = std::memchr(field, 0, size);
-    std::size_t length = nul ? std::size_t(static_cast<const char *>(nul) - field) : size - 1;
-    // Never end inside a UTF-8 character when a field without NUL is cut.
-    if (!nul)
-        while (length > 0 && (static_cast<unsigned char>(field[length]) & 0xC0) == 0x80) --length;
-    return std::string(field, length);
-}
-
-long double RealOf(const char *bytes) {
-    long double value = 0;
-    std::memcpy(&value, bytes, 10);
-    return value;
+template <class TRecord>
+std::string Bytes(const TRecord &record) {
+    return std::string(reinterpret_cast<const char *>(&record), sizeof record);
 }
 
 // Calls take for every whole record of the file.
 template <class Take>
-bool ReadRecords(const std::string &path, std::size_t size, std::string &error, Take take) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) {
-        error = std::strerror(errno);
+bool ReadFile(const std::string &path, std::size_t size, std::string &error, Take take) {
+    std::string records;
+    if (const int failed = ReadRecords(path, size, records)) {
+        error = std::strerror(failed);
         return false;
     }
-    const std::string bytes{std::istreambuf_iterator<char>(file), {}};
-    if (file.bad()) {
-        error = "read error";
-        return false;
-    }
-    for (std::size_t at = 0; at + size <= bytes.size(); at += size) take(bytes.data() + at);
+    for (std::size_t at = 0; at < records.size(); at += size) take(records.data() + at);
     return true;
 }
 
@@ -91,36 +76,114 @@ std::string Candidate(const std::vector<std::string> &comments, std::size_t i) {
 
 }  // namespace
 
-std::string FormulaRecord(const FormulaEntry &entry) {
-    std::string record;
-    if (!PutText(record, entry.expression, kFormulaTextSize) ||
-        !PutText(record, entry.comment, kFormulaTextSize))
-        return {};
+// ---- Texts in fixed fields ---------------------------------------------------------------------
+
+std::size_t Utf8CutLength(const char *text, std::size_t length, std::size_t limit) {
+    if (length <= limit) return length;
+    // Find the lead byte of the character that the cut falls into (at most 3 bytes back).
+    std::size_t start = limit;
+    while (start > 0 && limit - start < 3 && IsContinuation(text[start])) --start;
+    const auto lead = static_cast<unsigned char>(text[start]);
+    if (IsContinuation(lead)) return limit;  // stray bytes: no character to keep whole
+    return start + SequenceLength(lead) > limit ? start : limit;
+}
+
+void StoreText(char *field, std::size_t size, std::string_view text) {
+    const std::size_t length = Utf8CutLength(text.data(), text.size(), size - 1);
+    std::memcpy(field, text.data(), length);
+    std::memset(field + length, 0, size - length);
+}
+
+std::string_view FieldText(const char *field, std::size_t size) {
+    const void *nul = std::memchr(field, 0, size);
+    const std::size_t length = nul ? std::size_t(static_cast<const char *>(nul) - field)
+                                   : Utf8CutLength(field, size, size - 1);
+    return std::string_view(field, length);
+}
+
+long double LoadExtended(const TExtended &bytes) {
+    long double value = 0;  // the bytes beyond the ten of the format stay zero
+    std::memcpy(&value, bytes, sizeof bytes);
+    return value;
+}
+
+void StoreExtended(TExtended &bytes, long double value) {
+    std::memcpy(bytes, &value, sizeof bytes);
+}
+
+// ---- Records -----------------------------------------------------------------------------------
+
+TFormulaRecord TFormulaRecord::Make(std::string_view expression, std::string_view comment) {
+    TFormulaRecord record;
+    StoreText(record.Expression, TextSize, expression);
+    StoreText(record.Comment, TextSize, comment);
     return record;
 }
 
-std::string PositionRecord(const PositionEntry &entry) {
-    std::string record;
-    PutReal(record, entry.re);
-    PutReal(record, entry.im);
-    PutReal(record, entry.scale);
-    if (!PutText(record, entry.comment, kPositionCommentSize)) return {};
+TFormulaRecord TFormulaRecord::Read(const char *bytes) {
+    TFormulaRecord record;
+    std::memcpy(&record, bytes, sizeof record);
+    return Make(FieldText(record.Expression, TextSize), FieldText(record.Comment, TextSize));
+}
+
+TPositionRecord TPositionRecord::Make(std::string_view comment, long double re, long double im,
+                                      long double scale) {
+    TPositionRecord record = {};
+    StoreExtended(record.Re, re);
+    StoreExtended(record.Im, im);
+    StoreExtended(record.Scale, scale);
+    StoreText(record.Comment, CommentSize, comment);
     return record;
+}
+
+TPositionRecord TPositionRecord::Read(const char *bytes) {
+    TPositionRecord record;
+    std::memcpy(&record, bytes, sizeof record);
+    StoreText(record.Comment, CommentSize, FieldText(record.Comment, CommentSize));
+    return record;
+}
+
+int ReadRecords(const std::string &path, std::size_t recordSize, std::string &records) {
+    records.clear();
+    std::FILE *const file = std::fopen(path.c_str(), "rb");
+    if (!file) return errno;
+    std::string record(recordSize, '\0');
+    while (std::fread(record.data(), recordSize, 1, file) == 1) records += record;
+    // A folder opens, and then fails to read.
+    const int error = std::ferror(file) ? (errno ? errno : EIO) : 0;
+    std::fclose(file);
+    if (error) records.clear();
+    return error;
+}
+
+// ---- Entries as texts and numbers --------------------------------------------------------------
+
+std::string FormulaRecord(const FormulaEntry &entry) {
+    if (!Fits(entry.expression, TFormulaRecord::TextSize) ||
+        !Fits(entry.comment, TFormulaRecord::TextSize))
+        return {};
+    return Bytes(TFormulaRecord::Make(entry.expression, entry.comment));
+}
+
+std::string PositionRecord(const PositionEntry &entry) {
+    if (!Fits(entry.comment, TPositionRecord::CommentSize)) return {};
+    return Bytes(TPositionRecord::Make(entry.comment, entry.re, entry.im, entry.scale));
 }
 
 bool ReadFormulaFile(const std::string &path, std::vector<FormulaEntry> &entries,
                      std::string &error) {
-    return ReadRecords(path, kFormulaRecordSize, error, [&](const char *record) {
-        entries.push_back({TextOf(record, kFormulaTextSize),
-                           TextOf(record + kFormulaTextSize, kFormulaTextSize)});
+    return ReadFile(path, sizeof(TFormulaRecord), error, [&](const char *bytes) {
+        const TFormulaRecord record = TFormulaRecord::Read(bytes);
+        entries.push_back({record.Expression, record.Comment});
     });
 }
 
 bool ReadPositionFile(const std::string &path, std::vector<PositionEntry> &entries,
                       std::string &error) {
-    return ReadRecords(path, kPositionRecordSize, error, [&](const char *record) {
-        entries.push_back({RealOf(record), RealOf(record + 10), RealOf(record + 20),
-                           TextOf(record + 30, kPositionCommentSize)});
+    return ReadFile(path, sizeof(TPositionRecord), error, [&](const char *bytes) {
+        const TPositionRecord record = TPositionRecord::Read(bytes);
+        entries.push_back({LoadExtended(record.Re), LoadExtended(record.Im),
+                           LoadExtended(record.Scale), record.Comment});
     });
 }
 

@@ -83,6 +83,7 @@ const OptionsCase kOptionsCases[] = {
     {{"--fractal-from", "fractals.dat"}, 2, "--fractal-from fractals.dat: FILE:N or FILE:WORD"},
     {{"--position", ":3"}, 2, "FILE:N or FILE:WORD"},
     {{"--color-from", "/nonexistent/cadjusts.dat:1"}, 2, "No such file"},
+    {{"--fractal-from", "/:1"}, 2, "--fractal-from /:1: Is a directory"},
     {{"--scale", "1e-15", "--deep"}, 0, ""},
     // Beyond the doubles: the texts are taken as they are, down to 1e-4800.
     {{"--scale", "1e-4800", "--center", "0,1"}, 0, "rendering by perturbation (deep)"},

@@ -8,6 +8,8 @@
 
 namespace {
 
+using quob::common::LoadExtended;
+
 bool IsHot(const char *file) { return QByteArray(file) == "hotspots.dat"; }
 
 // n records for the list kept in file, and the line of record i.
