@@ -79,12 +79,12 @@ void Streamed(benchmark::State &state) {
     const double cpu = ProcessSeconds();
     for (auto _ : state) {
         const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644);
-        std::unique_ptr<quob::tools::TPictureWriter> writer;
+        std::unique_ptr<quob::common::TPictureWriter> writer;
         if (png)
-            writer = std::make_unique<quob::tools::TPngWriter>(
-                fd, p.Width, p.Height, std::vector<quob::tools::TextChunk>{});
+            writer = std::make_unique<quob::common::TPngWriter>(
+                fd, p.Width, p.Height, std::vector<quob::common::TextChunk>{});
         else
-            writer = std::make_unique<quob::tools::TBmpWriter>(fd, p.Width, p.Height);
+            writer = std::make_unique<quob::common::TBmpWriter>(fd, p.Width, p.Height);
         quob::TBandFill fill(quob::TBandMode::kSmoothed, 1, quob::tools::BandRowsFor(p.Width),
                              quob::FillThreads());
         std::atomic<int64_t> rows{0};

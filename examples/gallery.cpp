@@ -66,7 +66,7 @@ int main(int argc, char **argv) {
     painter.setFont(font);
     for (int i = 0; i < count; ++i) {
         const examples::StarterFractal &f = library.fractals[std::size_t(i)];
-        const long color = tools::FindEntry(colors, f.color, error);
+        const long color = common::FindEntry(colors, f.color, error);
         if (color < 0) return Fail(QString::fromStdString(error));
         const QString name = NameOf(f.entry.comment);
         QString slug = name.toLower();

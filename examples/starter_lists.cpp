@@ -6,6 +6,7 @@
 
 #include "list_records.h"
 #include "starter_sources.h"
+#include "whole_file.h"
 
 using namespace quob;
 
@@ -26,15 +27,15 @@ int main(int argc, char **argv) {
 
     // Every name that one entry gives to another must pick exactly one entry.
     const std::vector<std::string> colors = examples::CommentsOf(library.colors);
-    std::vector<tools::FormulaEntry> fractalEntries;
+    std::vector<common::FormulaEntry> fractalEntries;
     for (const examples::StarterFractal &f : library.fractals) {
-        if (tools::FindEntry(colors, f.color, error) < 0)
+        if (common::FindEntry(colors, f.color, error) < 0)
             return Fail("colour of \"" + f.entry.comment.substr(0, 40) + "\": " + error);
         fractalEntries.push_back(f.entry);
     }
     const std::vector<std::string> fractals = examples::CommentsOf(fractalEntries);
     for (const examples::StarterPosition &p : library.positions)
-        if (!p.fractal.empty() && tools::FindEntry(fractals, p.fractal, error) < 0)
+        if (!p.fractal.empty() && common::FindEntry(fractals, p.fractal, error) < 0)
             return Fail("fractal of \"" + p.entry.comment.substr(0, 40) + "\": " + error);
 
     std::string fractalBytes, colorBytes, positionBytes;
@@ -43,18 +44,19 @@ int main(int argc, char **argv) {
         bytes += record;
         return record.empty();
     };
-    for (const tools::FormulaEntry &e : fractalEntries)
-        if (add(fractalBytes, tools::FormulaRecord(e), e.comment)) return Fail(error);
-    for (const tools::FormulaEntry &e : library.colors)
-        if (add(colorBytes, tools::FormulaRecord(e), e.comment)) return Fail(error);
+    for (const common::FormulaEntry &e : fractalEntries)
+        if (add(fractalBytes, common::FormulaRecord(e), e.comment)) return Fail(error);
+    for (const common::FormulaEntry &e : library.colors)
+        if (add(colorBytes, common::FormulaRecord(e), e.comment)) return Fail(error);
     for (const examples::StarterPosition &p : library.positions)
-        if (add(positionBytes, tools::PositionRecord(p.entry), p.entry.comment)) return Fail(error);
+        if (add(positionBytes, common::PositionRecord(p.entry), p.entry.comment))
+            return Fail(error);
 
     const std::string out = argv[2];
     for (const auto &[name, bytes] :
          {std::pair{"fractals.dat", &fractalBytes}, std::pair{"cadjusts.dat", &colorBytes},
           std::pair{"hotspots.dat", &positionBytes}})
-        if (!tools::WriteWholeFile(out + "/" + name, *bytes, error))
+        if (!common::WriteWholeFile(out + "/" + name, *bytes, error))
             return Fail(out + "/" + name + ": " + error);
     return 0;
 }

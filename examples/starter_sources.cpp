@@ -140,9 +140,9 @@ bool ReadStarterSources(const std::string &folder, StarterLibrary &library, std:
                      });
 }
 
-std::vector<std::string> CommentsOf(const std::vector<tools::FormulaEntry> &entries) {
+std::vector<std::string> CommentsOf(const std::vector<common::FormulaEntry> &entries) {
     std::vector<std::string> comments;
-    for (const tools::FormulaEntry &e : entries) comments.push_back(e.comment);
+    for (const common::FormulaEntry &e : entries) comments.push_back(e.comment);
     return comments;
 }
 

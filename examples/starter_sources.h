@@ -14,7 +14,7 @@
 namespace quob::examples {
 
 struct StarterFractal {
-    tools::FormulaEntry entry;
+    common::FormulaEntry entry;
     std::string color;  // a word of a colour formula's comment
     long double re = 0, im = 0, scale = 0;
     int32_t iterations = 0, blockLength = 0;  // 0: the viewer's defaults
@@ -23,13 +23,13 @@ struct StarterFractal {
 };
 
 struct StarterPosition {
-    tools::PositionEntry entry;
+    common::PositionEntry entry;
     std::string fractal;  // a word of a fractal formula's comment; empty: the default formula
 };
 
 struct StarterLibrary {
     std::vector<StarterFractal> fractals;
-    std::vector<tools::FormulaEntry> colors;
+    std::vector<common::FormulaEntry> colors;
     std::vector<StarterPosition> positions;
 };
 
@@ -37,6 +37,6 @@ struct StarterLibrary {
 bool ReadStarterSources(const std::string &folder, StarterLibrary &library, std::string &error);
 
 // The comments of formula entries, for FindEntry.
-std::vector<std::string> CommentsOf(const std::vector<tools::FormulaEntry> &entries);
+std::vector<std::string> CommentsOf(const std::vector<common::FormulaEntry> &entries);
 
 }  // namespace quob::examples

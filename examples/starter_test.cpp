@@ -46,7 +46,7 @@ std::vector<Row> Rows() {
     for (const StarterFractal &f : library.fractals) fractals.push_back(f.entry.comment);
     for (const StarterFractal &f : library.fractals) {
         Row row{Name("fractal", f.entry.comment), ViewerDefaults(), f.entry.expression, "", true};
-        const long color = tools::FindEntry(colors, f.color, error);
+        const long color = common::FindEntry(colors, f.color, error);
         row.color = color < 0 ? "" : library.colors[std::size_t(color)].expression;
         row.params.CenterRe = double(f.re), row.params.CenterIm = double(f.im);
         row.params.Scale = double(f.scale);
@@ -58,7 +58,7 @@ std::vector<Row> Rows() {
     }
     // Colour formulas on the classic set at its home view, tested after every iteration so that
     // the escaping iterates stay finite.
-    for (const tools::FormulaEntry &c : library.colors) {
+    for (const common::FormulaEntry &c : library.colors) {
         Row row{Name("colour", c.comment), ViewerDefaults(), kDefaultFractal, c.expression, true};
         row.params.IterationsLimit = 60, row.params.BlockLength = 1;
         rows.push_back(row);
@@ -67,7 +67,7 @@ std::vector<Row> Rows() {
         Row row{Name("position", p.entry.comment), ViewerDefaults(), kDefaultFractal, kDefaultColor,
                 false};
         if (!p.fractal.empty()) {
-            const long i = tools::FindEntry(fractals, p.fractal, error);
+            const long i = common::FindEntry(fractals, p.fractal, error);
             row.fractal = i < 0 ? "" : library.fractals[std::size_t(i)].entry.expression;
         }
         row.params.CenterRe = double(p.entry.re), row.params.CenterIm = double(p.entry.im);
@@ -131,12 +131,12 @@ INSTANTIATE_TEST_SUITE_P(Entries, Starter, ::testing::ValuesIn(Rows()));
 
 TEST(StarterLists, WrittenFilesReadBackAsTheirSources) {
     const StarterLibrary &library = Library();
-    std::vector<tools::FormulaEntry> fractals, colors;
-    std::vector<tools::PositionEntry> positions;
+    std::vector<common::FormulaEntry> fractals, colors;
+    std::vector<common::PositionEntry> positions;
     std::string error;
-    ASSERT_TRUE(tools::ReadFormulaFile(STARTER_LISTS "/fractals.dat", fractals, error)) << error;
-    ASSERT_TRUE(tools::ReadFormulaFile(STARTER_LISTS "/cadjusts.dat", colors, error)) << error;
-    ASSERT_TRUE(tools::ReadPositionFile(STARTER_LISTS "/hotspots.dat", positions, error)) << error;
+    ASSERT_TRUE(common::ReadFormulaFile(STARTER_LISTS "/fractals.dat", fractals, error)) << error;
+    ASSERT_TRUE(common::ReadFormulaFile(STARTER_LISTS "/cadjusts.dat", colors, error)) << error;
+    ASSERT_TRUE(common::ReadPositionFile(STARTER_LISTS "/hotspots.dat", positions, error)) << error;
     ASSERT_EQ(fractals.size(), library.fractals.size());
     for (std::size_t i = 0; i < fractals.size(); ++i)
         EXPECT_EQ(fractals[i], library.fractals[i].entry);

@@ -23,9 +23,11 @@
 #include "render_options.h"
 #include "render_stream.h"
 #include "viewer_defaults.h"
+#include "whole_file.h"
 
 namespace {
 
+using namespace quob::common;
 using namespace quob::tools;
 
 [[noreturn]] void Fail(const std::string &message, int status = 1) {
@@ -113,8 +115,8 @@ struct TDeep {
 // Streams the picture of the filler into the output file. Ctrl+C or a termination request
 // (blocked in every thread, taken here) stops the threads and removes the partial file.
 Outcome Render(const RenderOptions &o, const TDeep &deep, const sigset_t &interrupts) {
-    TPartialFile file(o.output);
-    if (file.Fd() < 0) return {1, "cannot write " + o.output + ": " + std::strerror(errno)};
+    TWholeFile file(o.output);
+    if (file.Fd() < 0) return {1, "cannot write " + o.output + ": " + file.Error()};
     std::unique_ptr<TPictureWriter> writer;
     if (o.png)
         writer = std::make_unique<TPngWriter>(file.Fd(), o.width, o.height, o.texts);
@@ -167,7 +169,7 @@ Outcome Render(const RenderOptions &o, const TDeep &deep, const sigset_t &interr
     if (interrupt > 0) return {128 + interrupt, "interrupted; " + o.output + " not written"};
     if (!streamed || !file.Commit())
         return {1, "cannot write " + o.output + ": " +
-                       std::strerror(streamed ? errno : writer->Error())};
+                       (streamed ? file.Error() : std::strerror(writer->Error()))};
     const char *const modes[] = {"plain", "smoothed", "preview"};
     std::printf("%s: %d x %d, %s", o.output.c_str(), o.width, o.height,
                 modes[static_cast<int>(o.mode)]);

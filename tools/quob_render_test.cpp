@@ -127,9 +127,9 @@ TEST_P(From, ReproducesThePngByteForByte) {
 
     ASSERT_EQ(
         Run({"--from", Path("b.png"), "-o", Path("c.png"), "--width", "30", "--height", "20"}), 0);
-    std::vector<quob::tools::TextChunk> texts;
+    std::vector<quob::common::TextChunk> texts;
     std::string error;
-    ASSERT_TRUE(quob::tools::ReadPngTexts(Path("c.png"), texts, error)) << error;
+    ASSERT_TRUE(quob::common::ReadPngTexts(Path("c.png"), texts, error)) << error;
     auto text = [&](const std::string &keyword) {
         for (const auto &[k, t] : texts)
             if (k == keyword) return t;

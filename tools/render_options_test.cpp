@@ -11,6 +11,7 @@
 
 #include "list_records.h"
 #include "viewer_defaults.h"
+#include "whole_file.h"
 
 namespace quob::tools {
 namespace {
@@ -82,6 +83,7 @@ const OptionsCase kOptionsCases[] = {
     {{"--fractal-from", "fractals.dat"}, 2, "--fractal-from fractals.dat: FILE:N or FILE:WORD"},
     {{"--position", ":3"}, 2, "FILE:N or FILE:WORD"},
     {{"--color-from", "/nonexistent/cadjusts.dat:1"}, 2, "No such file"},
+    {{"--fractal-from", "/:1"}, 2, "--fractal-from /:1: Is a directory"},
     {{"--scale", "1e-15", "--deep"}, 0, ""},
     // Beyond the doubles: the texts are taken as they are, down to 1e-4800.
     {{"--scale", "1e-4800", "--center", "0,1"}, 0, "rendering by perturbation (deep)"},
@@ -114,7 +116,7 @@ TEST(Options, DefaultsAreTheViewersStartUp) {
     EXPECT_EQ(p.RecursionInit, v.RecursionInit);
     EXPECT_EQ(p.EscapeColor, v.EscapeColor);
     EXPECT_EQ(p.EscapeTakesColor, v.EscapeTakesColor);
-    EXPECT_EQ(parsed.options.mode, RenderMode::kSmoothed);
+    EXPECT_EQ(parsed.options.mode, common::RenderMode::kSmoothed);
     EXPECT_TRUE(parsed.options.png);
 }
 
@@ -129,9 +131,10 @@ TEST(Options, ViewKeepsEveryDigitAsTyped) {
     EXPECT_EQ(o.scaleText, "2.50e-3");
     EXPECT_EQ(o.centerRe, -0.7435);
     EXPECT_EQ(o.scale, 0.0025);
-    const std::vector<TextChunk> &t = o.texts;
-    EXPECT_NE(std::find(t.begin(), t.end(), TextChunk("Center", re + ",+0.131400")), t.end());
-    EXPECT_NE(std::find(t.begin(), t.end(), TextChunk("Scale", "2.50e-3")), t.end());
+    const std::vector<common::TextChunk> &t = o.texts;
+    EXPECT_NE(std::find(t.begin(), t.end(), common::TextChunk("Center", re + ",+0.131400")),
+              t.end());
+    EXPECT_NE(std::find(t.begin(), t.end(), common::TextChunk("Scale", "2.50e-3")), t.end());
     EXPECT_FALSE(o.deep);
 
     // Far beyond the doubles, every digit of the view is still the picture's.
@@ -141,9 +144,9 @@ TEST(Options, ViewKeepsEveryDigitAsTyped) {
     ASSERT_EQ(deep.status, 0);
     EXPECT_TRUE(deep.options.deep);
     EXPECT_EQ(deep.options.centerReText, deepRe);
-    const std::vector<TextChunk> &d = deep.options.texts;
-    EXPECT_NE(std::find(d.begin(), d.end(), TextChunk("Center", deepRe + ",1")), d.end());
-    EXPECT_NE(std::find(d.begin(), d.end(), TextChunk("Scale", "1e-1000")), d.end());
+    const std::vector<common::TextChunk> &d = deep.options.texts;
+    EXPECT_NE(std::find(d.begin(), d.end(), common::TextChunk("Center", deepRe + ",1")), d.end());
+    EXPECT_NE(std::find(d.begin(), d.end(), common::TextChunk("Scale", "1e-1000")), d.end());
 }
 
 // --from: the file's parameters first, then the command line's; files that hold none refused.
@@ -152,9 +155,9 @@ TEST(Options, FromTakesThePicturesParameters) {
                                          ("render_options_test_" + std::to_string(getpid()));
     std::filesystem::create_directories(folder);
     const uint32_t pixel = 0x123456;
-    auto png = [&](const std::string &name, const std::vector<TextChunk> &texts) {
+    auto png = [&](const std::string &name, const std::vector<common::TextChunk> &texts) {
         const std::string path = (folder / name).string();
-        EXPECT_TRUE(WritePng(path, {&pixel, 1, 1}, texts));
+        EXPECT_TRUE(common::WritePng(path, {&pixel, 1, 1}, texts));
         return path;
     };
     const ParsedOptions made = ParseRenderOptions({"-o", "a.png", "--scale", "0.125", "--fractal",
@@ -201,15 +204,16 @@ TEST(Options, ListEntriesByLineOrWord) {
     std::filesystem::create_directories(folder);
     const std::string formulas = folder + "/fractals.dat", positions = folder + "/hotspots.dat";
     std::string error;
-    ASSERT_TRUE(WriteWholeFile(
+    ASSERT_TRUE(common::WriteWholeFile(
         formulas,
-        FormulaRecord({"tx ty x y = x ret y ret", "Burning Ship. The hull."}) +
-            FormulaRecord(
+        common::FormulaRecord({"tx ty x y = x ret y ret", "Burning Ship. The hull."}) +
+            common::FormulaRecord(
                 {"tx ty x y = y ret x ret", "Burning Ship power 3. Like a Burning Ship"}) +
-            FormulaRecord({"tx ty x y = 1 ret 0 ret", "Smooth gradient"}) + "partial record",
+            common::FormulaRecord({"tx ty x y = 1 ret 0 ret", "Smooth gradient"}) +
+            "partial record",
         error));
-    ASSERT_TRUE(WriteWholeFile(
-        positions, PositionRecord({-0.75L, 0.125L, 0.0078125L, "Seahorse valley"}), error));
+    ASSERT_TRUE(common::WriteWholeFile(
+        positions, common::PositionRecord({-0.75L, 0.125L, 0.0078125L, "Seahorse valley"}), error));
     const struct {
         std::vector<std::string> args;
         std::string fractal, center, message;  // message: contained in a refusal

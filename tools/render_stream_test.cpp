@@ -18,9 +18,9 @@
 namespace quob::test {
 namespace {
 
-using tools::TBmpWriter;
-using tools::TPictureWriter;
-using tools::TPngWriter;
+using common::TBmpWriter;
+using common::TPictureWriter;
+using common::TPngWriter;
 
 constexpr int32_t kThreads = 3;  // more than this machine's cores: threads share them
 constexpr int32_t kBandRows = 37;
@@ -49,7 +49,7 @@ class Streams : public RenderTest {
         const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644);
         std::unique_ptr<TPictureWriter> writer;
         if (png)
-            writer = std::make_unique<TPngWriter>(fd, w, h, std::vector<tools::TextChunk>{});
+            writer = std::make_unique<TPngWriter>(fd, w, h, std::vector<common::TextChunk>{});
         else
             writer = std::make_unique<TBmpWriter>(fd, w, h);
         write(*writer);

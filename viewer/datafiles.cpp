@@ -1,188 +1,69 @@
 #include "datafiles.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <QFile>
 #include <QFileInfo>
-#include <QRandomGenerator>
-#include <cerrno>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <utility>
-#include <vector>
+
+#include "whole_file.h"
+
+using quob::common::FieldText;
+using quob::common::StoreText;
 
 namespace {
 
-bool IsContinuation(unsigned char byte) { return (byte & 0xC0) == 0x80; }
-
-// The length a UTF-8 sequence announces by its lead byte; 1 for bytes that lead nothing.
-size_t SequenceLength(unsigned char lead) {
-    if (lead >= 0xF0 && lead < 0xF8) return 4;
-    if (lead >= 0xE0) return lead < 0xF0 ? 3 : 1;
-    if (lead >= 0xC0) return 2;
-    return 1;
-}
-
 QString Reason(int error) { return QString::fromLocal8Bit(std::strerror(error)); }
 
-// The file that a name stands for: a symbolic link's target, so that the link stays a link.
-std::string Target(const QByteArray &name) {
-    char *const resolved = realpath(name.constData(), nullptr);
-    if (!resolved) return name.toStdString();  // no file yet (or a dangling link): the name
-    const std::string target = resolved;
-    std::free(resolved);
-    return target;
+// A field's text for Qt.
+QByteArray Text(const char *field, size_t size) {
+    const std::string_view text = FieldText(field, size);
+    return QByteArray(text.data(), qsizetype(text.size()));
 }
 
-// Writes all bytes; 0 or the error.
-int WriteAll(int fd, const QByteArray &bytes) {
-    const char *next = bytes.constData();
-    size_t left = size_t(bytes.size());
-    while (left > 0) {
-        const ssize_t written = write(fd, next, left);
-        if (written < 0 && errno == EINTR) continue;
-        if (written <= 0) return written < 0 ? errno : EIO;
-        next += written;
-        left -= size_t(written);
-    }
-    return 0;
+// The whole records of a file; empty when the file was read, else the reason why not.
+QString ReadRecords(const char *fileName, size_t recordSize, QByteArray &records) {
+    std::string bytes;
+    const int error = quob::common::ReadRecords(fileName, recordSize, bytes);
+    records = QByteArray::fromStdString(bytes);
+    return error ? Reason(error) : QString();
 }
 
 }  // namespace
 
-QString WriteFileWhole(const QString &fileName, const std::function<int(int fd)> &writeContents) {
-    const std::string target = Target(QFile::encodeName(fileName));
-    struct stat old;
-    const bool exists = stat(target.c_str(), &old) == 0;
-    // Renaming over a directory or a device would replace it rather than write into it.
-    if (exists && !S_ISREG(old.st_mode)) return "Not a regular file";
-
-    // A short name of its own in the target's folder, created afresh so that the umask applies.
-    const std::string folder = target.substr(0, target.rfind('/') + 1);  // "" for the current
-    std::string temporary;
-    int fd;
-    do {
-        temporary = folder + ".spiralis-" + std::to_string(getpid()) + "-" +
-                    std::to_string(QRandomGenerator::global()->generate()) + ".tmp";
-        fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    } while (fd < 0 && errno == EEXIST);
-    if (fd < 0) return Reason(errno);
-    // The old file's permissions; a file system that keeps none leaves the defaults.
-    if (exists) (void)fchmod(fd, old.st_mode & 07777);
-
-    int error = writeContents(fd);
-    if (!error && fsync(fd) != 0) error = errno;
-    if (close(fd) != 0 && !error) error = errno;
-    if (!error && rename(temporary.c_str(), target.c_str()) != 0) error = errno;
-    if (error) {
-        unlink(temporary.c_str());
-        return Reason(error);
-    }
-    return {};
-}
-
-// ---- Texts in fixed fields ---------------------------------------------------------------------
-
-size_t Utf8CutLength(const char *text, size_t length, size_t limit) {
-    if (length <= limit) return length;
-    // Find the lead byte of the character that the cut falls into (at most 3 bytes back).
-    size_t start = limit;
-    while (start > 0 && limit - start < 3 && IsContinuation(text[start])) --start;
-    const auto lead = static_cast<unsigned char>(text[start]);
-    if (IsContinuation(lead)) return limit;  // stray bytes: no character to keep whole
-    return start + SequenceLength(lead) > limit ? start : limit;
-}
-
-void StoreText(char *field, size_t size, const QByteArray &text) {
-    const size_t length = Utf8CutLength(text.constData(), size_t(text.size()), size - 1);
-    std::memcpy(field, text.constData(), length);
-    std::memset(field + length, 0, size - length);
-}
-
-QByteArray FieldText(const char *field, size_t size) {
-    const void *nul = std::memchr(field, 0, size);
-    const size_t length =
-        nul ? size_t(static_cast<const char *>(nul) - field) : Utf8CutLength(field, size, size - 1);
-    return QByteArray(field, qsizetype(length));
-}
-
-long double LoadExtended(const TExtended &bytes) {
-    long double value = 0;  // the bytes beyond the ten of the format stay zero
-    std::memcpy(&value, bytes, sizeof bytes);
-    return value;
-}
-
-void StoreExtended(TExtended &bytes, long double value) {
-    std::memcpy(bytes, &value, sizeof bytes);
-}
-
 // ---- The records of the lists ------------------------------------------------------------------
 
 TExprEntry TExprEntry::Make(const QByteArray &expression, const QByteArray &comment) {
-    TExprEntry entry;
-    StoreText(entry.Expression, TextSize, expression);
-    StoreText(entry.Comment, TextSize, comment);
-    return entry;
+    return {TFormulaRecord::Make(AsStringView(expression), AsStringView(comment))};
 }
 
-TExprEntry TExprEntry::Read(const char *record) {
-    TExprEntry bytes;
-    std::memcpy(&bytes, record, sizeof bytes);
-    return Make(FieldText(bytes.Expression, TextSize), FieldText(bytes.Comment, TextSize));
-}
+TExprEntry TExprEntry::Read(const char *record) { return {TFormulaRecord::Read(record)}; }
 
 THotEntry THotEntry::Make(const QByteArray &comment, long double re, long double im,
                           long double scale) {
-    THotEntry entry = {};
-    StoreExtended(entry.Re, re);
-    StoreExtended(entry.Im, im);
-    StoreExtended(entry.Scale, scale);
-    StoreText(entry.Comment, CommentSize, comment);
-    return entry;
+    return {TPositionRecord::Make(AsStringView(comment), re, im, scale)};
 }
 
-THotEntry THotEntry::Read(const char *record) {
-    THotEntry entry;
-    std::memcpy(&entry, record, sizeof entry);
-    StoreText(entry.Comment, CommentSize, FieldText(entry.Comment, CommentSize));
-    return entry;
-}
+THotEntry THotEntry::Read(const char *record) { return {TPositionRecord::Read(record)}; }
 
 QString DisplayLine(const TExprEntry &entry) {
     char line[TExprEntry::TextSize];
     StoreText(line, sizeof line,
-              FieldText(entry.Comment, sizeof entry.Comment) + " (" +
-                  FieldText(entry.Expression, sizeof entry.Expression) + ")");
+              AsStringView(Text(entry.Comment, sizeof entry.Comment) + " (" +
+                           Text(entry.Expression, sizeof entry.Expression) + ")"));
     return QString::fromUtf8(line);
 }
 
 QString DisplayLine(const THotEntry &entry) {
-    return QString::fromUtf8(FieldText(entry.Comment, sizeof entry.Comment));
+    return QString::fromUtf8(Text(entry.Comment, sizeof entry.Comment));
 }
 
 // ---- Stored lists ------------------------------------------------------------------------------
 
-QString ReadRecords(const char *fileName, size_t recordSize, QByteArray &records) {
-    records.clear();
-    std::FILE *const file = std::fopen(fileName, "rb");
-    if (!file) return Reason(errno);
-    std::vector<char> record(recordSize);
-    while (std::fread(record.data(), recordSize, 1, file) == 1)
-        records.append(record.data(), qsizetype(recordSize));
-    // A directory opens, and then fails to read.
-    const int error = std::ferror(file) ? (errno ? errno : EIO) : 0;
-    std::fclose(file);
-    if (error) records.clear();
-    return error ? Reason(error) : QString();
-}
-
 TListFile::TListFile(const char *fileName, size_t recordSize, int32_t capacity, TReport report)
     : recordSize(recordSize), capacity(capacity), report(std::move(report)) {
-    StoreText(this->fileName, NameSize, QByteArray(fileName));
+    StoreText(this->fileName, NameSize, fileName);
 }
 
 void TListFile::Read(const std::function<void(const char *record)> &take) {
@@ -217,9 +98,9 @@ void TListFile::ReportRefused(const char *otherName, int32_t refused) const {
 void TListFile::Write(const void *entries, int32_t count) const {
     const QByteArray bytes =
         QByteArray(static_cast<const char *>(entries), qsizetype(recordSize) * count) + surplus;
-    const QString reason = WriteFileWhole(QFile::decodeName(fileName),
-                                          [&bytes](int fd) { return WriteAll(fd, bytes); });
-    if (!reason.isEmpty())
+    std::string reason;
+    if (!quob::common::WriteWholeFile(fileName, AsStringView(bytes), reason))
         report(QString("Cannot save \"%1\". %2. The file keeps its previous contents")
-                   .arg(QFileInfo(QFile::decodeName(fileName)).absoluteFilePath(), reason));
+                   .arg(QFileInfo(QFile::decodeName(fileName)).absoluteFilePath(),
+                        QString::fromLocal8Bit(reason)));
 }

@@ -1,6 +1,6 @@
-// Files the viewer writes, replaced whole through a temporary file so that a failure never leaves a
-// file cut or empty; and the stored lists with their record files: the formula libraries
-// ("fractals.dat", "cadjusts.dat") and the saved positions ("hotspots.dat").
+// The stored lists with their record files: the formula libraries ("fractals.dat",
+// "cadjusts.dat") and the saved positions ("hotspots.dat"), each file replaced whole through a
+// temporary file (whole_file.h) so that a failure never leaves it cut or empty.
 #ifndef SPIRALIS_DATAFILES_H
 #define SPIRALIS_DATAFILES_H
 
@@ -11,71 +11,39 @@
 #include <cstdint>
 #include <cstring>
 #include <functional>
-#include <limits>
+#include <string_view>
 #include <utility>
 
-// Replaces the contents of a file by what writeContents puts onto the descriptor it is given (0
-// when all went well, else an errno value): a new file in the same folder, which is flushed to the
-// disk and renamed over the old one, so the old file stays byte for byte as it was whenever any
-// step fails. A symbolic link is followed and stays a link; a file that exists keeps its
-// permissions. Only regular files are replaced. Returns an empty text on success, otherwise the
-// reason of the failure.
-QString WriteFileWhole(const QString &fileName, const std::function<int(int fd)> &writeContents);
-
-// ---- Texts in fixed fields ---------------------------------------------------------------------
-
-// The length of the longest start of text (length bytes) that has at most limit bytes and does
-// not end inside a UTF-8 character. Bytes that are not UTF-8 are cut like single characters.
-size_t Utf8CutLength(const char *text, size_t length, size_t limit);
-
-// Stores text into a field of size bytes: at most size - 1 bytes, cut on a character boundary,
-// then a NUL; the rest of the field is zero-filled.
-void StoreText(char *field, size_t size, const QByteArray &text);
-
-// The text of a field: its bytes up to the first NUL, or, in a field without NUL, its first
-// size - 1 bytes cut on a character boundary, so that it fits the field again with its NUL.
-QByteArray FieldText(const char *field, size_t size);
-
-static_assert(std::numeric_limits<long double>::digits == 64, "long double must be x87 extended");
-
-// An 80-bit extended real as stored in files: 10 bytes, little-endian.
-using TExtended = uint8_t[10];
-long double LoadExtended(const TExtended &bytes);
-void StoreExtended(TExtended &bytes, long double value);
+#include "list_records.h"
 
 // ---- The records of the lists ------------------------------------------------------------------
 
+// The bytes of a text for the records of common/list_records.h.
+inline std::string_view AsStringView(const QByteArray &text) {
+    return std::string_view(text.constData(), size_t(text.size()));
+}
+
 // One formula of a library, also the 2050-byte record of its file: two NUL-terminated UTF-8 texts.
-struct TExprEntry {
+struct TExprEntry : quob::common::TFormulaRecord {
     static constexpr int32_t Capacity = 4097;
-    static constexpr size_t TextSize = 1025;
 
     // The pair, each text cut to 1024 bytes on a character boundary.
     static TExprEntry Make(const QByteArray &expression, const QByteArray &comment);
     // A record of the file: each text up to its first NUL, the rest of its field zero.
     static TExprEntry Read(const char *record);
-
-    char Expression[TextSize];
-    char Comment[TextSize];
 };
 static_assert(sizeof(TExprEntry) == 2050);
 
 // One saved position, also the 287-byte record of its file: the view's centre and its scale (not
 // the zoom factor) as extended reals, and a NUL-terminated UTF-8 comment. Values read from the
 // file keep their ten bytes, so they go back bit for bit.
-struct THotEntry {
+struct THotEntry : quob::common::TPositionRecord {
     static constexpr int32_t Capacity = 1025;
-    static constexpr size_t CommentSize = 257;
 
     // The comment is cut to 256 bytes on a character boundary.
     static THotEntry Make(const QByteArray &comment, long double re, long double im,
                           long double scale);
     static THotEntry Read(const char *record);
-
-    TExtended Re;
-    TExtended Im;
-    TExtended Scale;
-    char Comment[CommentSize];
 };
 static_assert(sizeof(THotEntry) == 287);
 
@@ -88,11 +56,6 @@ QString DisplayLine(const THotEntry &entry);
 
 // Reports a failure to the user: the message names the file and the reason.
 using TReport = std::function<void(const QString &message)>;
-
-// The whole records of a file of records of recordSize bytes, back to back; a trailing partial
-// record is no record. Empty when the file was read, else the reason why not (a missing file
-// included); records then holds none.
-QString ReadRecords(const char *fileName, size_t recordSize, QByteArray &records);
 
 // The file of a list: records of one size back to back, without header. Reading hands the list
 // its records up to its capacity and keeps the records beyond it aside; writing puts them back

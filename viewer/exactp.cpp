@@ -43,8 +43,8 @@ void TExactPosition::FormHide() { list.reset(); }
 
 void TExactPosition::LoadClick() {
     if (const THotEntry *entry = GetSelected(ui.NameList, list.get()))
-        ShowView(LoadExtended(entry->Re), LoadExtended(entry->Im),
-                 ScaleToFactor(LoadExtended(entry->Scale)));
+        ShowView(quob::common::LoadExtended(entry->Re), quob::common::LoadExtended(entry->Im),
+                 ScaleToFactor(quob::common::LoadExtended(entry->Scale)));
 }
 
 void TExactPosition::AddClick() {

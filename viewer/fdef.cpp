@@ -46,7 +46,7 @@ void TFormulaDialog::FormHide() {
 
 QByteArray TFormulaDialog::ExprText() const {
     char text[TExprEntry::TextSize];
-    StoreText(text, sizeof text, exprEdit->text().toUtf8());
+    quob::common::StoreText(text, sizeof text, AsStringView(exprEdit->text().toUtf8()));
     return text;
 }
 

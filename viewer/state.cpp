@@ -1,14 +1,15 @@
 #include "state.h"
 
+#include <QFile>
 #include <QMessageBox>
 #include <algorithm>
 #include <memory>
 #include <utility>
 
 #include "application.h"
-#include "datafiles.h"
 #include "picture_files.h"
-#include "render_options.h"
+#include "picture_texts.h"
+#include "whole_file.h"
 
 namespace {
 
@@ -232,7 +233,7 @@ QStringList TViewerState::PictureArguments(TFormula formula, const QByteArray &t
         Drawn(size, fractal ? text : fractalText, fractal ? colorText : text);
     QStringList arguments;
     for (const std::string &argument :
-         quob::tools::PictureArguments({drawn, quob::tools::RenderMode::kSmoothed, 1}))
+         quob::common::PictureArguments({drawn, quob::common::RenderMode::kSmoothed, 1}))
         arguments.append(QString::fromStdString(argument));
     return arguments;
 }
@@ -246,20 +247,25 @@ QString TViewerState::SavePicture(const QString &fileName, QSize size) const {
     const int32_t width = picture.width(), height = picture.height();
     // A picture of 32-bit pixels has its rows back to back, as the writers take them.
     const auto *rows = reinterpret_cast<const uint32_t *>(picture.constBits());
-    std::vector<quob::tools::TextChunk> texts;
+    std::vector<quob::common::TextChunk> texts;
     const bool png = fileName.endsWith(".png", Qt::CaseInsensitive);
     if (png)
-        texts = quob::tools::PictureTexts(
-            {Drawn(picture.size(), fractalText, colorText), quob::tools::RenderMode::kSmoothed, 1},
+        texts = quob::common::PictureTexts(
+            {Drawn(picture.size(), fractalText, colorText), quob::common::RenderMode::kSmoothed, 1},
             ApplicationTitle);
-    return WriteFileWhole(fileName, [&](int fd) {
-        std::unique_ptr<quob::tools::TPictureWriter> writer;
-        if (png)
-            writer = std::make_unique<quob::tools::TPngWriter>(fd, width, height, texts);
-        else
-            writer = std::make_unique<quob::tools::TBmpWriter>(fd, width, height);
-        return writer->Rows(rows, height) && writer->Finish() ? 0 : writer->Error();
-    });
+    std::string reason;
+    const bool written = quob::common::WriteWholeFile(
+        QFile::encodeName(fileName).toStdString(),
+        [&](int fd) {
+            std::unique_ptr<quob::common::TPictureWriter> writer;
+            if (png)
+                writer = std::make_unique<quob::common::TPngWriter>(fd, width, height, texts);
+            else
+                writer = std::make_unique<quob::common::TBmpWriter>(fd, width, height);
+            return writer->Rows(rows, height) && writer->Finish() ? 0 : writer->Error();
+        },
+        reason);
+    return written ? QString() : QString::fromLocal8Bit(reason);
 }
 
 // ---- Message boxes -----------------------------------------------------------------------------

@@ -9,7 +9,7 @@
 #include <QMessageBox>
 #include <map>
 
-#include "render_options.h"
+#include "picture_texts.h"
 #include "viewer_testing.h"
 
 namespace {
@@ -210,14 +210,13 @@ TEST_F(SavePictureTest, PngKeepsThePixelsAndWhatDrewThem) {
     const QString path = QDir::current().filePath("picture.png");
     EXPECT_EQ(QImage(path).convertToFormat(QImage::Format_RGB32), win->CopyPicture());
 
-    using namespace quob::tools;
+    using namespace quob::common;
     std::vector<TextChunk> texts;
     std::string error;
     ASSERT_TRUE(ReadPngTexts(path.toStdString(), texts, error)) << error;
     EXPECT_EQ(texts.front(), TextChunk("Software", "Spiralis 3.0"));
-    const ParsedOptions from = ParseRenderOptions({"--from", path.toStdString(), "-o", "x.png"});
-    ASSERT_EQ(from.status, 0) << from.message;
-    const RenderOptions &o = from.options;
+    PictureSettings o;  // read back as quob-render --from reads them
+    ASSERT_GT(TakePictureTexts(texts, o, error), 0) << error;
     const QUOB_FillerParams &p = CurrentParams();
     EXPECT_EQ(std::tuple(o.width, o.height, o.mode, o.supersample, o.fractal, o.color),
               std::tuple(314, 125, RenderMode::kSmoothed, 1, std::string(kDefaultFractal),

@@ -1,4 +1,4 @@
-// Texts in fixed fields, the fixed-point display and the readers of the dialogs' edits.
+// The fixed-point display and the readers of the dialogs' edits.
 #include <clocale>
 #include <limits>
 
@@ -6,35 +6,6 @@
 #include "viewer_testing.h"
 
 namespace {
-
-struct CutCase {
-    const char *name;
-    QByteArray text;
-    size_t limit, expected;
-};
-
-class Utf8Cut : public ::testing::TestWithParam<CutCase> {};
-
-TEST_P(Utf8Cut, NeverSplitsACharacter) {
-    const CutCase &c = GetParam();
-    EXPECT_EQ(Utf8CutLength(c.text.constData(), size_t(c.text.size()), c.limit), c.expected);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Texts, Utf8Cut,
-    ::testing::Values(CutCase{"Fits", "abcde", 5, 5}, CutCase{"Ascii", "abcdef", 5, 5},
-                      CutCase{"TwoByteAcross", "abcd\xC3\xA9", 5, 4},
-                      CutCase{"TwoByteBefore", "abc\xC3\xA9x", 5, 5},
-                      CutCase{"ThreeByteAcross", "abc\xE2\x82\xAC", 5, 3},
-                      CutCase{"FourByteAcross", "a\xF0\x9D\x84\x9E", 4, 1},
-                      CutCase{"StrayContinuations", "ab\x80\x80\x80\x80\x80", 5, 5}),
-    [](const auto &info) { return info.param.name; });
-
-TEST(FieldText, StopsAtTheFirstNulOrCutsAFieldWithoutOne) {
-    EXPECT_EQ(FieldText("ab\0zzzzz", 8), QByteArray("ab"));
-    EXPECT_EQ(FieldText("abcdefgh", 8), QByteArray("abcdefg"));
-    EXPECT_EQ(FieldText("abcde\xE2\x82\xAC", 8), QByteArray("abcde"));
-}
 
 struct FormatCase {
     const char *name;

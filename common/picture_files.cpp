@@ -12,7 +12,7 @@
 #include <cstring>
 #include <memory>
 
-namespace quob::tools {
+namespace quob::common {
 namespace {
 
 void Put16(uint8_t *at, uint32_t v) {
@@ -255,4 +255,4 @@ bool WritePng(const std::string &path, const BottomUpPicture &picture,
     return written;
 }
 
-}  // namespace quob::tools
+}  // namespace quob::common

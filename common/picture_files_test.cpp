@@ -11,7 +11,7 @@
 #include <fstream>
 #include <iterator>
 
-namespace quob::tools {
+namespace quob::common {
 namespace {
 
 uint32_t Little32(const std::vector<uint8_t> &b, std::size_t at) {
@@ -188,4 +188,4 @@ TEST_F(Files, WritesThatFailSayWhy) {
 }
 
 }  // namespace
-}  // namespace quob::tools
+}  // namespace quob::common

@@ -10,7 +10,7 @@
 struct png_struct_def;
 struct png_info_def;
 
-namespace quob::tools {
+namespace quob::common {
 
 // One parameter of the picture, kept in its PNG file as a text chunk: keyword and text.
 using TextChunk = std::pair<std::string, std::string>;
@@ -90,4 +90,4 @@ struct BottomUpPicture {
 bool WritePng(const std::string &path, const BottomUpPicture &picture,
               const std::vector<TextChunk> &texts);
 
-}  // namespace quob::tools
+}  // namespace quob::common
