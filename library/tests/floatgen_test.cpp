@@ -11,6 +11,7 @@
 #include "compile/codebuffer.h"
 #include "compile/frontend.h"
 #include "compile/functions.h"
+#include "compile/sampleloop.h"
 #include "int_support.h"
 #include "platform/platform.h"
 #include "x87_reference.h"
@@ -242,6 +243,118 @@ TEST(ExecutionCopy, MatchesTheRecordsCodeBitForBit) {
     EXPECT_GT(translated, 1000) << "most bodies should run register-resident";
     EXPECT_GT(leftEarly, 100) << "the variant should often leave early";
     EXPECT_GT(faulted, leftEarly);
+}
+
+// ---- the filler's sample loop against passes of the record's code ------------------------------
+
+struct SampleOutcome {
+    int32_t outcome, passesLeft;
+    std::string iterate;  // the cells of parameters 0 and 1 where the colour formula reads them
+    bool operator==(const SampleOutcome &) const = default;
+    friend void PrintTo(const SampleOutcome &o, std::ostream *os) {
+        *os << "outcome " << o.outcome << " passes left " << o.passesLeft << " iterate "
+            << quob::test::Hex(reinterpret_cast<const uint8_t *>(o.iterate.data()),
+                               o.iterate.size());
+    }
+};
+
+// The filler's semantics, a pass at a time through the record's code: the fault flags after a
+// pass, then the escape and convergence tests with the previous modulus as a float.
+SampleOutcome PassesOfTheRecord(const void *record, const QUOB_FunctionRecord &r,
+                                const quob::TSampleFrame &frame) {
+    auto *block = reinterpret_cast<uint8_t *>(uintptr_t{r.Block});
+    ld cell[2];
+    float previous = 0;
+    int32_t passes = frame.passes, outcome = quob::kSampleDone;
+    for (;;) {
+        uint16_t status;
+        __asm__ volatile("fnclex");
+        quob::quob_call_generated(record);
+        __asm__ volatile("fnstsw %0" : "=m"(status));
+        if (status & 0x0F) return {quob::kSampleFault, 0, ""};
+        std::memcpy(&cell[0], block, 10);
+        std::memcpy(&cell[1], block + 10, 10);
+        const ld m = std::fabs(cell[0]) + std::fabs(cell[1]);
+        if (m > frame.maxModule) {
+            outcome = quob::kSampleEscaped;
+            break;
+        }
+        if (std::fabs(m - previous) < frame.differential) break;
+        previous = static_cast<float>(m);
+        if (--passes == 0) break;
+    }
+    return {outcome, passes, std::string(reinterpret_cast<char *>(block), 20)};
+}
+
+// Random bodies over the iterate, the point and a constant, polynomial ones (which run guarded
+// groups and careful passes) and any (which test the flags after every iteration), from special
+// and ordinary starts with thresholds of every kind: the sample loop faults exactly when a pass
+// of the record's code raises a fault flag, and otherwise leaves the same iterate, outcome and
+// passes. The guard's decision shows in no result, only in the time taken.
+TEST(SampleLoop, MatchesPassesOfTheRecordsCode) {
+    std::mt19937 rng(20261209);
+    const std::vector<std::string> names = {"a", "b", "x", "y", "c"};
+    const float thresholds[] = {2, 4, 1e30f, __builtin_inff(), __builtin_nanf(""), 1e-40f};
+    const float differentials[] = {0, 0.001f, 1e-30f, 1e10f};
+    int looped = 0, guarded = 0, outcomes[3] = {};
+    for (int round = 0; round < 1500; ++round) {
+        const bool polynomial = round % 3 != 0;
+        const std::string body = x87::RandomBody(rng, names, 1 + int(rng() % 8), 30, polynomial);
+        const int32_t blockLength = rng() % 2 ? 1 + int(rng() % 12) : 13 + int(rng() % 200);
+        const std::string text = "s a b x y c = " + body;
+        Function f(
+            quob::CreateFunction(text.c_str(), {quob::FunctionKind::Recursive, blockLength, true}));
+        ASSERT_NE(f.handle, 0) << text << ": " << QUOB_GetLastErrorEx();
+        const quob::TCompiledFunction &compiled = *quob::CompiledFunction(f.handle);
+        const void *loop = compiled.SampleLoopEntry();
+        if (!loop) continue;
+        ++looped;
+        guarded += !std::isnan(compiled.SampleLoopGuard());
+        QUOB_FunctionRecord r;
+        ASSERT_EQ(GetFunction(f.handle, &r), 1);
+        const size_t length = r.BlockSize - (r.Entry - r.Block);
+        void *record = quob::platform::CreateExecutionCopy(
+            reinterpret_cast<void *>(uintptr_t{r.Entry}), length);
+        ASSERT_NE(record, nullptr);
+        for (int trial = 0; trial < 4; ++trial) {
+            // The point and the start: ordinary values mostly, so that samples escape, settle
+            // and overflow within their passes; special ones now and then.
+            ld start[4];
+            for (ld &v : start)
+                v = rng() % 5 ? ld(std::uniform_real_distribution<double>(-2.5, 2.5)(rng))
+                              : x87::SpecialValue(rng);
+            const float maxModule = thresholds[rng() % 6];
+            quob::TSampleFrame frame{
+                maxModule, differentials[rng() % 4],   1 + int32_t(rng() % 40), -1, 0,
+                0,         compiled.SampleLoopGuard(), __builtin_inf(),         {}};
+            const ld overflowing = 0x1p8192L;
+            std::memcpy(frame.overflowing, &overflowing, 10);
+            if (!(std::fabs(start[2]) <= frame.guard && std::fabs(start[3]) <= frame.guard))
+                frame.guard = __builtin_nan("");
+            auto *block = reinterpret_cast<uint8_t *>(uintptr_t{r.Block});
+            auto write = [&] {
+                std::memset(block, 0, size_t(r.Entry - r.Block));
+                for (int p = 0; p < 4; ++p) std::memcpy(block + 10 * p, &start[p], 10);
+            };
+            const quob::platform::TX87Control control(0x033F,
+                                                      quob::platform::TX87Control::kEnvironment);
+            write();
+            const SampleOutcome expected = PassesOfTheRecord(record, r, frame);
+            write();
+            quob::quob_call_sample_loop(loop, &frame);
+            SampleOutcome got{frame.outcome, frame.passes,
+                              std::string(reinterpret_cast<char *>(block), 20)};
+            if (got.outcome == quob::kSampleFault) got.passesLeft = 0, got.iterate.clear();
+            ASSERT_EQ(got, expected)
+                << text << " N=" << blockLength << " max " << maxModule << " start " << start[0]
+                << " " << start[1] << " " << start[2] << " " << start[3];
+            ++outcomes[expected.outcome];
+        }
+        quob::platform::FreeExecutionCopy(record, length);
+    }
+    EXPECT_GT(looped, 1000);
+    EXPECT_GT(guarded, 700);
+    for (const int n : outcomes) EXPECT_GT(n, 300) << guarded << " guarded of " << looped;
 }
 
 }  // namespace

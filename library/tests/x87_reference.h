@@ -208,11 +208,13 @@ inline std::optional<Result> Evaluate(const std::string &body,
 
 // A random body over the given parameter names that keeps within the language's rules: every
 // keyword, literals of both precisions, stack depths up to maxDepth (at most 8), up to 8 results.
+// polynomial: only the keywords whose magnitudes the filler's sample loop bounds ("+", "-", "*",
+// "sqr", "neg", "abs", the stack words, the constants).
 inline std::string RandomBody(std::mt19937 &rng, const std::vector<std::string> &names,
-                              int maxDepth = 8, int maxLength = 40) {
-    static const char *unary[] = {"neg", "abs",  "sqrt", "sqr", "sin",  "cos",    "2px",
-                                  "int", "log2", "tan",  "exp", "copy", "sincos", "del"};
-    static const char *binary[] = {"+", "-", "*", "/", "\\", "scale", "patan", "YxLog2X", "swap"};
+                              int maxDepth = 8, int maxLength = 40, bool polynomial = false) {
+    static const char *unary[] = {"neg", "abs", "sqr", "copy", "del", "sqrt", "sin",
+                                  "cos", "2px", "int", "log2", "tan", "exp",  "sincos"};
+    static const char *binary[] = {"+", "-", "*", "swap", "/", "\\", "scale", "patan", "YxLog2X"};
     static const char *constants[] = {"pi",       "0",        "1",     "log2(e)", "ln(2)",
                                       "0.3",      "-2.5",     "1.1!",  "7e3",     ".25",
                                       "log2(10)", "log10{2)", "1e-40", "3e38"};
@@ -227,7 +229,7 @@ inline std::string RandomBody(std::mt19937 &rng, const std::vector<std::string> 
             add(pick(3) ? names[pick(int(names.size()))] : constants[pick(14)]);
             ++depth;
         } else if (kind < 7 && depth >= 1) {
-            const std::string w = unary[pick(14)];
+            const std::string w = unary[pick(polynomial ? 5 : 14)];
             const int grows = w == "copy" || w == "sincos" ? 1 : w == "del" ? -1 : 0;
             const int temporaries = w == "tan" || w == "log2" ? 1 : w == "exp" ? 2 : 0;
             if (depth + std::max(grows, temporaries) > maxDepth) continue;
@@ -235,7 +237,7 @@ inline std::string RandomBody(std::mt19937 &rng, const std::vector<std::string> 
             add(w);
             depth += grows;
         } else if (kind < 9 && depth >= 2) {
-            const std::string w = binary[pick(9)];
+            const std::string w = binary[pick(polynomial ? 4 : 9)];
             add(w);
             depth -= w == "swap" || w == "scale" ? 0 : 1;
         } else if (depth >= 1 && rets < 8) {

@@ -89,6 +89,13 @@ std::unique_ptr<TCompiledFunction> TCompiledFunction::Place(FunctionKind kind, u
     return function;
 }
 
+bool TCompiledFunction::PlaceSampleLoop(TCodeBuffer &loop, double guard) {
+    loop.Relocate(base_);
+    loop_ = TExecutableCode(loop);
+    loopGuard_ = guard;
+    return static_cast<bool>(loop_);
+}
+
 std::unique_ptr<TCompiledFunction> TCompiledFunction::Clone() const {
     std::unique_ptr<TCompiledFunction> clone(new TCompiledFunction(kind_, blockSize_, body_));
     void *block = platform::AllocateLowBlock(blockSize_);
@@ -100,6 +107,11 @@ std::unique_ptr<TCompiledFunction> TCompiledFunction::Clone() const {
     if (variant_) {
         clone->variant_ = variant_.Moved(base_, clone->base_);
         if (!clone->variant_) return nullptr;
+    }
+    if (loop_) {
+        clone->loop_ = loop_.Moved(base_, clone->base_);
+        clone->loopGuard_ = loopGuard_;
+        if (!clone->loop_) return nullptr;
     }
     return clone;
 }

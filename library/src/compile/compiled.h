@@ -53,6 +53,9 @@ class TCompiledFunction {
                                                     TCodeBuffer &record, TCodeBuffer *copy,
                                                     TCodeBuffer *variant,
                                                     std::shared_ptr<const TBody> body = {});
+    // Adds the filler's sample loop (sampleloop.h), relocated to the block, with the bound of its
+    // guard (2^e, or a NaN for a loop without guard); false without memory.
+    bool PlaceSampleLoop(TCodeBuffer &loop, double guard);
     ~TCompiledFunction();
     TCompiledFunction(const TCompiledFunction &) = delete;
     TCompiledFunction &operator=(const TCompiledFunction &) = delete;
@@ -75,6 +78,9 @@ class TCompiledFunction {
     }
     const void *Entry() const { return copy_.Entry(); }
     const void *FillerEntry() const { return variant_ ? variant_.Entry() : copy_.Entry(); }
+    // The sample loop, or nullptr; the bound its guard compares the held values with.
+    const void *SampleLoopEntry() const { return loop_ ? loop_.Entry() : nullptr; }
+    double SampleLoopGuard() const { return loopGuard_; }
 
   private:
     TCompiledFunction(FunctionKind kind, uint32_t blockSize, std::shared_ptr<const TBody> body);
@@ -84,6 +90,8 @@ class TCompiledFunction {
     const uint32_t blockSize_;
     TExecutableCode copy_;
     TExecutableCode variant_;
+    TExecutableCode loop_;
+    double loopGuard_ = 0;
     std::shared_ptr<const TBody> body_;
 };
 

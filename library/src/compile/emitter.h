@@ -65,7 +65,7 @@ struct TLabel {
 
 // Conditions of Jcc by their encoding (70+cc, 0F 80+cc).
 // A and B (above, below) test CF and ZF as FUCOMIP leaves them.
-enum class Cond : uint8_t { B = 0x2, E = 0x4, NE = 0x5, A = 0x7, S = 0x8, NS = 0x9 };
+enum class Cond : uint8_t { B = 0x2, E = 0x4, NE = 0x5, BE = 0x6, A = 0x7, S = 0x8, NS = 0x9 };
 
 // Shortest: rel8 where the displacement fits. Near: always rel32.
 enum class JumpForm : uint8_t { Shortest, Near };
@@ -81,6 +81,7 @@ class TEmitter {
     void fstp_m80(const Mem &m) { Op({0xDB}, 7, m); }
     void fld_m32(const Mem &m) { Op({0xD9}, 0, m); }
     void fld_m64(const Mem &m) { Op({0xDD}, 0, m); }
+    void fstp_m32(const Mem &m) { Op({0xD9}, 3, m); }
     void fld_st(int i) { Bytes({0xD9, uint8_t(0xC0 + i)}); }    // FLD ST(i)
     void fxch_st(int i) { Bytes({0xD9, uint8_t(0xC8 + i)}); }   // FXCH ST(i)
     void fstp_st(int i) { Bytes({0xDD, uint8_t(0xD8 + i)}); }   // FSTP ST(i)
@@ -103,6 +104,7 @@ class TEmitter {
     // Compares ST(0) with ST(i) into ZF, PF and CF, and pops; unordered sets all three.
     void fucomip_st(int i) { Bytes({0xDF, uint8_t(0xE8 + i)}); }
     void fnstsw_ax() { Bytes({0xDF, 0xE0}); }
+    void fnclex() { Bytes({0xDB, 0xE2}); }
     void fchs() { Bytes({0xD9, 0xE0}); }
     void fabs() { Bytes({0xD9, 0xE1}); }
     void fld1() { Bytes({0xD9, 0xE8}); }

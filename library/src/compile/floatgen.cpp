@@ -22,43 +22,13 @@
 #include "compile/floatgen.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 #include "compile/keywords.h"
 #include "errors.h"
 
 namespace quob {
-namespace {
-
-constexpr int32_t kX87Registers = 8;
-// The status flags that make a sample fault (the filler's test): invalid, denormal, zero divide,
-// overflow.
-constexpr uint8_t kFaultFlags = 0x0F;
-
-}  // namespace
-
-// How an execution copy places the values, from the best choice to the one that needs the fewest
-// registers.
-struct TFloatHardware::Plan {
-    bool holdConstants;    // hold the parameters that are not fed back too (else read from cells)
-    bool waitInRegisters;  // a fed-back result still needed by the body waits in a register
-};
-
-struct TFloatHardware::Residence {
-    Plan plan;
-    int32_t fedBack = 0;           // K: results fed back into the first parameters
-    int8_t slot[kMaxParams] = {};  // a held parameter's register counted from the bottom, or -1
-    int32_t held = 0;
-    int32_t lastRead[kMaxParams] = {};  // the last word that reads the parameter, or -1
-    std::size_t word = 0;               // the word being compiled
-    // Fed-back results that wait for the end of the iteration: in registers right above the held
-    // ones (the newest on top), or in their cells.
-    int32_t waiting[kMaxResults] = {};
-    int32_t waitingCount = 0;
-    int32_t stored[kMaxResults] = {};
-    int32_t storedCount = 0;
-};
-
 TFloatHardware::TFloatHardware(const BackEndInput &in, Target target)
     : body_(in.body),
       record_(in.record),
@@ -100,6 +70,7 @@ int32_t TFloatHardware::HeldPosition(int32_t p) const {
 void TFloatHardware::Keyword(int keyword) {
     const TKeywordFacts &k = kFloatFacts[keyword];
     Room(k.pushes - k.pops + k.temporaries);
+    if (keyword == kfMul) CertainOverflow(0, 1);
     switch (keyword) {
         case kfAdd:
         case kfMul:
@@ -134,6 +105,7 @@ void TFloatHardware::Keyword(int keyword) {
             break;
         case kfSqr:
             Resolve();
+            CertainOverflow(0, -1);
             emit_.fmul_st0_st(0);
             break;
         case kfSin:
@@ -233,6 +205,8 @@ void TFloatHardware::Keyword(int keyword) {
             break;
     }
     depth_ += k.pushes - k.pops;
+    // Moving values, loading constants and changing signs raise no flag.
+    if (k.growth != TGrowth::kKeeps && k.growth != TGrowth::kConstant) Checked();
 }
 
 void TFloatHardware::Return() {
@@ -277,6 +251,7 @@ void TFloatHardware::Param(int32_t p) {
 void TFloatHardware::FusedParam(int32_t p, int keyword) {
     Resolve();
     const int32_t at = HeldPosition(p);
+    if (keyword == kfMul) CertainOverflow(0, at);
     switch (keyword) {
         case kfAdd:
             emit_.fadd_st0_st(at);
@@ -291,6 +266,7 @@ void TFloatHardware::FusedParam(int32_t p, int keyword) {
             emit_.fdivr_st0_st(at);
             break;
     }
+    Checked();
 }
 
 std::size_t TFloatHardware::Word(std::size_t i) {
@@ -343,6 +319,8 @@ void TFloatHardware::Literal(std::size_t i) {
     }
     const Mem at = Mem::Cell(literalAt_[i]);
     w.extended ? emit_.fld_m80(at) : emit_.fld_m32(at);
+    // Loading a single raises the denormal flag when it is one; an 80-bit load raises none.
+    if (!w.extended && std::fpclassify(static_cast<float>(w.real)) == FP_SUBNORMAL) Checked();
 }
 
 int32_t TFloatHardware::CompileBody() {
@@ -416,7 +394,8 @@ bool TFloatHardware::CompileExecutionCopy(TCodeBuffer &code, bool leaveOnFault) 
     return false;
 }
 
-void TFloatHardware::Translate(bool leaveOnFault) {
+// Decides which parameters the copy holds in registers and loads them.
+void TFloatHardware::Hold() {
     Residence &r = *residence_;
     const bool recursive = blockLength_ > 0;
     int32_t reads[kMaxParams] = {};
@@ -439,32 +418,49 @@ void TFloatHardware::Translate(bool leaveOnFault) {
     if (r.held > kX87Registers || (!recursive && r.held == 0)) throw TAbandon{};
     for (int32_t p = 0; p < record_.ParamCount; ++p)
         if (r.slot[p] >= 0) emit_.fld_m80(Mem::Cell(record_.Params[p].Address));
+}
 
+// One iteration of the body on the held registers; fed-back results end in their parameters'
+// registers (or, for parameters not held, in their result cells).
+void TFloatHardware::Iteration() {
+    Residence &r = *residence_;
+    depth_ = 0;
+    results_ = 0;
+    pendingExchange_ = false;
+    r.waitingCount = r.storedCount = 0;
+    for (std::size_t i = 0; i < body_.words.size();) {
+        r.word = i;
+        i += Word(i);
+    }
+    if (blockLength_ == 0) return;
+    // The waiting results replace their parameters.
+    while (r.waitingCount > 0) {
+        emit_.fstp_st(HeldPosition(r.waiting[r.waitingCount - 1]));
+        --r.waitingCount;
+    }
+    for (int32_t j = 0; j < r.storedCount; ++j) {
+        if (r.held >= kX87Registers) throw TAbandon{};
+        const int32_t k = r.stored[j];
+        emit_.fld_m80(Mem::Cell(ResultCell(k)));
+        emit_.fstp_st(r.held - r.slot[k]);
+    }
+}
+
+uint32_t TFloatHardware::ResultCell(int32_t k) const {
+    return static_cast<uint32_t>(kRealWidth * (record_.ParamCount + k));
+}
+
+void TFloatHardware::Translate(bool leaveOnFault) {
+    Hold();
+    const bool recursive = blockLength_ > 0;
     const TLabel loop = emit_.NewLabel();
     const TLabel done = emit_.NewLabel();
     if (recursive) {
         emit_.mov_r_imm(EDX, static_cast<uint32_t>(blockLength_));
         emit_.Bind(loop);
     }
-    for (std::size_t i = 0; i < body_.words.size();) {
-        r.word = i;
-        i += Word(i);
-    }
-    const auto resultCell = [&](int32_t k) {
-        return static_cast<uint32_t>(kRealWidth * (record_.ParamCount + k));
-    };
+    Iteration();
     if (recursive) {
-        // The waiting results replace their parameters.
-        while (r.waitingCount > 0) {
-            emit_.fstp_st(HeldPosition(r.waiting[r.waitingCount - 1]));
-            --r.waitingCount;
-        }
-        for (int32_t j = 0; j < r.storedCount; ++j) {
-            if (r.held >= kX87Registers) throw TAbandon{};
-            const int32_t k = r.stored[j];
-            emit_.fld_m80(Mem::Cell(resultCell(k)));
-            emit_.fstp_st(r.held - r.slot[k]);
-        }
         if (leaveOnFault) {
             emit_.fnstsw_ax();
             emit_.test_al_imm8(kFaultFlags);
@@ -474,11 +470,16 @@ void TFloatHardware::Translate(bool leaveOnFault) {
         emit_.jcc(Cond::NE, loop);
         emit_.Bind(done);
     }
-    // The held registers go back to the cells, the top first: a fed-back value into its
-    // parameter's cell, with an 80-bit store, from which the caller's and the next call's 80-bit
-    // loads take their data at once (they could not from the two parts of a copy), and from there
-    // into its result cell; the others are dropped. A fed-back value that was not held is in its
-    // result cell and goes to its parameter's.
+    Store();
+}
+
+// The held registers go back to the cells, the top first: a fed-back value into its parameter's
+// cell, with an 80-bit store, from which the caller's and the next call's 80-bit loads take their
+// data at once (they could not from the two parts of a copy), and from there into its result
+// cell; the others are dropped. A fed-back value that was not held is in its result cell and
+// goes to its parameter's.
+void TFloatHardware::Store() {
+    Residence &r = *residence_;
     for (int32_t s = r.held - 1; s >= 0; --s) {
         int32_t p = 0;
         while (r.slot[p] != s) ++p;
@@ -489,9 +490,9 @@ void TFloatHardware::Translate(bool leaveOnFault) {
     }
     for (int32_t k = 0; k < r.fedBack; ++k) {
         if (r.slot[k] >= 0)
-            CopyCell(record_.Params[k].Address, resultCell(k));
+            CopyCell(record_.Params[k].Address, ResultCell(k));
         else
-            CopyCell(resultCell(k), record_.Params[k].Address);
+            CopyCell(ResultCell(k), record_.Params[k].Address);
     }
 }
 

@@ -3,15 +3,19 @@
 
 #include <signal.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <exception>
 #include <memory>
 
+#include "compile/bounds.h"
 #include "compile/codebuffer.h"
 #include "compile/emitter.h"
 #include "compile/floatgen.h"
 #include "compile/frontend.h"
 #include "compile/intgen.h"
+#include "compile/sampleloop.h"
 #include "errors.h"
 #include "platform/platform.h"
 
@@ -46,6 +50,8 @@ struct TCompiledCode {
     TCodeBuffer record;
     std::unique_ptr<TCodeBuffer> copy;
     std::unique_ptr<TCodeBuffer> variant;
+    std::unique_ptr<TCodeBuffer> loop;
+    double loopGuard = 0;
 };
 
 // Appends the final RET; false when it does not fit.
@@ -71,7 +77,13 @@ void CompileBody(const TBody &body, const QUOB_FunctionRecord &record,
         return code;
     };
     out.copy = translated(false);
-    if (request.fillerVariant) out.variant = translated(true);
+    if (!request.fillerVariant) return;
+    out.variant = translated(true);
+    // The guard's bound is held as a double: an exponent within its range is as sound.
+    const int32_t e = std::min(GuardExponent(body, kGuardGroup), int32_t{1023});
+    out.loop = std::make_unique<TCodeBuffer>();
+    if (!hardware.CompileSampleLoop(*out.loop, e)) out.loop.reset();
+    out.loopGuard = e >= 0 ? std::ldexp(1.0, e) : std::nan("");
 }
 
 int32_t Compile(const char *definition, const CompileRequest &request) {
@@ -122,7 +134,8 @@ int32_t Compile(const char *definition, const CompileRequest &request) {
     const uint32_t dataSize = static_cast<uint32_t>((params + results) * width);
     std::unique_ptr<TCompiledFunction> function = TCompiledFunction::Place(
         request.kind, dataSize, code->record, code->copy.get(), code->variant.get(), body);
-    if (!function) throw TAbandon{QUOB_ERR_OUT_OF_RESOURCES};
+    if (!function || (code->loop && !function->PlaceSampleLoop(*code->loop, code->loopGuard)))
+        throw TAbandon{QUOB_ERR_OUT_OF_RESOURCES};
     const uint32_t base = function->Base();
 
     for (int32_t p = 0; p < params; ++p) record.Params[p].Address += base;

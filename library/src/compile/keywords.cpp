@@ -56,64 +56,72 @@ int32_t Square(int32_t v, int32_t) { return I(U(v) * U(v)); }
 int32_t Sine(int32_t v, int32_t) { return SineLookup(v); }
 int32_t Cosine(int32_t v, int32_t) { return SineLookup(I(U(v) + 32768u)); }
 
-constexpr TKeywordFacts kUnary{1, 1};
-constexpr TKeywordFacts kBinary{2, 1};
+using S = TStack;
+using D = TDeepForm;
+using G = TGrowth;
 
 }  // namespace
 
 const TKeywordFacts kFloatFacts[kFloatKeywordCount] = {
-    /* +        */ kBinary,
-    /* -        */ kBinary,
-    /* neg      */ kUnary,
-    /* *        */ kBinary,
-    /* /        */ kBinary,
-    /* \        */ {2, 1, 0, TStack::kOperation, nullptr, TDeepForm::kJumps},
-    /* abs      */ kUnary,
-    /* scale    */ {2, 2, 0, TStack::kScale, nullptr, TDeepForm::kFixedExponent},
-    /* sqrt     */ kUnary,
-    /* sqr      */ kUnary,
-    /* sin      */ kUnary,
-    /* cos      */ kUnary,
-    /* sincos   */ {1, 2, 0, TStack::kSinCos},
-    /* tan      */ {1, 1, 1},  // FPTAN pushes a 1.0, dropped at once
-    /* patan    */ {2, 1, 0, TStack::kOperation, nullptr, TDeepForm::kNoForm},
-    /* copy     */ {1, 2, 0, TStack::kCopy},
-    /* swap     */ {2, 2, 0, TStack::kSwap},
-    /* pi       */ {0, 1, 0, TStack::kConstant, Pi},
-    /* 0        */ {0, 1, 0, TStack::kConstant, Zero},
-    /* 1        */ {0, 1, 0, TStack::kConstant, One},
-    /* ret      */ {1, 0, 0, TStack::kReturn},
-    /* log2(10) */ {0, 1, 0, TStack::kConstant, Log2Ten},
-    /* log2(e)  */ {0, 1, 0, TStack::kConstant, Log2E},
-    /* log10{2) */ {0, 1, 0, TStack::kConstant, Log10Two},
-    /* ln(2)    */ {0, 1, 0, TStack::kConstant, LnTwo},
-    /* 2px      */ kUnary,
-    /* int      */ {1, 1, 0, TStack::kOperation, nullptr, TDeepForm::kJumps},
-    /* YxLog2X  */ {2, 1, 0, TStack::kOperation, nullptr, TDeepForm::kNoForm},
-    /* del      */ {1, 0, 0, TStack::kDrop},
-    /* log2     */ {1, 1, 1, TStack::kOperation, nullptr, TDeepForm::kJumps},  // FXTRACT's pair
-    /* exp      */ {1, 1, 2},  // 2^n and the fraction beside the operand
+    /* +        */ {.pops = 2, .pushes = 1, .growth = G::kSum},
+    /* -        */ {.pops = 2, .pushes = 1, .growth = G::kSum},
+    /* neg      */ {.pops = 1, .pushes = 1, .growth = G::kKeeps},
+    /* *        */ {.pops = 2, .pushes = 1, .growth = G::kProduct},
+    /* /        */ {.pops = 2, .pushes = 1},
+    /* \        */ {.pops = 2, .pushes = 1, .deep = D::kJumps},
+    /* abs      */ {.pops = 1, .pushes = 1, .growth = G::kKeeps},
+    /* scale    */ {.pops = 2, .pushes = 2, .stack = S::kScale, .deep = D::kFixedExponent},
+    /* sqrt     */ {.pops = 1, .pushes = 1},
+    /* sqr      */ {.pops = 1, .pushes = 1, .growth = G::kSquare},
+    /* sin      */ {.pops = 1, .pushes = 1},
+    /* cos      */ {.pops = 1, .pushes = 1},
+    /* sincos   */ {.pops = 1, .pushes = 2, .stack = S::kSinCos},
+    /* tan      */ {.pops = 1, .pushes = 1, .temporaries = 1},  // FPTAN's 1.0, dropped at once
+    /* patan    */ {.pops = 2, .pushes = 1, .deep = D::kNoForm},
+    /* copy     */ {.pops = 1, .pushes = 2, .stack = S::kCopy, .growth = G::kKeeps},
+    /* swap     */ {.pops = 2, .pushes = 2, .stack = S::kSwap, .growth = G::kKeeps},
+    /* pi       */
+    {.pops = 0, .pushes = 1, .stack = S::kConstant, .constant = Pi, .growth = G::kConstant},
+    /* 0        */
+    {.pops = 0, .pushes = 1, .stack = S::kConstant, .constant = Zero, .growth = G::kConstant},
+    /* 1        */
+    {.pops = 0, .pushes = 1, .stack = S::kConstant, .constant = One, .growth = G::kConstant},
+    /* ret      */ {.pops = 1, .pushes = 0, .stack = S::kReturn, .growth = G::kKeeps},
+    /* log2(10) */
+    {.pops = 0, .pushes = 1, .stack = S::kConstant, .constant = Log2Ten, .growth = G::kConstant},
+    /* log2(e)  */
+    {.pops = 0, .pushes = 1, .stack = S::kConstant, .constant = Log2E, .growth = G::kConstant},
+    /* log10{2) */
+    {.pops = 0, .pushes = 1, .stack = S::kConstant, .constant = Log10Two, .growth = G::kConstant},
+    /* ln(2)    */
+    {.pops = 0, .pushes = 1, .stack = S::kConstant, .constant = LnTwo, .growth = G::kConstant},
+    /* 2px      */ {.pops = 1, .pushes = 1},
+    /* int      */ {.pops = 1, .pushes = 1, .deep = D::kJumps},
+    /* YxLog2X  */ {.pops = 2, .pushes = 1, .deep = D::kNoForm},
+    /* del      */ {.pops = 1, .pushes = 0, .stack = S::kDrop, .growth = G::kKeeps},
+    /* log2     */ {.pops = 1, .pushes = 1, .temporaries = 1, .deep = D::kJumps},  // FXTRACT's pair
+    /* exp      */ {.pops = 1, .pushes = 1, .temporaries = 2},  // 2^n and the fraction besides
 };
 
 const TKeywordFacts kIntFacts[kIntKeywordCount] = {
-    /* +    */ {2, 1, 0, TStack::kOperation, nullptr, TDeepForm::kFollows, Add},
-    /* -    */ {2, 1, 0, TStack::kOperation, nullptr, TDeepForm::kFollows, Subtract},
-    /* neg  */ {1, 1, 0, TStack::kOperation, nullptr, TDeepForm::kFollows, Negate},
-    /* *    */ {2, 1, 0, TStack::kOperation, nullptr, TDeepForm::kFollows, Multiply},
-    /* /    */ {0, 0, 0, TStack::kNothing},
-    /* \    */ {0, 0, 0, TStack::kNothing},
-    /* abs  */ {1, 1, 0, TStack::kOperation, nullptr, TDeepForm::kFollows, Absolute},
-    /* shl  */ {0, 0, 0, TStack::kNothing},
-    /* shr  */ {0, 0, 0, TStack::kNothing},
-    /* sqrt */ {1, 1, 0, TStack::kOperation, nullptr, TDeepForm::kFollows, SquareRoot},
-    /* sqr  */ {1, 1, 0, TStack::kOperation, nullptr, TDeepForm::kFollows, Square, TTable::kSquare},
-    /* sin  */ {1, 1, 0, TStack::kOperation, nullptr, TDeepForm::kFollows, Sine, TTable::kSine},
-    /* cos  */ {1, 1, 0, TStack::kOperation, nullptr, TDeepForm::kFollows, Cosine, TTable::kSine},
-    /* tan  */ {0, 0, 0, TStack::kNothing},
-    /* copy */ {1, 2, 0, TStack::kCopy},
-    /* swap */ {2, 2, 0, TStack::kSwap},
-    /* time */ {0, 0, 0, TStack::kNothing},
-    /* ret  */ {1, 0, 0, TStack::kReturn},
+    /* +    */ {.pops = 2, .pushes = 1, .fold = Add},
+    /* -    */ {.pops = 2, .pushes = 1, .fold = Subtract},
+    /* neg  */ {.pops = 1, .pushes = 1, .fold = Negate},
+    /* *    */ {.pops = 2, .pushes = 1, .fold = Multiply},
+    /* /    */ {.pops = 0, .pushes = 0, .stack = S::kNothing},
+    /* \    */ {.pops = 0, .pushes = 0, .stack = S::kNothing},
+    /* abs  */ {.pops = 1, .pushes = 1, .fold = Absolute},
+    /* shl  */ {.pops = 0, .pushes = 0, .stack = S::kNothing},
+    /* shr  */ {.pops = 0, .pushes = 0, .stack = S::kNothing},
+    /* sqrt */ {.pops = 1, .pushes = 1, .fold = SquareRoot},
+    /* sqr  */ {.pops = 1, .pushes = 1, .fold = Square, .table = TTable::kSquare},
+    /* sin  */ {.pops = 1, .pushes = 1, .fold = Sine, .table = TTable::kSine},
+    /* cos  */ {.pops = 1, .pushes = 1, .fold = Cosine, .table = TTable::kSine},
+    /* tan  */ {.pops = 0, .pushes = 0, .stack = S::kNothing},
+    /* copy */ {.pops = 1, .pushes = 2, .stack = S::kCopy},
+    /* swap */ {.pops = 2, .pushes = 2, .stack = S::kSwap},
+    /* time */ {.pops = 0, .pushes = 0, .stack = S::kNothing},
+    /* ret  */ {.pops = 1, .pushes = 0, .stack = S::kReturn},
 };
 
 const char *DeepRefusalReason(TDeepForm form) {

@@ -42,6 +42,17 @@ enum class TTable : uint8_t {
     kSine,    // the sine table, also for a constant (which is folded through the table)
 };
 
+// How the magnitude of a keyword's value follows from its operands' (real kinds), for the bound
+// of the filler's fast iterations: in binary exponents.
+enum class TGrowth : uint8_t {
+    kUnbounded,  // no bound from the operands' (a quotient, a root, a transcendental function)
+    kKeeps,      // at most the operand's, or its operands' moved as they are (stack words)
+    kSum,        // at most the larger operand's plus one
+    kProduct,    // at most the operands' sum
+    kSquare,     // at most twice the operand's
+    kConstant,   // the constant's
+};
+
 struct TKeywordFacts {
     int8_t pops;             // values it needs on the stack
     int8_t pushes;           // values it leaves in their place
@@ -53,6 +64,7 @@ struct TKeywordFacts {
     // Integer kind: the value of an operation on constants (top, second), as the code computes it.
     int32_t (*fold)(int32_t top, int32_t second) = nullptr;
     TTable table = TTable::kNone;
+    TGrowth growth = TGrowth::kUnbounded;
 };
 
 extern const TKeywordFacts kFloatFacts[kFloatKeywordCount];

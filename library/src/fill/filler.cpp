@@ -7,6 +7,7 @@
 #include <new>
 
 #include "compile/functions.h"
+#include "compile/sampleloop.h"
 #include "errors.h"
 #include "fill/fills.h"
 #include "platform/platform.h"
@@ -16,6 +17,10 @@ namespace {
 
 TFillerState gFiller;
 bool gUseFractalVariant = true;
+bool gUseSampleLoop = true;
+
+// An operand of a product or square beyond it makes the result overflow.
+const long double kOverflowing = 0x1p8192L;
 
 // Status flags that make a sample fault: invalid operation, denormal operand, zero divide,
 // overflow (underflow and precision do not count).
@@ -202,6 +207,27 @@ uint32_t Sample(const TFillerState &f, const TCompiledFunction &fractal,
     StoreCell(iterate[0], f.recursionInit == 0 ? re : 0.0L);
     StoreCell(iterate[1], f.recursionInit == 0 ? im : 0.0L);
 
+    if (const void *loop =
+            d.leavesOnFault && gUseSampleLoop ? fractal.SampleLoopEntry() : nullptr) {
+        TSampleFrame frame{f.maxModule,
+                           f.differential,
+                           f.iterationsLimit,
+                           kSampleDone,
+                           0,
+                           0,
+                           fractal.SampleLoopGuard(),
+                           __builtin_inf(),
+                           {}};
+        std::memcpy(frame.overflowing, &kOverflowing, sizeof frame.overflowing);
+        // The point is one of the values the guard bounds.
+        if (!(std::fabs(re) <= frame.guard && std::fabs(im) <= frame.guard))
+            frame.guard = __builtin_nan("");
+        quob_call_sample_loop(loop, &frame);
+        if (frame.outcome == kSampleFault ||
+            (frame.outcome == kSampleEscaped && f.escapeTakesColor != 0))
+            return static_cast<uint32_t>(f.escapeColor);
+        return ColorOf(color, LoadCell(iterate[0]), LoadCell(iterate[1]));
+    }
     // The early-leaving variant stops at the first fault flag, after which only the flag counts.
     const void *entry = d.leavesOnFault ? fractal.FillerEntry() : fractal.Entry();
     float previous = 0;
@@ -237,6 +263,8 @@ uint32_t FillerSample(int32_t x, int32_t y) {
 }
 
 const TFillerState &FillerState() { return gFiller; }
+
+void UseSampleLoop(bool on) { gUseSampleLoop = on; }
 
 void UseFractalVariant(bool on) {
     gUseFractalVariant = on;

@@ -64,6 +64,11 @@ const TFillerState &FillerState();
 // default) or its execution copy. Pictures are identical either way.
 void UseFractalVariant(bool on);
 
+// Chooses whether the pixel routine runs the fractal function's sample loop, which tests between
+// the passes in compiled code (the default, where the function has one), or calls a pass at a
+// time from C++. Pictures are identical either way.
+void UseSampleLoop(bool on);
+
 // The library's unload step: deletes the compiled functions and forgets the filler.
 void FillerUnload();
 
