@@ -309,7 +309,7 @@ TEST(SampleLoop, MatchesPassesOfTheRecordsCode) {
         const void *loop = compiled.SampleLoopEntry();
         if (!loop) continue;
         ++looped;
-        guarded += !std::isnan(compiled.SampleLoopGuard());
+        guarded += compiled.SampleLoopGuard().exponent >= 0;
         QUOB_FunctionRecord r;
         ASSERT_EQ(GetFunction(f.handle, &r), 1);
         const size_t length = r.BlockSize - (r.Entry - r.Block);
@@ -324,13 +324,10 @@ TEST(SampleLoop, MatchesPassesOfTheRecordsCode) {
                 v = rng() % 5 ? ld(std::uniform_real_distribution<double>(-2.5, 2.5)(rng))
                               : x87::SpecialValue(rng);
             const float maxModule = thresholds[rng() % 6];
-            quob::TSampleFrame frame{
-                maxModule, differentials[rng() % 4],   1 + int32_t(rng() % 40), -1, 0,
-                0,         compiled.SampleLoopGuard(), __builtin_inf(),         {}};
-            const ld overflowing = 0x1p8192L;
-            std::memcpy(frame.overflowing, &overflowing, 10);
-            if (!(std::fabs(start[2]) <= frame.guard && std::fabs(start[3]) <= frame.guard))
-                frame.guard = __builtin_nan("");
+            const quob::TSampleGuard &guard = compiled.SampleLoopGuard();
+            quob::TSampleFrame frame = quob::SampleFrame(maxModule, differentials[rng() % 4],
+                                                         1 + int32_t(rng() % 40), guard);
+            for (const ld v : start) quob::BoundBeforeTheLoop(frame, guard, v);
             auto *block = reinterpret_cast<uint8_t *>(uintptr_t{r.Block});
             auto write = [&] {
                 std::memset(block, 0, size_t(r.Entry - r.Block));

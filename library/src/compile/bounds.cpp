@@ -91,7 +91,8 @@ double Largest(const TBody &body, double e, int32_t iterations) {
 }  // namespace
 
 int32_t GuardExponent(const TBody &body, int32_t iterations) {
-    if (body.kind != FunctionKind::Recursive || Largest(body, kMinGuardExponent, iterations) >= kLimit)
+    if (body.kind != FunctionKind::Recursive ||
+        Largest(body, kMinGuardExponent, iterations) >= kLimit)
         return -1;
     // The bound grows with the parameters' exponent: the largest that keeps every value below
     // the limit.

@@ -1,6 +1,7 @@
 // Executable blocks and their execution copies.
 #include "compile/compiled.h"
 
+#include <cmath>
 #include <cstring>
 
 #include "compile/codebuffer.h"
@@ -89,10 +90,10 @@ std::unique_ptr<TCompiledFunction> TCompiledFunction::Place(FunctionKind kind, u
     return function;
 }
 
-bool TCompiledFunction::PlaceSampleLoop(TCodeBuffer &loop, double guard) {
+bool TCompiledFunction::PlaceSampleLoop(TCodeBuffer &loop, int32_t guard) {
     loop.Relocate(base_);
     loop_ = TExecutableCode(loop);
-    loopGuard_ = guard;
+    loopGuard_ = {guard, guard < 0 ? 0.0L : std::ldexp(1.0L, guard)};
     return static_cast<bool>(loop_);
 }
 

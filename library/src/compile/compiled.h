@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "compile/frontend.h"
+#include "compile/sampleloop.h"
 
 namespace quob {
 
@@ -53,9 +54,9 @@ class TCompiledFunction {
                                                     TCodeBuffer &record, TCodeBuffer *copy,
                                                     TCodeBuffer *variant,
                                                     std::shared_ptr<const TBody> body = {});
-    // Adds the filler's sample loop (sampleloop.h), relocated to the block, with the bound of its
-    // guard (2^e, or a NaN for a loop without guard); false without memory.
-    bool PlaceSampleLoop(TCodeBuffer &loop, double guard);
+    // Adds the filler's sample loop (sampleloop.h), relocated to the block, with the exponent of
+    // its guard (-1 for a loop without guard); false without memory.
+    bool PlaceSampleLoop(TCodeBuffer &loop, int32_t guard);
     ~TCompiledFunction();
     TCompiledFunction(const TCompiledFunction &) = delete;
     TCompiledFunction &operator=(const TCompiledFunction &) = delete;
@@ -78,9 +79,9 @@ class TCompiledFunction {
     }
     const void *Entry() const { return copy_.Entry(); }
     const void *FillerEntry() const { return variant_ ? variant_.Entry() : copy_.Entry(); }
-    // The sample loop, or nullptr; the bound its guard compares the held values with.
+    // The sample loop, or nullptr, and its guard's bound.
     const void *SampleLoopEntry() const { return loop_ ? loop_.Entry() : nullptr; }
-    double SampleLoopGuard() const { return loopGuard_; }
+    const TSampleGuard &SampleLoopGuard() const { return loopGuard_; }
 
   private:
     TCompiledFunction(FunctionKind kind, uint32_t blockSize, std::shared_ptr<const TBody> body);
@@ -91,7 +92,7 @@ class TCompiledFunction {
     TExecutableCode copy_;
     TExecutableCode variant_;
     TExecutableCode loop_;
-    double loopGuard_ = 0;
+    TSampleGuard loopGuard_;
     std::shared_ptr<const TBody> body_;
 };
 

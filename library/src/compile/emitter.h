@@ -65,7 +65,16 @@ struct TLabel {
 
 // Conditions of Jcc by their encoding (70+cc, 0F 80+cc).
 // A and B (above, below) test CF and ZF as FUCOMIP leaves them.
-enum class Cond : uint8_t { B = 0x2, E = 0x4, NE = 0x5, BE = 0x6, A = 0x7, S = 0x8, NS = 0x9 };
+enum class Cond : uint8_t {
+    B = 0x2,
+    AE = 0x3,
+    E = 0x4,
+    NE = 0x5,
+    BE = 0x6,
+    A = 0x7,
+    S = 0x8,
+    NS = 0x9
+};
 
 // Shortest: rel8 where the displacement fits. Near: always rel32.
 enum class JumpForm : uint8_t { Shortest, Near };
@@ -170,6 +179,8 @@ class TEmitter {
     void neg_m(const Mem &m) { Op({0xF7}, 3, m); }
     void cmp_r_imm8(Reg r, int8_t imm);  // 83 /7 ib
     void cmp_m_imm8(const Mem &m, int8_t imm);
+    void cmp_r_imm(Reg r, int32_t imm) { Group1(7, r, imm); }
+    void cmp_r_m(Reg r, const Mem &m) { Op({0x3B}, r, m); }
     void and_eax_imm32(uint32_t imm);   // 25 imm32
     void test_eax_imm32(uint32_t imm);  // A9 imm32
     void test_al_imm8(uint8_t imm) { Bytes({0xA8, imm}); }

@@ -51,7 +51,7 @@ struct TCompiledCode {
     std::unique_ptr<TCodeBuffer> copy;
     std::unique_ptr<TCodeBuffer> variant;
     std::unique_ptr<TCodeBuffer> loop;
-    double loopGuard = 0;
+    int32_t loopGuard = -1;
 };
 
 // Appends the final RET; false when it does not fit.
@@ -79,11 +79,9 @@ void CompileBody(const TBody &body, const QUOB_FunctionRecord &record,
     out.copy = translated(false);
     if (!request.fillerVariant) return;
     out.variant = translated(true);
-    // The guard's bound is held as a double: an exponent within its range is as sound.
-    const int32_t e = std::min(GuardExponent(body, kGuardGroup), int32_t{1023});
+    out.loopGuard = GuardExponent(body, kGuardGroup);
     out.loop = std::make_unique<TCodeBuffer>();
-    if (!hardware.CompileSampleLoop(*out.loop, e)) out.loop.reset();
-    out.loopGuard = e >= 0 ? std::ldexp(1.0, e) : std::nan("");
+    if (!hardware.CompileSampleLoop(*out.loop, out.loopGuard)) out.loop.reset();
 }
 
 int32_t Compile(const char *definition, const CompileRequest &request) {

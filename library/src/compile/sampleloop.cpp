@@ -16,12 +16,14 @@
 // convergence test against Differential with the previous modulus rounded to a float, and the
 // pass count, exactly as the filler computes them. Their own flags never reach the next pass's
 // tests: they are cleared when one of them is set, as the filler clears them before a pass.
+#include "compile/sampleloop.h"
+
 #include <algorithm>
+#include <cmath>
+#include <cstring>
 #include <map>
-#include <vector>
 
 #include "compile/floatgen.h"
-#include "compile/sampleloop.h"
 #include "errors.h"
 
 namespace quob {
@@ -36,11 +38,27 @@ const Mem kDifferential = Frame(offsetof(TSampleFrame, differential));
 const Mem kPasses = Frame(offsetof(TSampleFrame, passes));
 const Mem kOutcome = Frame(offsetof(TSampleFrame, outcome));
 const Mem kPrevious = Frame(offsetof(TSampleFrame, previous));
-const Mem kGuard = Frame(offsetof(TSampleFrame, guard));
+const Mem kGuard = Frame(offsetof(TSampleFrame, guardExponent));
+const Mem kScratch = Frame(offsetof(TSampleFrame, scratch));
+const Mem kScratchExponent = Frame(offsetof(TSampleFrame, scratch) + 8);
 const Mem kInfinity = Frame(offsetof(TSampleFrame, infinity));
 const Mem kOverflowing = Frame(offsetof(TSampleFrame, overflowing));
 
 }  // namespace
+
+TSampleFrame SampleFrame(float maxModule, float differential, int32_t passes,
+                         const TSampleGuard &guard) {
+    constexpr int32_t kBias = 16383;
+    TSampleFrame frame{maxModule, differential,    passes, kSampleDone, 0, 1, 0,
+                       0,         __builtin_inf(), {},     {}};
+    const long double overflowing = 0x1p8192L;
+    std::memcpy(frame.overflowing, &overflowing, sizeof frame.overflowing);
+    if (guard.exponent < 0) return frame;  // no guard: every iteration tests the flags
+    frame.guardExponent = guard.exponent + kBias;
+    // A pass's values passed the escape test: within the guard's bound when MaxModule is.
+    if (maxModule < guard.bound) frame.firstGuard = 0;
+    return frame;
+}
 
 // A fault exit per number of live registers: it pops them and reports the fault.
 struct TFloatHardware::Careful {
@@ -104,21 +122,20 @@ void TFloatHardware::CertainOverflow(int a, int b) {
     emit_.fstp_st(0);
 }
 
-// Every fed-back held value at most the guard's bound (a NaN bound or value fails). A comparison
-// with a denormal value raises the denormal flag, which the guarded group must not see: the
-// flags are clean before the guard, so a flag after it is the guard's.
+// Every fed-back held value below the guard's bound: its biased exponent, read from a copy in
+// memory by integer instructions, so that the guard raises no flag whatever the value (an
+// infinity or NaN shows the largest exponent and fails; a denormal shows 0 and passes).
 void TFloatHardware::Guard(TLabel fail) {
     const Residence &r = *residence_;
     for (int32_t p = 0; p < r.fedBack; ++p) {
         if (r.slot[p] < 0) continue;
         emit_.fld_st(HeldPosition(p));
-        emit_.fabs();
-        emit_.fld_m64(kGuard);
-        emit_.fucomip_st(1);
-        emit_.fstp_st(0);
-        emit_.jcc(Cond::B, fail);
+        emit_.fstp_m80(kScratch);
+        emit_.movzx_r_m16(EAX, kScratchExponent);
+        emit_.and_eax_imm32(0x7FFF);
+        emit_.cmp_r_m(EAX, kGuard);
+        emit_.jcc(Cond::AE, fail);
     }
-    ClearFaultFlags();
 }
 
 void TFloatHardware::ClearFaultFlags() {
@@ -186,13 +203,20 @@ bool TFloatHardware::SampleLoop(int32_t guardExponent) {
     const TLabel pass = emit_.NewLabel(), passEnd = emit_.NewLabel();
     const TLabel done = emit_.NewLabel(), escaped = emit_.NewLabel(), out = emit_.NewLabel();
     const TLabel fault = FaultExit();  // the held registers live
-    struct Stub {
-        TLabel at;
-        bool inGroups;  // the remaining iterations: the groups left times the group, and the tail
-    };
-    std::vector<Stub> stubs;
     const TLabel careful = emit_.NewLabel();
     const int32_t groups = n / kGuardGroup, tail = n % kGuardGroup;
+    // Where a guard fails: the iterations left go to the careful loop in ECX.
+    const TLabel groupFailed = emit_.NewLabel(), tailFailed = emit_.NewLabel();
+    // A pass that starts from values the escape test has bounded (only parameters 0 and 1 fed
+    // back, MaxModule below the guard's bound) needs no guard before its first iterations: the
+    // frame says so.
+    bool onlyIterate = true;
+    for (int32_t p = 2; p < r.fedBack; ++p) onlyIterate = onlyIterate && r.slot[p] < 0;
+    const auto firstGuard = [&](TLabel body) {
+        if (!onlyIterate) return;
+        emit_.cmp_m_imm8(Frame(offsetof(TSampleFrame, firstGuard)), 0);
+        emit_.jcc(Cond::E, body);
+    };
 
     emit_.mov_r_m(EBX, kPasses);
     emit_.Bind(pass);
@@ -206,33 +230,25 @@ bool TFloatHardware::SampleLoop(int32_t guardExponent) {
         emit_.jcc(Cond::NE, loop);
     } else {
         if (groups > 0) {
-            const TLabel group = emit_.NewLabel();
+            const TLabel group = emit_.NewLabel(), body = emit_.NewLabel();
             emit_.mov_r_imm(EDX, static_cast<uint32_t>(groups));
+            firstGuard(body);
             emit_.Bind(group);
-            stubs.push_back({emit_.NewLabel(), true});
-            Guard(stubs.back().at);
+            Guard(groupFailed);
+            emit_.Bind(body);
             for (int32_t i = 0; i < kGuardGroup; ++i) Iteration();
             FlagTest(fault);  // a denormal operand, the only fault a guarded group can raise
             emit_.dec_r(EDX);
             emit_.jcc(Cond::NE, group);
         }
         if (tail > 0) {
-            stubs.push_back({emit_.NewLabel(), false});
-            Guard(stubs.back().at);
+            const TLabel body = emit_.NewLabel();
+            if (groups == 0) firstGuard(body);
+            Guard(tailFailed);
+            emit_.Bind(body);
             for (int32_t i = 0; i < tail; ++i) Iteration();
             FlagTest(fault);
         }
-        emit_.jmp(passEnd);
-        // The rest of a pass whose guard failed: ECX iterations, after the guard's flags.
-        const TLabel carefulLoop = emit_.NewLabel();
-        emit_.Bind(careful);
-        ClearFaultFlags();
-        emit_.Bind(carefulLoop);
-        inCareful_ = true;
-        Iteration();
-        inCareful_ = false;
-        emit_.dec_r(ECX);
-        emit_.jcc(Cond::NE, carefulLoop);
     }
     emit_.Bind(passEnd);
     PassTests(pass, done, escaped);
@@ -247,15 +263,27 @@ bool TFloatHardware::SampleLoop(int32_t guardExponent) {
     Store();
     emit_.ret();
 
-    for (const Stub &stub : stubs) {
-        emit_.Bind(stub.at);
-        if (stub.inGroups) {
+    if (guarded) {
+        // The rest of a pass whose guard failed, after the guard's own flags.
+        if (groups > 0) {
+            emit_.Bind(groupFailed);
             emit_.imul_r_r_imm(ECX, EDX, kGuardGroup);
             if (tail > 0) emit_.add_r_imm(ECX, tail);
-        } else {
+            emit_.jmp(careful);
+        }
+        if (tail > 0) {
+            emit_.Bind(tailFailed);
             emit_.mov_r_imm(ECX, static_cast<uint32_t>(tail));
         }
-        emit_.jmp(careful);
+        const TLabel carefulLoop = emit_.NewLabel();
+        emit_.Bind(careful);
+        emit_.Bind(carefulLoop);
+        inCareful_ = true;
+        Iteration();
+        inCareful_ = false;
+        emit_.dec_r(ECX);
+        emit_.jcc(Cond::NE, carefulLoop);
+        emit_.jmp(passEnd);
     }
     // The fault exits: the registers live at the fault dropped, the outcome, no cells written.
     for (const auto &[live, label] : careful_->exits) {

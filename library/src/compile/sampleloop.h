@@ -13,14 +13,18 @@ struct TSampleFrame {
     int32_t passes;      // in: IterationsLimit, at least 1; out: the passes left
     int32_t outcome;     // out: one of the outcomes below
     float previous;      // the previous modulus, rounded to a float
-    uint32_t unused;
-    // The guard of the fast iterations: every held value at most this (2^e of GuardExponent),
-    // or NaN, which no value passes.
-    double guard;
+    // 0: a pass may start without a guard, since its values passed the escape test (the point
+    // and MaxModule lie within the guard's bound); else 1.
+    int32_t firstGuard;
+    // The guard of the fast iterations: every value bounded below 2^e (GuardExponent) shows a
+    // biased exponent below this, the exponent of 2^e; 0 when no value passes.
+    int32_t guardExponent;
+    int32_t unused;
     double infinity;  // +infinity
     // An operand of a product or square beyond this makes it overflow: 2^8192, as the ten bytes
     // of an extended real.
     uint8_t overflowing[10];
+    uint8_t scratch[10];  // where the guard looks at a value's exponent
 };
 
 enum TSampleOutcome : int32_t {
@@ -31,8 +35,26 @@ enum TSampleOutcome : int32_t {
 
 static_assert(offsetof(TSampleFrame, maxModule) == 0 && offsetof(TSampleFrame, differential) == 4 &&
               offsetof(TSampleFrame, passes) == 8 && offsetof(TSampleFrame, outcome) == 12 &&
-              offsetof(TSampleFrame, previous) == 16 && offsetof(TSampleFrame, guard) == 24 &&
+              offsetof(TSampleFrame, previous) == 16 && offsetof(TSampleFrame, firstGuard) == 20 &&
+              offsetof(TSampleFrame, guardExponent) == 24 &&
               offsetof(TSampleFrame, infinity) == 32 && offsetof(TSampleFrame, overflowing) == 40);
+
+// A sample loop's guard: the exponent e of GuardExponent (magnitudes below 2^e), or -1 for a loop
+// without guard.
+struct TSampleGuard {
+    int32_t exponent = -1;
+    long double bound = 0;  // 2^e
+};
+
+// The frame of the samples of a fill with the filler's thresholds.
+TSampleFrame SampleFrame(float maxModule, float differential, int32_t passes,
+                         const TSampleGuard &guard);
+
+// A value the guard must bound before the loop runs (the point, the iterate's start): one beyond
+// the bound makes every guard of the sample fail.
+inline void BoundBeforeTheLoop(TSampleFrame &frame, const TSampleGuard &guard, long double v) {
+    if (!(__builtin_fabsl(v) < guard.bound)) frame.guardExponent = 0, frame.firstGuard = 1;
+}
 
 // Iterations between two guards of the fast loop.
 constexpr int32_t kGuardGroup = 4;

@@ -19,9 +19,6 @@ TFillerState gFiller;
 bool gUseFractalVariant = true;
 bool gUseSampleLoop = true;
 
-// An operand of a product or square beyond it makes the result overflow.
-const long double kOverflowing = 0x1p8192L;
-
 // Status flags that make a sample fault: invalid operation, denormal operand, zero divide,
 // overflow (underflow and precision do not count).
 constexpr uint16_t kFaultFlags = 0x000F;
@@ -207,22 +204,12 @@ uint32_t Sample(const TFillerState &f, const TCompiledFunction &fractal,
     StoreCell(iterate[0], f.recursionInit == 0 ? re : 0.0L);
     StoreCell(iterate[1], f.recursionInit == 0 ? im : 0.0L);
 
-    if (const void *loop =
-            d.leavesOnFault && gUseSampleLoop ? fractal.SampleLoopEntry() : nullptr) {
-        TSampleFrame frame{f.maxModule,
-                           f.differential,
-                           f.iterationsLimit,
-                           kSampleDone,
-                           0,
-                           0,
-                           fractal.SampleLoopGuard(),
-                           __builtin_inf(),
-                           {}};
-        std::memcpy(frame.overflowing, &kOverflowing, sizeof frame.overflowing);
-        // The point is one of the values the guard bounds.
-        if (!(std::fabs(re) <= frame.guard && std::fabs(im) <= frame.guard))
-            frame.guard = __builtin_nan("");
-        quob_call_sample_loop(loop, &frame);
+    if (f.sampleLoop) {
+        TSampleFrame frame = f.sampleFrame;
+        const TSampleGuard &guard = fractal.SampleLoopGuard();
+        BoundBeforeTheLoop(frame, guard, re);  // the iterate starts at the point or at 0
+        BoundBeforeTheLoop(frame, guard, im);
+        quob_call_sample_loop(fractal.SampleLoopEntry(), &frame);
         if (frame.outcome == kSampleFault ||
             (frame.outcome == kSampleEscaped && f.escapeTakesColor != 0))
             return static_cast<uint32_t>(f.escapeColor);
@@ -264,16 +251,35 @@ uint32_t FillerSample(int32_t x, int32_t y) {
 
 const TFillerState &FillerState() { return gFiller; }
 
-void UseSampleLoop(bool on) { gUseSampleLoop = on; }
+namespace {
+
+// The fractal function's sample loop runs where it has one and its samples are independent.
+void RefreshSampleLoop() {
+    const TCompiledFormula &d = gFiller.fractal;
+    gFiller.sampleLoop = d.handle != 0 && d.leavesOnFault && gUseSampleLoop &&
+                         d.function->SampleLoopEntry() != nullptr;
+    if (gFiller.sampleLoop)
+        gFiller.sampleFrame = SampleFrame(gFiller.maxModule, gFiller.differential,
+                                          gFiller.iterationsLimit, d.function->SampleLoopGuard());
+}
+
+}  // namespace
+
+void UseSampleLoop(bool on) {
+    gUseSampleLoop = on;
+    RefreshSampleLoop();
+}
 
 void UseFractalVariant(bool on) {
     gUseFractalVariant = on;
     gFiller.fractal.leavesOnFault = LeavesOnFault(gFiller.fractal);
+    RefreshSampleLoop();
 }
 
 void FillerUnload() {
     Forget(gFiller.fractal);
     Forget(gFiller.color);
+    gFiller.sampleLoop = false;
     gFiller.exists = false;
     gFiller.version = 0;
 }
@@ -339,6 +345,7 @@ QUOB_API int32_t QUOB_CALL QUOB_CreateFiller(const QUOB_FillerParams *params) {
     }
     gFiller.version = 1;
     gFiller.exists = true;
+    RefreshSampleLoop();
     return 1;
 }
 
@@ -371,6 +378,7 @@ QUOB_API int32_t QUOB_CALL QUOB_UpdateFiller(int32_t filler, const QUOB_FillerPa
     if (changes[QUOB_FP_FRACTAL_FORMULA])
         CompileFormula(gFiller.fractal, 'D', params->FractalFormula);
     if (changes[QUOB_FP_COLOR_FORMULA]) CompileFormula(gFiller.color, 'C', params->ColorFormula);
+    RefreshSampleLoop();
     return 1;
 }
 

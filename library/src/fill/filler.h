@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "compile/functions.h"
+#include "compile/sampleloop.h"
 #include "quob32.h"
 
 namespace quob {
@@ -55,6 +56,10 @@ struct TFillerState {
     // sample's colour whatever follows.
     TCompiledFormula fractal;
     TCompiledFormula color;
+    // The fractal function's sample loop runs (else the passes run from C++), its samples'
+    // frames copied from this one (the thresholds above).
+    bool sampleLoop = false;
+    TSampleFrame sampleFrame{};
 };
 
 // The filler as the pixel routine sees it; read-only outside filler.cpp.
