@@ -11,6 +11,7 @@
 #include "compile/codebuffer.h"
 #include "compile/frontend.h"
 #include "compile/functions.h"
+#include "compile/interpret.h"
 #include "compile/sampleloop.h"
 #include "int_support.h"
 #include "platform/platform.h"
@@ -352,6 +353,51 @@ TEST(SampleLoop, MatchesPassesOfTheRecordsCode) {
     EXPECT_GT(looped, 1000);
     EXPECT_GT(guarded, 700);
     for (const int n : outcomes) EXPECT_GT(n, 300) << guarded << " guarded of " << looped;
+}
+
+// ---- the software evaluation of bodies on special values ------------------------------------
+
+// Random real bodies of every keyword on special values, huge ones (whose products and squares
+// overflow) and ordinary ones: the software evaluation gives every result of the compiled code
+// bit for bit, wherever it follows the body.
+TEST(Interpret, MatchesTheCompiledCodeBitForBit) {
+    std::mt19937 rng(20261210);
+    const std::vector<std::string> names = {"x", "y", "z"};
+    int compared = 0, special = 0;
+    for (int round = 0; round < 3000; ++round) {
+        const std::string body = x87::RandomBody(rng, names, 1 + int(rng() % 8), 30);
+        Function f(CreateRealFunction(("i x y z = " + body).c_str()));
+        ASSERT_NE(f.handle, 0) << body << ": " << QUOB_GetLastErrorEx();
+        const quob::TBody &checked = *quob::CompiledFunction(f.handle)->Body();
+        for (int trial = 0; trial < 3; ++trial) {
+            ld params[3];
+            for (ld &v : params) {
+                const int kind = int(rng() % 3);
+                v = kind == 0   ? x87::SpecialValue(rng)
+                    : kind == 1 ? std::ldexp(ld(std::uniform_real_distribution<double>(-2, 2)(rng)),
+                                             int(8000 + rng() % 8380))
+                                : ld(std::uniform_real_distribution<double>(-3, 3)(rng));
+                special += !std::isfinite(v) || std::fabs(v) > 0x1p8000L;
+            }
+            ld results[8];
+            bool followed;
+            {
+                const quob::platform::TX87Control control(
+                    0x033F, quob::platform::TX87Control::kEnvironment);
+                followed = quob::Interpret(checked, params, results);
+            }
+            if (!followed) continue;
+            for (int p = 0; p < 3; ++p) f.Param(p) = params[p];
+            LaunchFunction(f.handle);
+            for (int32_t k = 0; k < checked.results; ++k)
+                ASSERT_EQ(x87::Bits(results[k]), x87::Bits(f.Result(k)))
+                    << body << " result " << k << " on " << params[0] << ", " << params[1] << ", "
+                    << params[2];
+            ++compared;
+        }
+    }
+    EXPECT_GT(compared, 8000);
+    EXPECT_GT(special, 4000);
 }
 
 }  // namespace

@@ -20,7 +20,7 @@ double ExponentOf(long double v) { return v == 0 ? kZero : std::log2(std::fabs(v
 
 // The largest exponent of any value of `iterations` iterations whose parameters start at most at
 // 2^e; +infinity for a keyword without a bound.
-double Largest(const TBody &body, double e, int32_t iterations) {
+double Largest(const TBody &body, double e, int32_t iterations, bool faultFree) {
     const double unbounded = std::numeric_limits<double>::infinity();
     std::vector<double> param(static_cast<std::size_t>(body.paramCount), e);
     const int32_t fedBack = std::min(body.paramCount, body.results);
@@ -35,7 +35,7 @@ double Largest(const TBody &body, double e, int32_t iterations) {
             return v;
         };
         for (const TWord &w : body.words) {
-            double v;
+            double v = 0;
             if (w.kind == TWord::kParam) {
                 v = param[static_cast<std::size_t>(w.index)];
             } else if (w.kind == TWord::kLiteral) {
@@ -60,6 +60,10 @@ double Largest(const TBody &body, double e, int32_t iterations) {
                     }
                     case TGrowth::kSquare:
                         v = 2 * pop();
+                        break;
+                    case TGrowth::kRoot:
+                        if (faultFree) return unbounded;
+                        v = pop() / 2;
                         break;
                     case TGrowth::kKeeps:
                         if (k.stack == TStack::kCopy) {
@@ -90,21 +94,30 @@ double Largest(const TBody &body, double e, int32_t iterations) {
 
 }  // namespace
 
-int32_t GuardExponent(const TBody &body, int32_t iterations) {
-    if (body.kind != FunctionKind::Recursive ||
-        Largest(body, kMinGuardExponent, iterations) >= kLimit)
-        return -1;
+namespace {
+
+int32_t LargestBound(const TBody &body, int32_t iterations, bool faultFree) {
+    if (Largest(body, kMinGuardExponent, iterations, faultFree) >= kLimit) return -1;
     // The bound grows with the parameters' exponent: the largest that keeps every value below
     // the limit.
     int32_t low = kMinGuardExponent, high = static_cast<int32_t>(kLimit);
     while (low < high) {
         const int32_t mid = low + (high - low + 1) / 2;
-        if (Largest(body, mid, iterations) < kLimit)
+        if (Largest(body, mid, iterations, faultFree) < kLimit)
             low = mid;
         else
             high = mid - 1;
     }
     return low;
 }
+
+}  // namespace
+
+int32_t GuardExponent(const TBody &body, int32_t iterations) {
+    if (body.kind != FunctionKind::Recursive) return -1;
+    return LargestBound(body, iterations, true);
+}
+
+int32_t SafeExponent(const TBody &body) { return LargestBound(body, 1, false); }
 
 }  // namespace quob

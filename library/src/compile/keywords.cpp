@@ -71,7 +71,7 @@ const TKeywordFacts kFloatFacts[kFloatKeywordCount] = {
     /* \        */ {.pops = 2, .pushes = 1, .deep = D::kJumps},
     /* abs      */ {.pops = 1, .pushes = 1, .growth = G::kKeeps},
     /* scale    */ {.pops = 2, .pushes = 2, .stack = S::kScale, .deep = D::kFixedExponent},
-    /* sqrt     */ {.pops = 1, .pushes = 1},
+    /* sqrt     */ {.pops = 1, .pushes = 1, .growth = G::kRoot},
     /* sqr      */ {.pops = 1, .pushes = 1, .growth = G::kSquare},
     /* sin      */ {.pops = 1, .pushes = 1},
     /* cos      */ {.pops = 1, .pushes = 1},

@@ -50,6 +50,7 @@ enum class TGrowth : uint8_t {
     kSum,        // at most the larger operand's plus one
     kProduct,    // at most the operands' sum
     kSquare,     // at most twice the operand's
+    kRoot,       // at most half the operand's, but a negative operand is an invalid operation
     kConstant,   // the constant's
 };
 

@@ -6,7 +6,9 @@
 #include <cstring>
 #include <new>
 
+#include "compile/bounds.h"
 #include "compile/functions.h"
+#include "compile/interpret.h"
 #include "compile/sampleloop.h"
 #include "errors.h"
 #include "fill/fills.h"
@@ -17,7 +19,7 @@ namespace {
 
 TFillerState gFiller;
 bool gUseFractalVariant = true;
-bool gUseSampleLoop = true;
+bool gUseFastPaths = true;
 
 // Status flags that make a sample fault: invalid operation, denormal operand, zero divide,
 // overflow (underflow and precision do not count).
@@ -117,6 +119,8 @@ bool CompileFormula(TCompiledFormula &installed, char prefix, const char *formul
     } else {
         complete = complete && r.ResultCount >= 3;
         for (int32_t k = 0; k < 3; ++k) next.cells[k] = r.Results[k].Address - r.Block;
+        const int32_t e = SafeExponent(*next.function->Body());
+        next.softBound = e >= 0 ? std::ldexp(1.0L, e) : __builtin_infl();
     }
     if (!complete) {
         ReleaseFunction(handle);
@@ -153,8 +157,7 @@ void TakePrecisionFields(const QUOB_FillerParams &p, const uint8_t *take) {
 
 // Rounds to nearest with ties to even and clamps to 0..255; a value that is not finite or lies
 // beyond the 32-bit integer range gives 0 (what a 32-bit integer store would make of it).
-uint32_t Channel(const uint8_t *cell) {
-    const long double v = LoadCell(cell);
+uint32_t Channel(long double v) {
     if (!(v < 2147483647.5L)) return 0;  // NaN, +infinity, too large
     if (v > 254.5L) return 255;
     if (!(v > 0.5L)) return 0;          // also -infinity and the negative range
@@ -236,11 +239,20 @@ uint32_t Sample(const TFillerState &f, const TCompiledFunction &fractal,
 
 uint32_t ColorOf(const TCompiledFunction &color, long double x, long double y) {
     const TCompiledFormula &c = gFiller.color;
+    if (gUseFastPaths && !(std::fabs(x) < c.softBound && std::fabs(y) < c.softBound)) {
+        // Its other parameters are never written: 0.
+        long double params[kMaxParams] = {}, results[kMaxResults];
+        params[c.x / kRealWidth] = x;
+        params[c.y / kRealWidth] = y;
+        if (Interpret(*color.Body(), params, results))
+            return Channel(results[0]) << 16 | Channel(results[1]) << 8 | Channel(results[2]);
+    }
     StoreCell(color.Cell(c.x), x);
     StoreCell(color.Cell(c.y), y);
     quob_call_generated(color.Entry());
-    return Channel(color.Cell(c.cells[0])) << 16 | Channel(color.Cell(c.cells[1])) << 8 |
-           Channel(color.Cell(c.cells[2]));
+    return Channel(LoadCell(color.Cell(c.cells[0]))) << 16 |
+           Channel(LoadCell(color.Cell(c.cells[1]))) << 8 |
+           Channel(LoadCell(color.Cell(c.cells[2])));
 }
 
 uint32_t FillerSample(int32_t x, int32_t y) {
@@ -256,7 +268,7 @@ namespace {
 // The fractal function's sample loop runs where it has one and its samples are independent.
 void RefreshSampleLoop() {
     const TCompiledFormula &d = gFiller.fractal;
-    gFiller.sampleLoop = d.handle != 0 && d.leavesOnFault && gUseSampleLoop &&
+    gFiller.sampleLoop = d.handle != 0 && d.leavesOnFault && gUseFastPaths &&
                          d.function->SampleLoopEntry() != nullptr;
     if (gFiller.sampleLoop)
         gFiller.sampleFrame = SampleFrame(gFiller.maxModule, gFiller.differential,
@@ -265,8 +277,8 @@ void RefreshSampleLoop() {
 
 }  // namespace
 
-void UseSampleLoop(bool on) {
-    gUseSampleLoop = on;
+void UseFastPaths(bool on) {
+    gUseFastPaths = on;
     RefreshSampleLoop();
 }
 

@@ -32,6 +32,9 @@ struct TCompiledFormula {
     // Fractal: the parameters fed back after each iteration (0..K-1, K = min(P, R)) fill the
     // block's first fedBackBytes.
     int32_t fedBackBytes = 0;
+    // Colour: an iterate beyond this bound (either part) is coloured in software (interpret.h),
+    // which takes the x87 unit's slow path on no infinity, NaN or overflow.
+    long double softBound = 0;
 };
 
 struct TFillerState {
@@ -70,9 +73,10 @@ const TFillerState &FillerState();
 void UseFractalVariant(bool on);
 
 // Chooses whether the pixel routine runs the fractal function's sample loop, which tests between
-// the passes in compiled code (the default, where the function has one), or calls a pass at a
-// time from C++. Pictures are identical either way.
-void UseSampleLoop(bool on);
+// the passes in compiled code (the default, where the function has one), and colours huge
+// iterates in software; or calls a pass at a time from C++ and the colour function on every
+// iterate. Pictures are identical either way.
+void UseFastPaths(bool on);
 
 // The library's unload step: deletes the compiled functions and forgets the filler.
 void FillerUnload();
