@@ -56,7 +56,9 @@ TClass ClassOf(TBits b) {
 
 bool Negative(TBits b) { return b.signExponent & 0x8000; }
 int32_t ExponentOf(TBits b) { return (b.signExponent & 0x7FFF) - 16383; }  // a normal value
-TBits Infinity(bool negative) { return {kInteger, static_cast<uint16_t>(negative ? 0xFFFF : 0x7FFF)}; }
+TBits Infinity(bool negative) {
+    return {kInteger, static_cast<uint16_t>(negative ? 0xFFFF : 0x7FFF)};
+}
 TBits Zero(bool negative) { return {0, static_cast<uint16_t>(negative ? 0x8000 : 0)}; }
 TBits MinusOne() { return {kInteger, 0xBFFF}; }
 // The unit's default NaN (negative, quiet, the integer bit and the quiet bit alone).
@@ -86,7 +88,14 @@ ld WithSecond(ld st0, ld st1) {
     return r;
 }
 
-enum TOp : uint8_t { kAdd = 0xC1, kMul = 0xC9, kSub = 0xE9, kSubR = 0xE1, kDiv = 0xF9, kDivR = 0xF1 };
+enum TOp : uint8_t {
+    kAdd = 0xC1,
+    kMul = 0xC9,
+    kSub = 0xE9,
+    kSubR = 0xE1,
+    kDiv = 0xF9,
+    kDivR = 0xF1
+};
 
 TBits Unit(TOp op, TBits b1, TBits b0) {
     const ld st1 = ValueOf(b1), st0 = ValueOf(b0);
@@ -245,24 +254,35 @@ void TMachine::Keyword(int keyword) {
             top = Product(kMul, top, top, top, top, false);  // FMUL ST(0),ST(0), as FMULP
             return;
         case kfSqrt:
-            if (c == TClass::kNaN) top = Quieted(top);
-            else if (c == TClass::kInfinity) top = Negative(top) ? Indefinite() : top;
-            else unit(OnTop<0xD9, 0xFA>);
+            if (c == TClass::kNaN)
+                top = Quieted(top);
+            else if (c == TClass::kInfinity)
+                top = Negative(top) ? Indefinite() : top;
+            else
+                unit(OnTop<0xD9, 0xFA>);
             return;
         case kfSin:
         case kfCos:
-            if (c == TClass::kNaN) top = Quieted(top);
-            else if (c == TClass::kInfinity) top = Indefinite();
-            else unit(keyword == kfSin ? OnTop<0xD9, 0xFE> : OnTop<0xD9, 0xFF>);
+            if (c == TClass::kNaN)
+                top = Quieted(top);
+            else if (c == TClass::kInfinity)
+                top = Indefinite();
+            else
+                unit(keyword == kfSin ? OnTop<0xD9, 0xFE> : OnTop<0xD9, 0xFF>);
             return;
         case kf2Px:
-            if (c == TClass::kNaN) top = Quieted(top);
-            else if (c == TClass::kInfinity) top = Negative(top) ? MinusOne() : top;
-            else unit(OnTop<0xD9, 0xF0>);
+            if (c == TClass::kNaN)
+                top = Quieted(top);
+            else if (c == TClass::kInfinity)
+                top = Negative(top) ? MinusOne() : top;
+            else
+                unit(OnTop<0xD9, 0xF0>);
             return;
         case kfInt:
-            if (c == TClass::kNaN) top = Quieted(top);
-            else if (c != TClass::kInfinity) unit(OnTop<0xD9, 0xFC>);
+            if (c == TClass::kNaN)
+                top = Quieted(top);
+            else if (c != TClass::kInfinity)
+                unit(OnTop<0xD9, 0xFC>);
             return;
         case kfRem: {
             const TBits r = BitsOf(WithSecond<0xF8>(ValueOf(Top(0)), ValueOf(Top(1))));
@@ -333,9 +353,9 @@ void TMachine::Exp() {
         const TBits n = Top(0), t = Top(1);  // FSUB ST(1),ST(0): f = t - n below n
         Top(1) = Sum(kSub, t, n, t, n, true);
     }
-    Push(1.0L);                                                             // FLD1
-    Top() = BitsOf(WithSecond<0xFD>(ValueOf(Top(0)), ValueOf(Top(1))));    // FSCALE: 2^n
-    Top(1) = Top(0);                                                        // FSTP ST(1)
+    Push(1.0L);                                                          // FLD1
+    Top() = BitsOf(WithSecond<0xFD>(ValueOf(Top(0)), ValueOf(Top(1))));  // FSCALE: 2^n
+    Top(1) = Top(0);                                                     // FSTP ST(1)
     Pop();
     std::swap(Top(0), Top(1));  // FXCH ST(1): f on top
     Keyword(kf2Px);             // 2^f - 1

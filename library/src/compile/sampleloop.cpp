@@ -41,18 +41,13 @@ const Mem kPrevious = Frame(offsetof(TSampleFrame, previous));
 const Mem kGuard = Frame(offsetof(TSampleFrame, guardExponent));
 const Mem kScratch = Frame(offsetof(TSampleFrame, scratch));
 const Mem kScratchExponent = Frame(offsetof(TSampleFrame, scratch) + 8);
-const Mem kInfinity = Frame(offsetof(TSampleFrame, infinity));
-const Mem kOverflowing = Frame(offsetof(TSampleFrame, overflowing));
 
 }  // namespace
 
 TSampleFrame SampleFrame(float maxModule, float differential, int32_t passes,
                          const TSampleGuard &guard) {
     constexpr int32_t kBias = 16383;
-    TSampleFrame frame{maxModule, differential,    passes, kSampleDone, 0, 1, 0,
-                       0,         __builtin_inf(), {},     {}};
-    const long double overflowing = 0x1p8192L;
-    std::memcpy(frame.overflowing, &overflowing, sizeof frame.overflowing);
+    TSampleFrame frame{maxModule, differential, passes, kSampleDone, 0, 1, 0, {}};
     if (guard.exponent < 0) return frame;  // no guard: every iteration tests the flags
     frame.guardExponent = guard.exponent + kBias;
     // A pass's values passed the escape test: within the guard's bound when MaxModule is.
@@ -101,25 +96,26 @@ void TFloatHardware::Checked() {
     FlagTest(FaultExit());
 }
 
-// Both operands (one for a square) finite and at least 2^8192: the operation overflows.
+// Both operands (one for a square) finite and at least 2^8192: the operation overflows. The
+// exponents are read as the guard reads them, so that looking raises no flag and never touches an
+// infinity or a NaN.
 void TFloatHardware::CertainOverflow(int a, int b) {
-    if (!inCareful_ || Base() + depth_ + 2 > kX87Registers) return;
-    const TLabel drop = emit_.NewLabel();
+    if (!inCareful_ || Base() + depth_ + 1 > kX87Registers) return;
+    constexpr int32_t kOverflowingExponent = 8192 + 16383;
+    const TLabel uncertain = emit_.NewLabel();
     for (const int operand : {a, b}) {
         if (operand < 0) break;
         emit_.fld_st(operand);
-        emit_.fabs();
-        emit_.fld_m80(kOverflowing);
-        emit_.fucomip_st(1);
-        emit_.jcc(Cond::A, drop);  // below 2^8192
-        emit_.fld_m64(kInfinity);
-        emit_.fucomip_st(1);
-        emit_.jcc(Cond::BE, drop);  // an infinity or a NaN: no overflow flag
-        emit_.fstp_st(0);
+        emit_.fstp_m80(kScratch);
+        emit_.movzx_r_m16(EAX, kScratchExponent);
+        emit_.and_eax_imm32(0x7FFF);
+        emit_.cmp_r_imm(EAX, kOverflowingExponent);
+        emit_.jcc(Cond::B, uncertain);
+        emit_.cmp_r_imm(EAX, 0x7FFF);
+        emit_.jcc(Cond::E, uncertain);  // an infinity or a NaN: no overflow flag
     }
     emit_.jmp(FaultExit());
-    emit_.Bind(drop);
-    emit_.fstp_st(0);
+    emit_.Bind(uncertain);
 }
 
 // Every fed-back held value below the guard's bound: its biased exponent, read from a copy in

@@ -19,11 +19,6 @@ struct TSampleFrame {
     // The guard of the fast iterations: every value bounded below 2^e (GuardExponent) shows a
     // biased exponent below this, the exponent of 2^e; 0 when no value passes.
     int32_t guardExponent;
-    int32_t unused;
-    double infinity;  // +infinity
-    // An operand of a product or square beyond this makes it overflow: 2^8192, as the ten bytes
-    // of an extended real.
-    uint8_t overflowing[10];
     uint8_t scratch[10];  // where the guard looks at a value's exponent
 };
 
@@ -36,8 +31,7 @@ enum TSampleOutcome : int32_t {
 static_assert(offsetof(TSampleFrame, maxModule) == 0 && offsetof(TSampleFrame, differential) == 4 &&
               offsetof(TSampleFrame, passes) == 8 && offsetof(TSampleFrame, outcome) == 12 &&
               offsetof(TSampleFrame, previous) == 16 && offsetof(TSampleFrame, firstGuard) == 20 &&
-              offsetof(TSampleFrame, guardExponent) == 24 &&
-              offsetof(TSampleFrame, infinity) == 32 && offsetof(TSampleFrame, overflowing) == 40);
+              offsetof(TSampleFrame, guardExponent) == 24 && offsetof(TSampleFrame, scratch) == 28);
 
 // A sample loop's guard: the exponent e of GuardExponent (magnitudes below 2^e), or -1 for a loop
 // without guard.

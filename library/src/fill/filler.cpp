@@ -158,7 +158,12 @@ void TakePrecisionFields(const QUOB_FillerParams &p, const uint8_t *take) {
 // Rounds to nearest with ties to even and clamps to 0..255; a value that is not finite or lies
 // beyond the 32-bit integer range gives 0 (what a 32-bit integer store would make of it).
 uint32_t Channel(long double v) {
-    if (!(v < 2147483647.5L)) return 0;  // NaN, +infinity, too large
+    // An infinity or a NaN, told by its exponent: comparing it would take the x87 unit's slow
+    // path on some processors.
+    uint16_t signExponent;
+    std::memcpy(&signExponent, reinterpret_cast<const uint8_t *>(&v) + 8, 2);
+    if ((signExponent & 0x7FFF) == 0x7FFF) return 0;
+    if (!(v < 2147483647.5L)) return 0;  // too large
     if (v > 254.5L) return 255;
     if (!(v > 0.5L)) return 0;          // also -infinity and the negative range
     auto n = static_cast<uint32_t>(v);  // truncation, exact here
