@@ -24,11 +24,11 @@ namespace {
 bool SpecialExtended(const _libc_fpxreg &r) {
     const uint16_t e = r.exponent & 0x7FFF;
     const bool integer = r.significand[3] & 0x8000;
-    const bool fraction = (r.significand[3] & 0x7FFF) | r.significand[2] | r.significand[1] |
-                          r.significand[0];
-    if (e == 0x7FFF) return true;                   // an infinity or a NaN
-    if (e == 0) return integer || fraction;         // a denormal
-    return !integer;                                // an encoding the unit does not support
+    const bool fraction =
+        (r.significand[3] & 0x7FFF) | r.significand[2] | r.significand[1] | r.significand[0];
+    if (e == 0x7FFF) return true;            // an infinity or a NaN
+    if (e == 0) return integer || fraction;  // a denormal
+    return !integer;                         // an encoding the unit does not support
 }
 
 bool SpecialSingle(uint32_t b) {
@@ -56,8 +56,8 @@ TInstruction Decode(const uint8_t *p, const ucontext_t &uc) {
     for (;; ++p) {
         if (*p == 0x67)
             address32 = true;
-        else if (*p != 0x66 && *p != 0xF2 && *p != 0xF3 && *p != 0x2E && *p != 0x3E &&
-                 *p != 0x26 && *p != 0x36 && *p != 0x64 && *p != 0x65)
+        else if (*p != 0x66 && *p != 0xF2 && *p != 0xF3 && *p != 0x2E && *p != 0x3E && *p != 0x26 &&
+                 *p != 0x36 && *p != 0x64 && *p != 0x65)
             break;
     }
     uint8_t rex = 0;
@@ -169,7 +169,7 @@ TInstruction Decode(const uint8_t *p, const ucontext_t &uc) {
             return reg >= 1 && reg <= 3 ? regs({0}) : TInstruction{};
         default:  // DF
             return reg == 1 || reg == 2 || reg == 3 || reg == 6 || reg == 7 ? regs({0})
-                                                                         : TInstruction{};
+                                                                            : TInstruction{};
     }
 }
 
@@ -177,7 +177,7 @@ TInstruction Decode(const uint8_t *p, const ucontext_t &uc) {
 
 struct TCounter {
     int64_t count = 0;
-    bool pending = false;     // an x87 instruction ran since the last trap
+    bool pending = false;  // an x87 instruction ran since the last trap
     bool pendingSpecial = false;
     uint16_t statusBefore = 0;
 };
@@ -202,7 +202,8 @@ void OnTrap(int, siginfo_t *, void *context) {
 
 // The slow operations of one sample of the pixel routine.
 int64_t SlowOperations(int32_t x, int32_t y) {
-    struct sigaction action {}, old{};
+    struct sigaction action {
+    }, old{};
     action.sa_sigaction = OnTrap;
     action.sa_flags = SA_SIGINFO;
     sigaction(SIGTRAP, &action, &old);
@@ -221,13 +222,14 @@ struct SlowCase {
     const char *name;
     double re, im, scale;
     int32_t blockLength;
-    int64_t mostWithFastPaths;   // per sample
-    double fewestWithout;        // on average over the samples, with the fast paths off
+    int64_t mostWithFastPaths;  // per sample
+    double fewestWithout;       // on average over the samples, with the fast paths off
 };
 
 void PrintTo(const SlowCase &c, std::ostream *os) { *os << c.name; }
 
-class SlowOperationsPerSample : public RenderTest, public ::testing::WithParamInterface<SlowCase> {};
+class SlowOperationsPerSample : public RenderTest,
+                                public ::testing::WithParamInterface<SlowCase> {};
 
 // With the fast paths, an escaping sample meets at most one slow operation (an overflow its
 // pass could not tell in advance); without them, the rest of the overflowing iteration computes
@@ -260,8 +262,7 @@ INSTANTIATE_TEST_SUITE_P(
         // Every sample overflows in its thirteenth iteration, inside the pass of 20.
         SlowCase{"Escaping", 3, 3, 0.5, 20, 1, 4.5},
         // The pass of 12 ends before: the colour formula meets the huge iterate.
-        SlowCase{"EscapingBlock12", 3, 3, 0.5, 12, 1, 8},
-        SlowCase{"Outside", 5, 5, 2, 20, 1, 4.5},
+        SlowCase{"EscapingBlock12", 3, 3, 0.5, 12, 1, 8}, SlowCase{"Outside", 5, 5, 2, 20, 1, 4.5},
         // The home view: most samples escape inside their pass, the others settle.
         SlowCase{"Home", -0.5, 0, 2, 20, 1, 2}),
     [](const auto &info) { return std::string(info.param.name); });
