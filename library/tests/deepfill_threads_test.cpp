@@ -341,6 +341,34 @@ const DeepRecord kDeepRecords[] = {
       TBandMode::kPlain, 1, 1, 1, kFineColor}},
 };
 
+// The pass loop in the deep code and its careful iterations draw what passes from C++ draw: views
+// of one iteration a pass, of escaping samples that overflow inside their passes, and of a
+// formula without careful iterations.
+class DeepFastPaths : public Deep, public ::testing::WithParamInterface<DeepView> {};
+
+TEST_P(DeepFastPaths, DrawWhatPassesFromCppDraw) {
+    const DeepView &v = GetParam();
+    Install(v);
+    const std::vector<uint32_t> fast = DeepPicture(v);
+    UseFastPaths(false);
+    const std::vector<uint32_t> slow = DeepPicture(v);
+    UseFastPaths(true);
+    EXPECT_EQ(fast, slow);
+    EXPECT_GE(std::set<uint32_t>(fast.begin(), fast.end()).size(), 8u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Views, DeepFastPaths,
+    ::testing::Values(DeepView{kDefaultFractal, "-0.7437", "0.1319", "1e-5", 24, 18, 600, 1, 0,
+                               TBandMode::kPlain, 1, 0, 0, kFineColor},
+                      DeepView{kDefaultFractal, "-0.7437", "0.1319", "1e-5", 32, 24, 30, 20},
+                      DeepView{kBurningShip, "-0.5", "0.05051919238167632", "1e-12", 24, 18, 40,
+                               13},
+                      DeepView{kCubic, "-0.10266499917729355013", "-1.1367322494652408078", "1e-15",
+                               24, 18, 60, 7, 0, TBandMode::kPlain, 1, 0, 0, kFineColor},
+                      DeepView{kQuotients, "0.47", "-0.13", "1e-6", 24, 18, 100, 5, 0,
+                               TBandMode::kPlain, 1, 0, 0, kFineColor}));
+
 class DeepRecords : public Deep, public ::testing::WithParamInterface<DeepRecord> {
   public:
     uint64_t Checksum(const DeepView &v) {

@@ -15,7 +15,9 @@ constexpr int32_t kX87Registers = kFloatStack;
 
 // A constant that a double holds exactly is stored and loaded as one: the load is a single
 // operation where an extended one is microcoded.
-inline bool ExactDouble(long double v) { return static_cast<long double>(static_cast<double>(v)) == v; }
+inline bool ExactDouble(long double v) {
+    return static_cast<long double>(static_cast<double>(v)) == v;
+}
 constexpr int32_t kDeepCodeCapacity = 16384;
 
 // An expression of differences, reference values and constants.
@@ -93,6 +95,16 @@ class TDeepCompiler {
     int32_t Need(int32_t e) const;
     void Emit(int32_t e);
     void Binary(TExpr::Op op, int32_t l, int32_t r);
+    // Careful iterations: the fault test after an operation, and a product or square whose
+    // operands make it overflow found before it runs (operands as ST indices; b -1 for one).
+    void Checked();
+    void CertainOverflow(int32_t a, int32_t b);
+    TLabel FaultExit();
+    // The iteration's parts: the full iterate's modulus on the stack, the differences' new values.
+    void Modulus();
+    void GlitchTest(TLabel glitch, const TLabel *careful);
+    void Body();
+    void PassTests(TLabel next, TLabel glitch, TLabel escaped, TLabel done, TLabel between);
     void WithRegister(TExpr::Op op, int32_t i, bool reversed);
     void AddOperand(int32_t e);
     void Push();
@@ -106,6 +118,11 @@ class TDeepCompiler {
     Mem Cell(uint32_t offset) const { return Mem::Based(EDI, static_cast<int32_t>(offset)); }
     int32_t ValueWidth() const { return static_cast<int32_t>(values_); }
     void LoadRecord(int32_t slot) {
+        if (extendedRecords_) {
+            emit_.fld_m80(
+                Mem::Based(values_ == TRecordValues::kDouble ? EBP : ESI, kRealWidth * slot));
+            return;
+        }
         const Mem at = Mem::Based(ESI, ValueWidth() * slot);
         values_ == TRecordValues::kDouble ? emit_.fld_m64(at) : emit_.fld_m80(at);
     }
@@ -128,6 +145,9 @@ class TDeepCompiler {
     std::vector<int32_t> stack_;  // x87 registers, bottom first: a parameter, a pending result
                                   // (kPending + k) or a temporary (-1)
     static constexpr int32_t kPending = 100;
+    bool careful_ = false;                  // careful iterations are being emitted
+    bool extendedRecords_ = false;          // the tests after a pass read the extended records
+    std::map<int32_t, TLabel> faultExits_;  // by the number of registers live at the fault
     std::map<long double, uint32_t> constants_;
     std::map<int32_t, uint32_t> temps_;
     uint32_t cellsEnd_ = 0;

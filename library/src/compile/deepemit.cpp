@@ -9,6 +9,45 @@
 
 namespace quob::deepgen {
 
+TLabel TDeepCompiler::FaultExit() {
+    const auto live = static_cast<int32_t>(stack_.size());
+    const auto found = faultExits_.find(live);
+    if (found != faultExits_.end()) return found->second;
+    return faultExits_[live] = emit_.NewLabel();
+}
+
+// In careful iterations, an operation's fault flags (invalid, zero divide, overflow) end the
+// sample at once: the pass faults whatever the rest of it computes.
+void TDeepCompiler::Checked() {
+    if (!careful_) return;
+    emit_.fnstsw_ax();
+    emit_.test_al_imm8(0x0D);
+    emit_.jcc(Cond::NE, FaultExit(), JumpForm::Near);
+}
+
+// In careful iterations: both operands (one for a square) finite and at least 2^8192, told by
+// their exponents read as integers (which raises no flag): the product overflows, a fault.
+void TDeepCompiler::CertainOverflow(int32_t a, int32_t b) {
+    if (!careful_) return;
+    constexpr int32_t kOverflowingExponent = 8192 + 16383;
+    const TLabel uncertain = emit_.NewLabel();
+    for (const int32_t operand : {a, b}) {
+        if (operand < 0) break;
+        Push();
+        emit_.fld_st(operand);
+        emit_.fstp_m80(Cell(TDeepCells::kScratch));
+        Pop();
+        emit_.movzx_r_m16(EAX, Cell(TDeepCells::kScratch + 8));
+        emit_.and_eax_imm32(0x7FFF);
+        emit_.cmp_r_imm(EAX, kOverflowingExponent);
+        emit_.jcc(Cond::B, uncertain);
+        emit_.cmp_r_imm(EAX, 0x7FFF);
+        emit_.jcc(Cond::E, uncertain);  // an infinity or a NaN: no overflow flag
+    }
+    emit_.jmp(FaultExit(), JumpForm::Near);
+    emit_.Bind(uncertain);
+}
+
 void TDeepCompiler::Push() {
     // More than the eight registers: the next plan keeps fewer values in them.
     if (static_cast<int32_t>(stack_.size()) >= kX87Registers) throw TAbandon{};
@@ -27,11 +66,13 @@ uint32_t TDeepCompiler::CellOf(std::map<Key, uint32_t> &cells, Key key) {
 void TDeepCompiler::AddOperand(int32_t e) {
     if (HeldLeaf(e)) {
         emit_.fadd_st0_st(Position(exprs_[e].ref));
+        Checked();
         return;
     }
     Emit(e);
     emit_.faddp();
     Pop();
+    Checked();
 }
 
 // ST(0) = ST(0) op ST(i), or with the operands reversed ST(i) op ST(0).
@@ -57,12 +98,16 @@ void TDeepCompiler::Binary(TExpr::Op op, int32_t l, int32_t r) {
     if (HeldLeaf(r) || HeldLeaf(l)) {
         const bool right = HeldLeaf(r);
         Emit(right ? l : r);
-        WithRegister(op, Position(exprs_[right ? r : l].ref), !right);
+        const int32_t at = Position(exprs_[right ? r : l].ref);
+        if (op == TExpr::kMul) CertainOverflow(0, at);
+        WithRegister(op, at, !right);
+        Checked();
         return;
     }
     const bool leftFirst = Need(l) >= Need(r);
     Emit(leftFirst ? l : r);
     Emit(leftFirst ? r : l);
+    if (op == TExpr::kMul) CertainOverflow(0, 1);
     switch (op) {
         case TExpr::kAdd:
             emit_.faddp();
@@ -78,6 +123,7 @@ void TDeepCompiler::Binary(TExpr::Op op, int32_t l, int32_t r) {
             break;
     }
     Pop();
+    Checked();
 }
 
 void TDeepCompiler::Emit(int32_t e) {
@@ -134,10 +180,13 @@ void TDeepCompiler::Emit(int32_t e) {
         case TExpr::kTwice:
             Emit(x.a);
             emit_.fadd_st0_st(0);
+            Checked();
             return;
         case TExpr::kSqr:
             Emit(x.a);
+            CertainOverflow(0, -1);
             emit_.fmul_st0_st(0);
+            Checked();
             return;
         case TExpr::kSin:
             Emit(x.a);
@@ -188,6 +237,7 @@ void TDeepCompiler::Emit(int32_t e) {
             LoadRecord(x.c);
             emit_.fmulp();
             Pop();
+            Checked();
             Push();
             emit_.fldz();
             emit_.fucomip_st(1);  // 0 above s·(A + d): the sign changed
@@ -201,6 +251,7 @@ void TDeepCompiler::Emit(int32_t e) {
             LoadRecord(x.c);
             emit_.fmulp();
             Pop();
+            Checked();
             emit_.jmp(done);
             emit_.Bind(changed);
             stack_ = before;
@@ -212,6 +263,7 @@ void TDeepCompiler::Emit(int32_t e) {
             LoadRecord(x.c);
             emit_.fmulp();
             Pop();
+            Checked();
             emit_.fchs();
             emit_.Bind(done);
             return;

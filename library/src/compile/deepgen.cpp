@@ -137,41 +137,51 @@ bool TDeepCompiler::Reads(int32_t e, int32_t param) const {
            (x.op != TExpr::kAbsDiff && x.op != TExpr::kSqrtDiff && Reads(x.b, param));
 }
 
-uint32_t TDeepCompiler::Compile(std::map<uint32_t, long double> &constants) {
-    const int32_t params = form_.ParamCount();
-    const int32_t fedBack = form_.FedBack();
-    cellsEnd_ = TDeepCells::kDiffs + static_cast<uint32_t>(kRealWidth * params);
-
-    emit_.mov_r_cell(EDI, 0);
-    emit_.mov_rp_m(ESI, Cell(TDeepCells::kRecord));
-    emit_.mov_r_m(EDX, Cell(TDeepCells::kCount));
-    for (int32_t p = 0; p < params; ++p) {
-        if (!held_[p]) continue;
-        Push();
-        stack_.back() = p;
-        emit_.fld_m80(Cell(DiffCell(p)));
-    }
-    const TLabel loop = emit_.NewLabel();
-    const TLabel done = emit_.NewLabel();
-    const TLabel glitch = emit_.NewLabel();
-    emit_.Bind(loop);
-
-    // The glitch test on the iterate at the start of the iteration.
+// abs(re) + abs(im) of the full iterate at the current record, on top of the stack.
+void TDeepCompiler::Modulus() {
     int32_t moduli[2];
     for (int32_t i = 0; i < 2; ++i) {
         const int32_t full = SlotExpr(TSlot::kRef, i);
         moduli[i] = Op(TExpr::kAbs, nodes_[i].fixed ? full : Op(TExpr::kAdd, full, Diff(i)));
     }
     Emit(Op(TExpr::kAdd, moduli[0], moduli[1]));
+}
+
+// The glitch test at the start of an iteration; with a careful label, also the guard: an iterate
+// at or beyond the guard's bound (or a NaN) goes on carefully.
+void TDeepCompiler::GlitchTest(TLabel glitch, const TLabel *careful) {
+    Modulus();
     Push();
     LoadRecord(form_.GlitchSlot());
     emit_.fucomip_st(1);  // the threshold above the iterate: glitched (never for NaN)
     Pop();
+    if (careful) {
+        const TLabel lost = emit_.NewLabel(), kept = emit_.NewLabel();
+        emit_.jcc(Cond::A, lost);
+        Push();
+        emit_.fld_m64(Cell(TDeepCells::kGuard));
+        emit_.fucomip_st(1);
+        Pop();
+        emit_.fstp_st(0);
+        Pop();
+        emit_.jcc(Cond::BE, *careful, JumpForm::Near);
+        emit_.jmp(kept);
+        emit_.Bind(lost);
+        emit_.fstp_st(0);  // the iterate's modulus
+        emit_.jmp(glitch, JumpForm::Near);
+        emit_.Bind(kept);
+        return;
+    }
     emit_.fstp_st(0);
     Pop();
     emit_.jcc(Cond::A, glitch, JumpForm::Near);
+}
 
-    // Differences read more than once are computed once, into cells.
+// The differences of the iteration: the ones read more than once into cells, then the fed-back
+// parameters' new differences; the record pointer moves on.
+void TDeepCompiler::Body() {
+    const int32_t params = form_.ParamCount();
+    const int32_t fedBack = form_.FedBack();
     for (std::size_t i = static_cast<std::size_t>(params); i < nodes_.size(); ++i) {
         const auto node = static_cast<int32_t>(i);
         if (!nodes_[node].live || Inline(node)) continue;
@@ -179,7 +189,6 @@ uint32_t TDeepCompiler::Compile(std::map<uint32_t, long double> &constants) {
         emit_.fstp_m80(Cell(TempCell(node)));
         Pop();
     }
-    // The new differences of the fed-back parameters.
     std::vector<int32_t> statements(static_cast<std::size_t>(fedBack), -1);
     for (int32_t k = 0; k < fedBack; ++k)
         if (!nodes_[k].fixed && !nodes_[form_.Result(k)].fixed)
@@ -219,10 +228,120 @@ uint32_t TDeepCompiler::Compile(std::map<uint32_t, long double> &constants) {
         Pop();
     }
     emit_.add_rp_imm(ESI, ValueWidth() * static_cast<int32_t>(form_.Slots().size()));
+    if (values_ == TRecordValues::kDouble)
+        emit_.add_rp_imm(EBP, kRealWidth * static_cast<int32_t>(form_.Slots().size()));
+    emit_.dec_r(ECX);
+}
+
+// The filler's tests after a pass, on the full iterate at the record reached, and on to the next
+// pass (`next`) or out (`between`: the records cannot hold the next pass).
+void TDeepCompiler::PassTests(TLabel next, TLabel glitch, TLabel escaped, TLabel done,
+                              TLabel between) {
+    constexpr uint8_t kDeepFaultFlags = 0x0D;  // invalid, zero divide, overflow
+    const TLabel lost = emit_.NewLabel(), escapedDrop = emit_.NewLabel();
+    const TLabel doneDrop = emit_.NewLabel(), clean = emit_.NewLabel();
+    emit_.fnstsw_ax();
+    emit_.test_al_imm8(kDeepFaultFlags);
+    emit_.jcc(Cond::NE, FaultExit(), JumpForm::Near);
+    extendedRecords_ = true;
+    Modulus();
+    Push();
+    LoadRecord(form_.GlitchSlot());
+    extendedRecords_ = false;
+    emit_.fucomip_st(1);
+    Pop();
+    emit_.jcc(Cond::A, lost, JumpForm::Near);
+    Push();
+    emit_.fld_m32(Cell(TDeepCells::kMaxModule));
+    Push();
+    emit_.fld_st(1);
+    emit_.fucomip_st(1);  // m above MaxModule
+    Pop();
+    emit_.fstp_st(0);
+    Pop();
+    emit_.jcc(Cond::A, escapedDrop, JumpForm::Near);
+    Push();
+    emit_.fld_m32(Cell(TDeepCells::kPrevious));
+    emit_.fsubr_st0_st(1);  // m - previous
+    emit_.fabs();
+    Push();
+    emit_.fld_m32(Cell(TDeepCells::kDifferential));
+    emit_.fucomip_st(1);  // Differential above abs(m - previous): settled
+    Pop();
+    emit_.fstp_st(0);
+    Pop();
+    emit_.jcc(Cond::A, doneDrop, JumpForm::Near);
+    emit_.fstp_m32(Cell(TDeepCells::kPrevious));  // m rounded to a float
+    Pop();
+    // The tests' own flags never reach the next pass's fault test.
+    emit_.fnstsw_ax();
+    emit_.test_al_imm8(kDeepFaultFlags);
+    emit_.jcc(Cond::E, clean);
+    emit_.fnclex();
+    emit_.Bind(clean);
+    emit_.dec_r(EBX);
+    emit_.jcc(Cond::E, done, JumpForm::Near);
+    emit_.mov_r_m(EDX, Cell(TDeepCells::kBlockLength));
+    emit_.cmp_r_r(ECX, EDX);
+    emit_.jcc(Cond::BE, between, JumpForm::Near);  // records for a pass and its tests: N + 1
+    emit_.jmp(next, JumpForm::Near);
+    emit_.Bind(lost);
+    emit_.fstp_st(0);
+    emit_.jmp(glitch, JumpForm::Near);
+    emit_.Bind(escapedDrop);
+    emit_.fstp_st(0);
+    emit_.jmp(escaped, JumpForm::Near);
+    emit_.Bind(doneDrop);
+    emit_.fstp_st(0);
+    emit_.jmp(done, JumpForm::Near);
+}
+
+uint32_t TDeepCompiler::Compile(std::map<uint32_t, long double> &constants) {
+    const int32_t params = form_.ParamCount();
+    const int32_t fedBack = form_.FedBack();
+    cellsEnd_ = TDeepCells::kDiffs + static_cast<uint32_t>(kRealWidth * params);
+
+    emit_.mov_r_cell(EDI, 0);
+    emit_.mov_rp_m(ESI, Cell(TDeepCells::kRecord));
+    emit_.mov_r_m(EDX, Cell(TDeepCells::kCount));
+    emit_.mov_r_m(ECX, Cell(TDeepCells::kRecords));
+    emit_.mov_r_m(EBX, Cell(TDeepCells::kPasses));
+    if (values_ == TRecordValues::kDouble) emit_.mov_rp_m(EBP, Cell(TDeepCells::kExtendedRecord));
+    for (int32_t p = 0; p < params; ++p) {
+        if (!held_[p]) continue;
+        Push();
+        stack_.back() = p;
+        emit_.fld_m80(Cell(DiffCell(p)));
+    }
+    const TLabel loop = emit_.NewLabel(), passEnd = emit_.NewLabel();
+    const TLabel glitch = emit_.NewLabel(), escaped = emit_.NewLabel(), done = emit_.NewLabel();
+    const TLabel between = emit_.NewLabel(), out = emit_.NewLabel();
+    const TLabel careful = emit_.NewLabel();
+    const bool guarded = DeepGuardExponent(form_) >= 0;
+    (void)FaultExit();  // the exit with the held registers live
+
+    emit_.Bind(loop);
+    GlitchTest(glitch, guarded ? &careful : nullptr);
+    Body();
     emit_.dec_r(EDX);
     emit_.jcc(Cond::NE, loop, JumpForm::Near);
+    emit_.Bind(passEnd);
+    emit_.cmp_m_imm8(Cell(TDeepCells::kLoop), 0);
+    emit_.jcc(Cond::E, out, JumpForm::Near);  // one pass: its tests are the caller's
+    PassTests(loop, glitch, escaped, done, between);
 
+    emit_.Bind(between);
+    emit_.mov_m_imm(Cell(TDeepCells::kStatus), kDeepPass);
+    emit_.jmp(out);
+    emit_.Bind(glitch);
+    emit_.mov_m_imm(Cell(TDeepCells::kStatus), kDeepGlitch);
+    emit_.jmp(out);
+    emit_.Bind(escaped);
+    emit_.mov_m_imm(Cell(TDeepCells::kStatus), kDeepEscaped);
+    emit_.jmp(out);
     emit_.Bind(done);
+    emit_.mov_m_imm(Cell(TDeepCells::kStatus), kDeepDone);
+    emit_.Bind(out);
     for (int32_t p = params; p-- > 0;) {
         if (!held_[p]) continue;
         if (p < fedBack)
@@ -231,16 +350,98 @@ uint32_t TDeepCompiler::Compile(std::map<uint32_t, long double> &constants) {
             emit_.fstp_st(0);
     }
     emit_.mov_m_rp(Cell(TDeepCells::kRecord), ESI);
+    emit_.mov_m_r(Cell(TDeepCells::kCount), EDX);
+    emit_.mov_m_r(Cell(TDeepCells::kPasses), EBX);
     emit_.ret();
-    emit_.Bind(glitch);
-    emit_.mov_m_imm(Cell(TDeepCells::kStatus), 1);
-    emit_.jmp(done);
 
+    if (guarded) {
+        // The rest of the pass, careful.
+        const TLabel again = emit_.NewLabel();
+        emit_.Bind(careful);
+        careful_ = true;
+        Body();
+        emit_.dec_r(EDX);
+        emit_.jcc(Cond::E, passEnd, JumpForm::Near);
+        emit_.Bind(again);
+        GlitchTest(glitch, nullptr);
+        Body();
+        emit_.dec_r(EDX);
+        emit_.jcc(Cond::NE, again, JumpForm::Near);
+        emit_.jmp(passEnd, JumpForm::Near);
+        careful_ = false;
+    }
+    // The fault exits: the registers live dropped, no difference kept.
+    for (const auto &[live, label] : faultExits_) {
+        emit_.Bind(label);
+        for (int32_t i = 0; i < live; ++i) emit_.fstp_st(0);
+        emit_.mov_m_imm(Cell(TDeepCells::kStatus), kDeepFault);
+        emit_.mov_m_rp(Cell(TDeepCells::kRecord), ESI);
+        emit_.ret();
+    }
     for (const auto &[value, at] : constants_) constants[at] = value;
     return cellsEnd_;
 }
 
 }  // namespace deepgen
+
+int32_t DeepGuardExponent(const TPerturbedForm &form) {
+    // Bounds of the exponents of the reference values and differences of every node from a
+    // bound e on the iterate's: the parameters' within e + 21 (a full iterate below 2^e that
+    // passed the glitch test holds a reference below 2^(e + 20)), two bits more a keyword for
+    // the forms' own factors (2A + d, B + db).
+    const std::vector<TNode> &nodes = form.Nodes();
+    for (std::size_t i = static_cast<std::size_t>(form.ParamCount()); i < nodes.size(); ++i) {
+        const TNode &n = nodes[i];
+        if (!n.live || n.kind != TNode::kKeyword) continue;
+        const TGrowth g = kFloatFacts[n.keyword].growth;
+        if (g != TGrowth::kSum && g != TGrowth::kProduct && g != TGrowth::kSquare &&
+            g != TGrowth::kKeeps)
+            return -1;
+    }
+    // Only the iterate is fed back: the other parameters do not change along a pass.
+    if (form.FedBack() > 2) return -1;
+    auto largest = [&](double e) {
+        std::vector<double> bound(nodes.size(), e + 21);
+        double most = e + 21;
+        for (std::size_t i = static_cast<std::size_t>(form.ParamCount()); i < nodes.size(); ++i) {
+            const TNode &n = nodes[i];
+            double v = 0;
+            if (n.kind == TNode::kConst) {
+                v = n.value == 0 ? 0 : std::log2(std::fabs(static_cast<double>(n.value)));
+            } else {
+                const double a = bound[n.a], b = n.b >= 0 ? bound[n.b] : 0;
+                switch (kFloatFacts[n.keyword].growth) {
+                    case TGrowth::kSum:
+                        v = std::max(a, b) + 3;
+                        break;
+                    case TGrowth::kProduct:
+                        v = a + b + 2;
+                        break;
+                    case TGrowth::kSquare:
+                        v = 2 * a + 2;
+                        break;
+                    default:
+                        v = a + 2;
+                        break;
+                }
+            }
+            bound[i] = v;
+            most = std::max(most, v);
+        }
+        return most;
+    };
+    constexpr double kLimit = 16000;
+    if (largest(0) >= kLimit) return -1;
+    int32_t low = 0, high = 16000;
+    while (low < high) {
+        const int32_t mid = low + (high - low + 1) / 2;
+        if (largest(mid) < kLimit)
+            low = mid;
+        else
+            high = mid - 1;
+    }
+    return low;
+}
 
 using deepgen::ExactDouble;
 using deepgen::kDeepCodeCapacity;

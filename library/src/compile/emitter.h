@@ -168,6 +168,7 @@ class TEmitter {
     void add_m_imm(const Mem &m, int32_t imm) { Group1(0, m, imm); }
     void add_eax_imm32(uint32_t imm);                            // 05 imm32
     void sub_r_r(Reg dst, Reg src) { RegRm({0x29}, src, dst); }  // 29 /r
+    void cmp_r_r(Reg dst, Reg src) { RegRm({0x39}, src, dst); }  // 39 /r: flags of dst - src
     void sub_r_m(Reg r, const Mem &m) { Op({0x2B}, r, m); }
     void sub_r_imm(Reg r, int32_t imm) { Group1(5, r, imm); }
     void sub_m_imm(const Mem &m, int32_t imm) { Group1(5, m, imm); }

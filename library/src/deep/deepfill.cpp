@@ -69,6 +69,12 @@ TDeepFill::TDeepFill(const TDeepFormula &formula, const TOrbitMaker &maker, TBan
 
     // Before any worker starts: a failure here leaves no thread to join.
     main_ = MakeOrbit(0, 0);
+    // The careful iterations' bound on the full iterate (a double), where the view's point is far
+    // within it; else no iteration is careful, as none was before there were any.
+    const int32_t e = DeepGuardExponent(form_);
+    const double guard = e >= 0 && FastPaths() && maker.Magnitude() < std::ldexp(1.0L, e / 2)
+                             ? std::ldexp(1.0, std::min(e, 1023))
+                             : __builtin_inf();
     for (int32_t t = 0; t < std::max(threads, 1); ++t) {
         auto sampler = std::make_unique<TSampler>();
         sampler->narrow = formula.narrow->Clone();
@@ -77,6 +83,12 @@ TDeepFill::TDeepFill(const TDeepFormula &formula, const TOrbitMaker &maker, TBan
         if (!sampler->narrow || !sampler->code || !sampler->color) {
             if (t == 0) throw std::bad_alloc();
             break;  // fewer threads share the samples
+        }
+        for (TCompiledFunction *code : {sampler->narrow.get(), sampler->code.get()}) {
+            std::memcpy(code->Cell(TDeepCells::kBlockLength), &blockLength_, 4);
+            std::memcpy(code->Cell(TDeepCells::kMaxModule), &f.maxModule, 4);
+            std::memcpy(code->Cell(TDeepCells::kDifferential), &f.differential, 4);
+            std::memcpy(code->Cell(TDeepCells::kGuard), &guard, sizeof guard);
         }
         samplers_.push_back(std::move(sampler));
     }
@@ -163,6 +175,15 @@ TDeepFill::TOutcome TDeepFill::Sample(TSampler &sampler, const TOrbit &orbit, lo
         return out;
     };
 
+    auto cell32 = [](TCompiledFunction *on, uint32_t at, auto value) {
+        std::memcpy(on->Cell(at), &value, 4);
+    };
+    auto read32 = [](TCompiledFunction *on, uint32_t at) {
+        int32_t value;
+        std::memcpy(&value, on->Cell(at), 4);
+        return value;
+    };
+
     // A pass's flags of inexact results and tiny differences stay raised: they are no faults,
     // and a fault ends the sample, so the flags are cleared once for it.
     if (Status() & kDeepFaultFlags) asm volatile("fnclex" ::: "memory");
@@ -180,24 +201,45 @@ TDeepFill::TOutcome TDeepFill::Sample(TSampler &sampler, const TOrbit &orbit, lo
             const uint8_t *first = narrow ? orbit.NarrowRecord(0) : orbit.Record(0);
             const int64_t recordSize = narrow ? orbit.NarrowRecordSize() : orbit.RecordSize();
             const uint8_t *record = first + n * recordSize;
+            const uint8_t *extended = orbit.Record(n);
             std::memcpy(code->Cell(TDeepCells::kRecord), &record, sizeof record);
-            const auto count32 = static_cast<int32_t>(count);
-            std::memcpy(code->Cell(TDeepCells::kCount), &count32, 4);
-            std::memset(code->Cell(TDeepCells::kStatus), 0, 4);
+            std::memcpy(code->Cell(TDeepCells::kExtendedRecord), &extended, sizeof extended);
+            // Passes run in the code as long as its records hold a pass and the record after.
+            const int64_t readable = narrow ? orbit.NarrowLength() - n : orbit.Length() + 1 - n;
+            const bool loop = count == blockLength_ && readable > blockLength_ && FastPaths();
+            cell32(code, TDeepCells::kCount, static_cast<int32_t>(count));
+            cell32(code, TDeepCells::kStatus, int32_t{kDeepPass});
+            cell32(code, TDeepCells::kPasses, passes);
+            cell32(code, TDeepCells::kLoop, int32_t{loop});
+            cell32(code, TDeepCells::kRecords,
+                   static_cast<int32_t>(std::min<int64_t>(readable, INT32_MAX)));
+            std::memcpy(code->Cell(TDeepCells::kPrevious), &previous, 4);
             quob_call_generated(code->Entry());
             const uint16_t faults = Status() & kDeepFaultFlags;
-            int32_t status;
-            std::memcpy(&status, code->Cell(TDeepCells::kStatus), 4);
+            const int32_t status = read32(code, TDeepCells::kStatus);
             const uint8_t *reached;
             std::memcpy(&reached, code->Cell(TDeepCells::kRecord), sizeof reached);
             const int64_t at = (reached - first) / recordSize;
             iterations += at - n;
-            if (status != 0) {
+            n = at;
+            if (status == kDeepGlitch) {
                 iterate(at);
                 return glitched(at);
             }
-            if (faults != 0) return {static_cast<uint32_t>(f.escapeColor)};
-            n = at;
+            if (status == kDeepFault || (!loop && faults != 0))
+                return {static_cast<uint32_t>(f.escapeColor)};
+            if (loop) {
+                // The code ran the tests: the outcome, or the next pass for this loop.
+                if (status == kDeepEscaped && f.escapeTakesColor != 0)
+                    return {static_cast<uint32_t>(f.escapeColor)};
+                if (status == kDeepEscaped || status == kDeepDone) {
+                    iterate(at);
+                    break;
+                }
+                passes = read32(code, TDeepCells::kPasses);
+                std::memcpy(&previous, code->Cell(TDeepCells::kPrevious), 4);
+                continue;
+            }
         }
         const bool lost = iterate(n);
         if (count < blockLength_) {

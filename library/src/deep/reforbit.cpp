@@ -80,6 +80,11 @@ TOrbitMaker::~TOrbitMaker() = default;
 
 long TOrbitMaker::Precision() const { return static_cast<long>(view_->precision); }
 
+long double TOrbitMaker::Magnitude() const {
+    return std::max(std::fabs(mpfr_get_ld(*view_->re, MPFR_RNDN)),
+                    std::fabs(mpfr_get_ld(*view_->im, MPFR_RNDN)));
+}
+
 std::unique_ptr<TOrbit> TOrbitMaker::Make(long double x, long double y) const {
     const mpfr_prec_t precision = view_->precision;
     const std::vector<TNode> &nodes = form_.Nodes();

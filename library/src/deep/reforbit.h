@@ -80,6 +80,8 @@ class TOrbitMaker {
 
     long double Step() const { return step_; }
     long Precision() const;
+    // The larger magnitude of the view's centre co-ordinates.
+    long double Magnitude() const;
     // The orbit of the point x steps right of the centre and y steps below it.
     std::unique_ptr<TOrbit> Make(long double x, long double y) const;
 

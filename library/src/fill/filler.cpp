@@ -282,6 +282,8 @@ void RefreshSampleLoop() {
 
 }  // namespace
 
+bool FastPaths() { return gUseFastPaths; }
+
 void UseFastPaths(bool on) {
     gUseFastPaths = on;
     RefreshSampleLoop();

@@ -77,6 +77,8 @@ void UseFractalVariant(bool on);
 // iterates in software; or calls a pass at a time from C++ and the colour function on every
 // iterate. Pictures are identical either way.
 void UseFastPaths(bool on);
+// Whether they are on (the deep fill's pass loop and careful iterations follow it too).
+bool FastPaths();
 
 // The library's unload step: deletes the compiled functions and forgets the filler.
 void FillerUnload();
