@@ -107,18 +107,30 @@ int main(int argc, char **argv) {
     const double overflowing = LoopNanoseconds(0x1p16000L, 0x1p16000L);
     const double denormal = LoopNanoseconds(0x1p-16400L, 2.0L);
     std::printf("processor: %s\n", Processor().c_str());
-    std::printf("one exact product after the flags are cleared: %.1f ns on ordinary values; on "
-                "an infinity %.1f, overflowing %.1f, on a denormal %.1f\n",
-                ordinary, infinite, overflowing, denormal);
-    std::printf("an x87 operation on a special value or with an overflowing result costs about "
-                "%.0f ns more here (the worst of the three)\n",
-                std::max({infinite, overflowing, denormal}) - ordinary);
+    std::printf(
+        "one exact product after the flags are cleared: %.1f ns on ordinary values; on "
+        "an infinity %.1f, overflowing %.1f, on a denormal %.1f\n",
+        ordinary, infinite, overflowing, denormal);
+    std::printf(
+        "an x87 operation on a special value or with an overflowing result costs about "
+        "%.0f ns more here (the worst of the three)\n",
+        std::max({infinite, overflowing, denormal}) - ordinary);
     for (const View &v : kViews)
         benchmark::RegisterBenchmark(v.name,
                                      [&v](benchmark::State &s) { BM_View(s, v, true, v.name); })
             ->UseManualTime()
             ->Unit(benchmark::kMillisecond);
     const char *const kOff = "home, fast paths off";
+    const char *const kEscapingOff = "escaping, block 20, fast paths off";
+    benchmark::RegisterBenchmark(
+        kEscapingOff, [=](benchmark::State &s) { BM_View(s, kViews[0], false, kEscapingOff); })
+        ->UseManualTime()
+        ->Unit(benchmark::kMillisecond);
+    const char *const kTwelveOff = "escaping, block 12, fast paths off";
+    benchmark::RegisterBenchmark(
+        kTwelveOff, [=](benchmark::State &s) { BM_View(s, kViews[1], false, kTwelveOff); })
+        ->UseManualTime()
+        ->Unit(benchmark::kMillisecond);
     benchmark::RegisterBenchmark(kOff,
                                  [=](benchmark::State &s) { BM_View(s, kViews[7], false, kOff); })
         ->UseManualTime()
@@ -138,6 +150,10 @@ int main(int argc, char **argv) {
           "outside, block 20", "outside, block 10", 1.3, true);
     ratio("inside view, block 1 and 400 passes against block 20 and 20 (at most 2)",
           "inside, block 1", "inside, block 20", 2, true);
+    ratio("escaping view, block 20: fast paths off against on (how much faster)", kEscapingOff,
+          "escaping, block 20", 1, false);
+    ratio("escaping view, block 12: fast paths off against on (how much faster)", kTwelveOff,
+          "escaping, block 12", 1, false);
     ratio("home view plain fill: fast paths off against on (how much faster)", kOff, "home", 1,
           false);
     benchmark::Shutdown();
