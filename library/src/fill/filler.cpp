@@ -10,6 +10,7 @@
 #include "compile/functions.h"
 #include "compile/interpret.h"
 #include "compile/sampleloop.h"
+#include "compile/tangent.h"
 #include "errors.h"
 #include "fill/fills.h"
 #include "platform/platform.h"
@@ -115,12 +116,14 @@ bool CompileFormula(TCompiledFormula &installed, char prefix, const char *formul
         next.cells[0] = r.Params[0].Address - r.Block;
         next.cells[1] = r.Params[1].Address - r.Block;
         next.fedBackBytes = kRealWidth * std::min(r.ParamCount, r.ResultCount);
+        next.blockLength = request.blockLength;
         next.leavesOnFault = LeavesOnFault(next);
     } else {
         complete = complete && r.ResultCount >= 3;
         for (int32_t k = 0; k < 3; ++k) next.cells[k] = r.Results[k].Address - r.Block;
         const int32_t e = SafeExponent(*next.function->Body());
         next.softBound = e >= 0 ? std::ldexp(1.0L, e) : __builtin_infl();
+        for (int32_t i = 0; i < 5; ++i) next.orbit[i] = ParamOffset(r, kOrbitInputs[i]);
     }
     if (!complete) {
         ReleaseFunction(handle);
@@ -197,21 +200,75 @@ uint16_t RunBlock(const void *entry) {
 // installed ones or their copies), under the pixel routine's control word. dx and dy move the
 // point by fractions of Step inside the pixel (anti-aliasing); adding 0 to the whole column or row
 // changes nothing, so the pixel routine's samples are those of step 2 exactly.
+// The passes of a sample with the tangent iteration: the body's values and faults as the record's
+// code computes them, the derivative beside them.
+uint32_t TangentSample(const TFillerState &f, const TCompiledFunction &tangent,
+                       const TCompiledFunction &color, long double re, long double im) {
+    const TCompiledFormula &d = f.fractal;
+    const int32_t params = d.function->Body()->paramCount;
+    auto value = [&](uint32_t offset) { return tangent.Cell(TTangentCells::kParams + offset); };
+    auto derivative = [&](int32_t p, int32_t part) {
+        return tangent.Cell(TTangentCells::Tangent(params, p, part));
+    };
+    StoreCell(value(d.x), re);
+    StoreCell(value(d.y), im);
+    StoreCell(value(d.cells[0]), f.recursionInit == 0 ? re : 0.0L);
+    StoreCell(value(d.cells[1]), f.recursionInit == 0 ? im : 0.0L);
+    // The derivatives by the point: the identity for "x", "y" and an iterate that starts at the
+    // point, 0 for the rest.
+    for (int32_t p = 0; p < params; ++p)
+        for (int32_t part = 0; part < 2; ++part) {
+            const uint32_t at = static_cast<uint32_t>(kRealWidth * p);
+            const bool identity = (at == d.x && part == 0) || (at == d.y && part == 1) ||
+                                  (f.recursionInit == 0 && p == part);
+            StoreCell(derivative(p, part), identity ? 1.0L : 0.0L);
+        }
+    float previous = 0;
+    int32_t passes = f.iterationsLimit, ran = 0;
+    for (;;) {
+        ClearFlags(kFaultFlags);
+        quob_call_generated(tangent.Entry());
+        int32_t status;
+        std::memcpy(&status, tangent.Cell(TTangentCells::kStatus), 4);
+        if (status != 0) return static_cast<uint32_t>(f.escapeColor);
+        ++ran;
+        const long double m =
+            std::fabs(LoadCell(value(d.cells[0]))) + std::fabs(LoadCell(value(d.cells[1])));
+        if (m > f.maxModule) {
+            if (f.escapeTakesColor != 0) return static_cast<uint32_t>(f.escapeColor);
+            break;
+        }
+        if (std::fabs(m - previous) < f.differential) break;
+        previous = static_cast<float>(m);
+        if (--passes == 0) break;
+    }
+    TOrbitInputs orbit;
+    orbit.iterations = static_cast<long double>(ran) * d.blockLength;
+    for (int32_t i = 0; i < 4; ++i) orbit.jacobian[i] = LoadCell(derivative(i / 2, i % 2));
+    return ColorOf(color, LoadCell(value(d.cells[0])), LoadCell(value(d.cells[1])), orbit);
+}
+
+// Steps 2 to 13 of a sample through the functions of the fractal and the colour formula (the
+// installed ones or their copies), under the pixel routine's control word. dx and dy move the
+// point by fractions of Step inside the pixel (anti-aliasing); adding 0 to the whole column or row
+// changes nothing, so the pixel routine's samples are those of step 2 exactly.
 uint32_t Sample(const TFillerState &f, const TCompiledFunction &fractal,
-                const TCompiledFunction &color, int32_t x, int32_t y, long double dx = 0,
-                long double dy = 0) {
+                const TCompiledFunction &color, const TCompiledFunction *tangent, int32_t x,
+                int32_t y, long double dx = 0, long double dy = 0) {
     const TCompiledFormula &d = f.fractal;
     const long double step = f.step;
     const long double re =
         (static_cast<long double>(int64_t{x} - (f.width >> 1)) + dx) * step + f.centerRe;
     const long double im =
         f.centerIm - (static_cast<long double>(int64_t{y} - (f.height >> 1)) + dy) * step;
+    if (tangent) return TangentSample(f, *tangent, color, re, im);
     uint8_t *const iterate[2] = {fractal.Cell(d.cells[0]), fractal.Cell(d.cells[1])};
     StoreCell(fractal.Cell(d.x), re);
     StoreCell(fractal.Cell(d.y), im);
     StoreCell(iterate[0], f.recursionInit == 0 ? re : 0.0L);
     StoreCell(iterate[1], f.recursionInit == 0 ? im : 0.0L);
 
+    TOrbitInputs orbit;  // the iterations; the derivative reads 0 without a tangent iteration
     if (f.sampleLoop) {
         TSampleFrame frame = f.sampleFrame;
         const TSampleGuard &guard = fractal.SampleLoopGuard();
@@ -221,13 +278,18 @@ uint32_t Sample(const TFillerState &f, const TCompiledFunction &fractal,
         if (frame.outcome == kSampleFault ||
             (frame.outcome == kSampleEscaped && f.escapeTakesColor != 0))
             return static_cast<uint32_t>(f.escapeColor);
-        return ColorOf(color, LoadCell(iterate[0]), LoadCell(iterate[1]));
+        // Passes left: the one that ended the loop had not counted itself, unless it was the last.
+        const int32_t ran = f.iterationsLimit - frame.passes + (frame.passes > 0 ? 1 : 0);
+        orbit.iterations = static_cast<long double>(ran) * d.blockLength;
+        return ColorOf(color, LoadCell(iterate[0]), LoadCell(iterate[1]), orbit);
     }
     // The early-leaving variant stops at the first fault flag, after which only the flag counts.
     const void *entry = d.leavesOnFault ? fractal.FillerEntry() : fractal.Entry();
     float previous = 0;
+    int32_t ran = 0;
     for (int32_t passes = f.iterationsLimit;;) {
         if (RunBlock(entry) != 0) return static_cast<uint32_t>(f.escapeColor);
+        ++ran;
         const long double m = std::fabs(LoadCell(iterate[0])) + std::fabs(LoadCell(iterate[1]));
         if (m > f.maxModule) {
             if (f.escapeTakesColor != 0) return static_cast<uint32_t>(f.escapeColor);
@@ -237,23 +299,31 @@ uint32_t Sample(const TFillerState &f, const TCompiledFunction &fractal,
         previous = static_cast<float>(m);
         if (--passes == 0) break;
     }
-    return ColorOf(color, LoadCell(iterate[0]), LoadCell(iterate[1]));
+    orbit.iterations = static_cast<long double>(ran) * d.blockLength;
+    return ColorOf(color, LoadCell(iterate[0]), LoadCell(iterate[1]), orbit);
 }
 
 }  // namespace
 
-uint32_t ColorOf(const TCompiledFunction &color, long double x, long double y) {
+uint32_t ColorOf(const TCompiledFunction &color, long double x, long double y,
+                 const TOrbitInputs &orbit) {
     const TCompiledFormula &c = gFiller.color;
+    const long double inputs[5] = {orbit.iterations, orbit.jacobian[0], orbit.jacobian[1],
+                                   orbit.jacobian[2], orbit.jacobian[3]};
     if (gUseFastPaths && !(std::fabs(x) < c.softBound && std::fabs(y) < c.softBound)) {
         // Its other parameters are never written: 0.
         long double params[kMaxParams] = {}, results[kMaxResults];
         params[c.x / kRealWidth] = x;
         params[c.y / kRealWidth] = y;
+        for (int32_t i = 0; i < 5; ++i)
+            if (c.orbit[i] >= 0) params[c.orbit[i] / kRealWidth] = inputs[i];
         if (Interpret(*color.Body(), params, results))
             return Channel(results[0]) << 16 | Channel(results[1]) << 8 | Channel(results[2]);
     }
     StoreCell(color.Cell(c.x), x);
     StoreCell(color.Cell(c.y), y);
+    for (int32_t i = 0; i < 5; ++i)
+        if (c.orbit[i] >= 0) StoreCell(color.Cell(static_cast<uint32_t>(c.orbit[i])), inputs[i]);
     quob_call_generated(color.Entry());
     return Channel(LoadCell(color.Cell(c.cells[0]))) << 16 |
            Channel(LoadCell(color.Cell(c.cells[1]))) << 8 |
@@ -263,12 +333,36 @@ uint32_t ColorOf(const TCompiledFunction &color, long double x, long double y) {
 uint32_t FillerSample(int32_t x, int32_t y) {
     // A buffer may still hold the routine of a deleted filler: it draws black then.
     if (gFiller.fractal.handle == 0 || gFiller.color.handle == 0) return 0;
-    return Sample(gFiller, *gFiller.fractal.function, *gFiller.color.function, x, y);
+    return Sample(gFiller, *gFiller.fractal.function, *gFiller.color.function, gFiller.tangent, x,
+                  y);
 }
 
 const TFillerState &FillerState() { return gFiller; }
 
 namespace {
+
+// The tangent iteration for a colour formula that reads a derivative, of a fractal formula whose
+// samples are independent; why there is none otherwise.
+std::string TangentFor(std::unique_ptr<TCompiledFunction> &tangent) {
+    const TCompiledFormula &d = gFiller.fractal;
+    if (d.handle == 0 || gFiller.color.handle == 0 || !gFiller.color.WantsDerivative()) return "";
+    if (!Independent(d)) return "the fractal formula carries a value from one sample to the next";
+    std::string refusal;
+    tangent = CompileTangent(*d.function->Body(), d.blockLength, refusal);
+    return tangent ? "" : "the fractal formula's derivative is not followed: " + refusal;
+}
+
+void RefreshTangent() {
+    delete gFiller.tangent;
+    gFiller.tangent = nullptr;
+    std::unique_ptr<TCompiledFunction> tangent;
+    try {
+        TangentFor(tangent);
+    } catch (const std::bad_alloc &) {
+        // Without memory the derivative inputs read 0.
+    }
+    gFiller.tangent = tangent.release();
+}
 
 // The fractal function's sample loop runs where it has one and its samples are independent.
 void RefreshSampleLoop() {
@@ -284,6 +378,12 @@ void RefreshSampleLoop() {
 
 bool FastPaths() { return gUseFastPaths; }
 
+std::string DerivativeUnavailable() {
+    if (gFiller.tangent) return "";
+    std::unique_ptr<TCompiledFunction> tangent;
+    return TangentFor(tangent);
+}
+
 void UseFastPaths(bool on) {
     gUseFastPaths = on;
     RefreshSampleLoop();
@@ -298,6 +398,8 @@ void UseFractalVariant(bool on) {
 void FillerUnload() {
     Forget(gFiller.fractal);
     Forget(gFiller.color);
+    delete gFiller.tangent;
+    gFiller.tangent = nullptr;
     gFiller.sampleLoop = false;
     gFiller.exists = false;
     gFiller.version = 0;
@@ -319,17 +421,19 @@ bool TPixelCopy::Make() {
     try {
         fractal_ = gFiller.fractal.function->Clone();
         color_ = gFiller.color.function->Clone();
+        if (gFiller.tangent) tangent_ = gFiller.tangent->Clone();
     } catch (const std::bad_alloc &) {
         // No memory for a copy: the fill runs in fewer threads.
     }
-    if (fractal_ && color_) return true;
+    if (fractal_ && color_ && (tangent_ || !gFiller.tangent)) return true;
     fractal_.reset();
     color_.reset();
+    tangent_.reset();
     return false;
 }
 
 uint32_t TPixelCopy::Sample(int32_t x, int32_t y, long double dx, long double dy) const {
-    return quob::Sample(gFiller, *fractal_, *color_, x, y, dx, dy);
+    return quob::Sample(gFiller, *fractal_, *color_, tangent_.get(), x, y, dx, dy);
 }
 
 }  // namespace quob
@@ -365,6 +469,7 @@ QUOB_API int32_t QUOB_CALL QUOB_CreateFiller(const QUOB_FillerParams *params) {
     gFiller.version = 1;
     gFiller.exists = true;
     RefreshSampleLoop();
+    RefreshTangent();
     return 1;
 }
 
@@ -398,6 +503,7 @@ QUOB_API int32_t QUOB_CALL QUOB_UpdateFiller(int32_t filler, const QUOB_FillerPa
         CompileFormula(gFiller.fractal, 'D', params->FractalFormula);
     if (changes[QUOB_FP_COLOR_FORMULA]) CompileFormula(gFiller.color, 'C', params->ColorFormula);
     RefreshSampleLoop();
+    if (changes[QUOB_FP_FRACTAL_FORMULA] || changes[QUOB_FP_COLOR_FORMULA]) RefreshTangent();
     return 1;
 }
 

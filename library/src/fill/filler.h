@@ -3,6 +3,7 @@
 #pragma once
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "compile/functions.h"
 #include "compile/sampleloop.h"
@@ -35,6 +36,24 @@ struct TCompiledFormula {
     // Colour: an iterate beyond this bound (either part) is coloured in software (interpret.h),
     // which takes the x87 unit's slow path on no infinity, NaN or overflow.
     long double softBound = 0;
+    // Colour: the cells of the orbit inputs it names ("iter", "jxx", "jxy", "jyx", "jyy"), or -1.
+    int64_t orbit[5] = {-1, -1, -1, -1, -1};
+    bool WantsDerivative() const {
+        return orbit[1] >= 0 || orbit[2] >= 0 || orbit[3] >= 0 || orbit[4] >= 0;
+    }
+    // Fractal: iterations a call.
+    int32_t blockLength = 1;
+};
+
+// The names of the colour formula's orbit inputs: the iterations the sample ran, and the
+// derivative of the final iterate by the sample's point (jab: part a of the iterate, x the real
+// and y the imaginary one, by part b of the point).
+inline constexpr const char *kOrbitInputs[5] = {"iter", "jxx", "jxy", "jyx", "jyy"};
+
+// What the colour formula reads of a sample's orbit besides its final iterate.
+struct TOrbitInputs {
+    long double iterations = 0;
+    long double jacobian[4] = {};  // jxx, jxy, jyx, jyy
 };
 
 struct TFillerState {
@@ -63,7 +82,14 @@ struct TFillerState {
     // frames copied from this one (the thresholds above).
     bool sampleLoop = false;
     TSampleFrame sampleFrame{};
+    // The fractal function's tangent iteration (tangent.h) where the colour formula reads a
+    // derivative and the samples are independent; nullptr else. Owned (freed with the formulas).
+    TCompiledFunction *tangent = nullptr;
 };
+
+// Why the colour formula's derivative inputs read 0 with the installed formulas; empty when they
+// carry the derivative (or the colour formula reads none).
+std::string DerivativeUnavailable();
 
 // The filler as the pixel routine sees it; read-only outside filler.cpp.
 const TFillerState &FillerState();
@@ -99,7 +125,8 @@ uint32_t FillerSample(int32_t x, int32_t y);
 // The installed colour formula's colour (or that of its copy) for the iterate (x, y): its cells
 // written, its code run and its three results converted as the pixel routine converts them.
 // Under the pixel routine's control word.
-uint32_t ColorOf(const TCompiledFunction &color, long double x, long double y);
+uint32_t ColorOf(const TCompiledFunction &color, long double x, long double y,
+                 const TOrbitInputs &orbit = {});
 
 // A private copy of the installed functions, code and cells, for one more thread of a fill: its
 // samples are those of the pixel routine, bit for bit, without touching the installed functions'
@@ -116,6 +143,7 @@ class TPixelCopy {
   private:
     std::unique_ptr<TCompiledFunction> fractal_;
     std::unique_ptr<TCompiledFunction> color_;
+    std::unique_ptr<TCompiledFunction> tangent_;
 };
 
 }  // namespace quob

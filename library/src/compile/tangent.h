@@ -1,0 +1,34 @@
+// The tangent iteration of a recursive body: beside each iteration of the body, the derivatives
+// of its values with respect to the sample's point (forward mode, one pair a value: by the real
+// part, by the imaginary part), by each keyword's derivative rule. Compiled to x87 code that runs
+// a pass of iterations of both and leaves right after an iteration whose own values raised a fault
+// flag; the body's values are computed as the function's record code computes them, so that every
+// iterate and every fault is the body's.
+#pragma once
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "compile/compiled.h"
+#include "compile/frontend.h"
+
+namespace quob {
+
+// The tangent function's cells, offsets into its block.
+struct TTangentCells {
+    static constexpr uint32_t kStatus = 0;  // out: 1 when the pass faulted, else 0
+    static constexpr uint32_t kParams = 8;  // the parameters, 10 bytes each
+    // Parameter p's derivatives by the point's real and imaginary parts, 10 bytes each.
+    static uint32_t Tangent(int32_t paramCount, int32_t p, int32_t part) {
+        return kParams + static_cast<uint32_t>(kRealWidthOfTangent * (paramCount + 2 * p + part));
+    }
+    static constexpr int32_t kRealWidthOfTangent = 10;
+};
+
+// Compiles the tangent iteration of a recursive body, `blockLength` iterations a call; nullptr
+// with the reason for a body it does not follow ("tan" and "sincos", whose instructions leave an
+// operand beyond 2^63 as it is). Throws std::bad_alloc without memory.
+std::unique_ptr<TCompiledFunction> CompileTangent(const TBody &body, int32_t blockLength,
+                                                  std::string &refusal);
+
+}  // namespace quob
