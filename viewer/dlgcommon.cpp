@@ -2,14 +2,23 @@
 
 #include <locale.h>
 
+#include <QAbstractButton>
+#include <QAbstractItemView>
+#include <QCompleter>
 #include <QEvent>
+#include <QGroupBox>
 #include <QHideEvent>
+#include <QLabel>
+#include <QLineEdit>
 #include <QScreen>
+#include <QSet>
 #include <QShowEvent>
+#include <algorithm>
 #include <clocale>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <string>
 #include <utility>
 
@@ -77,10 +86,40 @@ void OnDoubleClick(QListWidget *listBox, std::function<void()> handler) {
     viewport->installEventFilter(new TDoubleClickFilter(viewport, std::move(handler)));
 }
 
+namespace {
+
+// Hides a completion list that shows while its file dialog does not (the listing arrived late).
+class TCompletionGuard : public QObject {
+  public:
+    TCompletionGuard(QFileDialog *dialog) : QObject(dialog), dialog(dialog) {}
+
+  protected:
+    bool eventFilter(QObject *watched, QEvent *event) override {
+        if (event->type() == QEvent::Show && !dialog->isVisible())
+            QMetaObject::invokeMethod(static_cast<QWidget *>(watched), "hide",
+                                      Qt::QueuedConnection);
+        return QObject::eventFilter(watched, event);
+    }
+
+  private:
+    QFileDialog *const dialog;
+};
+
+}  // namespace
+
+void UseOwnFileDialog(QFileDialog *dialog) {
+    dialog->setOptions(QFileDialog::DontUseNativeDialog);
+    const auto *edit = dialog->findChild<QLineEdit *>("fileNameEdit");
+    if (!edit || !edit->completer() || !edit->completer()->popup()) return;
+    QWidget *list = edit->completer()->popup();
+    list->installEventFilter(new TCompletionGuard(dialog));
+    QObject::connect(dialog, &QDialog::finished, list, &QWidget::hide);
+}
+
 QFileDialog *MakeImportDialog(QWidget *parent, const QString &caption, const QString &filter) {
     auto *chooser = new QFileDialog(parent, caption);
     chooser->setObjectName("ImportDialog");
-    chooser->setOptions(QFileDialog::DontUseNativeDialog);
+    UseOwnFileDialog(chooser);
     chooser->setAcceptMode(QFileDialog::AcceptOpen);
     chooser->setFileMode(QFileDialog::ExistingFile);
     chooser->setNameFilters({filter, "All files (*)"});

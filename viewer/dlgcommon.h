@@ -65,6 +65,12 @@ void AddEntry(QListWidget *listBox, TStoredList<TEntry> *list, const TEntry &ent
 // same for the user and the tests, an existing file of the given types.
 QFileDialog *MakeImportDialog(QWidget *parent, const QString &caption, const QString &filter);
 
+// Qt's own file dialog on every desktop, the same for the user and the tests. The completion list
+// of its file name edit, which fills in as the folder's listing arrives, shows only while the
+// dialog does: one left open when a name typed in full is taken with Return, or shown after the
+// dialog has closed, would take the keyboard from the program.
+void UseOwnFileDialog(QFileDialog *dialog);
+
 // "Import...": asks for a file with the chooser and appends its entries that the list lacks.
 template <class TEntry>
 void ImportEntries(QFileDialog *chooser, QListWidget *listBox, TStoredList<TEntry> *list) {
