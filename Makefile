@@ -1,7 +1,8 @@
 # make test   installs what is missing, builds everything and runs every test (also under sanitizers,
 #             the library's tests as a 32-bit x86 process, and a short run of every fuzz target)
-# make run    installs what is missing, builds and starts the viewer in its working folder run/
-#             (seeded with the starter lists on first run)
+# make run    installs what is missing, builds the viewer and what it runs (not the tests and
+#             benchmarks) and starts it in its working folder run/ (seeded with the starter lists
+#             and the gallery on first run)
 # make gallery renders the starter fractal formulas into docs/gallery/ with a contact sheet
 # make bench  builds and runs the benchmarks
 # make format formats every C++ source (make format-check, part of make test, only checks)
@@ -69,7 +70,11 @@ format: deps
 
 test: format-check test-plain test-asan test-tsan test-m32 test-fuzz
 
-run: build
+# Only what make run starts: the viewer with the library, quob-render (its thumbnails), the
+# starter lists and the gallery; make test builds the rest.
+RUN_TARGETS = spiralis quob-render starter_lists starter_gallery
+run: deps build/CMakeCache.txt
+	cmake --build build -j $(JOBS) --target $(RUN_TARGETS)
 	@tools/run-viewer build
 
 gallery: deps build/CMakeCache.txt

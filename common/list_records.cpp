@@ -60,16 +60,9 @@ bool ContainsWords(const std::string &text, const std::string &phrase) {
     return false;
 }
 
-// An entry's name: its comment's first sentence.
-std::string NameOf(const std::string &comment) {
-    std::string name = comment.substr(0, comment.find(". "));
-    if (!name.empty() && name.back() == '.') name.pop_back();
-    return name;
-}
-
 // "N: name", for lists of candidates.
 std::string Candidate(const std::vector<std::string> &comments, std::size_t i) {
-    std::string name = NameOf(comments[i]);
+    std::string name = EntryName(comments[i]);
     if (name.size() > 60) name = name.substr(0, 57) + "...";
     return "\n  " + std::to_string(i + 1) + ": " + name;
 }
@@ -187,6 +180,24 @@ bool ReadPositionFile(const std::string &path, std::vector<PositionEntry> &entri
     });
 }
 
+std::string EntryName(const std::string &comment) {
+    std::string name = comment.substr(0, comment.find(". "));
+    if (!name.empty() && name.back() == '.') name.pop_back();
+    return name;
+}
+
+std::string NameSlug(const std::string &name) {
+    std::string slug;
+    for (const char c : name) {
+        const unsigned char u = static_cast<unsigned char>(c);
+        if (std::isalnum(u) && u < 0x80)
+            slug += char(std::tolower(u));
+        else if (slug.empty() || slug.back() != '-')
+            slug += '-';
+    }
+    return slug;
+}
+
 long FindEntry(const std::vector<std::string> &comments, const std::string &key,
                std::string &error) {
     if (!key.empty() && key.find_first_not_of("0123456789") == std::string::npos) {
@@ -204,7 +215,7 @@ long FindEntry(const std::vector<std::string> &comments, const std::string &key,
     // "Burning Ship" names one entry even when other comments mention it.
     std::vector<std::size_t> named;
     for (const std::size_t i : matches)
-        if (Lower(NameOf(comments[i])) == phrase) named.push_back(i);
+        if (Lower(EntryName(comments[i])) == phrase) named.push_back(i);
     if (named.size() == 1) return long(named[0]);
     if (matches.empty()) {
         error = "no comment contains '" + key + "'; the entries are:";

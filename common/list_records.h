@@ -103,6 +103,13 @@ bool ReadFormulaFile(const std::string &path, std::vector<FormulaEntry> &entries
 bool ReadPositionFile(const std::string &path, std::vector<PositionEntry> &entries,
                       std::string &error);
 
+// An entry's name: its comment's first sentence, without its full stop.
+std::string EntryName(const std::string &comment);
+// A name as it stands in a file name: its letters and digits in lower case, every run of other
+// characters one "-" ("Tricorn (Mandelbar)" is "tricorn-mandelbar-"). The gallery's pictures are
+// named so after their entries.
+std::string NameSlug(const std::string &name);
+
 // The index of the entry that `key` names among the comments: a line number from 1, or a word
 // (or words) that exactly one comment contains as whole words, compared without regard to case;
 // among several such comments, the one whose name (its first sentence) is the word. -1 with the

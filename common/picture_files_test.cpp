@@ -1,5 +1,6 @@
 // The picture files, written band by band: the bitmap's layout, the PNG's pixels and text chunks
-// as libpng reads them back, and the errors of a file that cannot take the bytes.
+// as libpng reads them back, the errors of a file that cannot take the bytes, and the scene that
+// a PNG's texts keep.
 #include "picture_files.h"
 
 #include <fcntl.h>
@@ -7,9 +8,19 @@
 #include <png.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <clocale>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
+#include <optional>
+#include <tuple>
+
+#include "picture_texts.h"
+#include "viewer_defaults.h"
 
 namespace quob::common {
 namespace {
@@ -185,6 +196,113 @@ TEST_F(Files, WritesThatFailSayWhy) {
     }
     close(readOnly);
     close(full);
+}
+
+// ---- Scenes -------------------------------------------------------------------------------------
+
+using Chunks = std::vector<TextChunk>;
+
+// The texts of a picture made by quob-render or Save picture.
+Chunks Picture() {
+    QUOB_FillerParams p = ViewerDefaults();
+    p.Width = 3, p.Height = 2, p.CenterRe = -0.75, p.Scale = 0.5, p.BlockLength = 1;
+    p.EscapeColor = 0x102030;
+    PictureParams picture{p, RenderMode::kPlain, 3};
+    picture.centerText = "-0.750000000000000000000001,0.125";
+    return PictureTexts(picture, "test");
+}
+
+void Set(Chunks &chunks, const std::string &keyword, const std::optional<std::string> &text) {
+    const auto at = std::find_if(chunks.begin(), chunks.end(),
+                                 [&](const TextChunk &c) { return c.first == keyword; });
+    ASSERT_NE(at, chunks.end()) << keyword;
+    if (text)
+        at->second = *text;
+    else
+        chunks.erase(at);
+}
+
+struct SceneCase {
+    const char *name;
+    std::function<void(Chunks &)> edit;
+    const char *refusal;  // how it begins; null: taken
+};
+void PrintTo(const SceneCase &c, std::ostream *out) { *out << c.name; }
+
+class Scene : public ::testing::TestWithParam<SceneCase> {};
+
+TEST_P(Scene, TakesAWholeSceneOrSaysWhatIsWrong) {
+    Chunks chunks = Picture();
+    GetParam().edit(chunks);
+    PictureSettings scene;
+    scene.fractal = "as it was";
+    std::string error;
+    const bool taken = TakeScene(chunks, scene, error);
+    if (const char *refusal = GetParam().refusal) {
+        EXPECT_FALSE(taken);
+        EXPECT_EQ(error.substr(0, std::strlen(refusal)), refusal) << error;
+        EXPECT_EQ(scene.fractal, "as it was");
+        return;
+    }
+    ASSERT_TRUE(taken) << error;
+    EXPECT_EQ(std::tuple(scene.fractal, scene.color, scene.centerReText, scene.centerImText,
+                         scene.scaleText, scene.centerRe, scene.scale),
+              std::tuple(std::string(kDefaultFractal), std::string(kDefaultColor),
+                         std::string("-0.750000000000000000000001"), std::string("0.125"),
+                         std::string("0.5"), -0.75, 0.5));
+    EXPECT_EQ(std::tuple(scene.maxModule, scene.differential, scene.iterations, scene.blockLength,
+                         scene.recursionInit, scene.escapeColor, scene.escapeTakesColor),
+              std::tuple(2.0f, 0.001f, 20, 1, 0, 0x102030, 0));
+}
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Texts, Scene, ::testing::Values(
+    SceneCase{"Whole", [](Chunks &) {}, nullptr},
+    // The size, mode, supersampling and deep switch are taken where they are given.
+    SceneCase{"WithoutSizeAndMode", [](Chunks &c) {
+        for (const char *k : {"Width", "Height", "Mode", "Supersample", "Deep"}) Set(c, k, {}); },
+        nullptr},
+    SceneCase{"AmongOtherTexts", [](Chunks &c) { c.insert(c.begin(), {"Title", "a picture"}); },
+              nullptr},
+    SceneCase{"NoScene", [](Chunks &c) { c = {{"Software", "elsewhere"}, {"Title", "a picture"}}; },
+              "it holds no scene (the texts that Save picture and quob-render keep in a PNG)"},
+    SceneCase{"NoTexts", [](Chunks &c) { c.clear(); }, "it holds no scene"},
+    SceneCase{"LacksScale", [](Chunks &c) { Set(c, "Scale", {}); },
+              "its scene lacks the text \"Scale\""},
+    SceneCase{"LacksColorFormula", [](Chunks &c) { Set(c, "Color formula", {}); },
+              "its scene lacks the text \"Color formula\""},
+    SceneCase{"BadCenter", [](Chunks &c) { Set(c, "Center", "0.5"); },
+              "invalid value '0.5' for --center: RE,IM, two finite numbers"},
+    SceneCase{"BadBlockLength", [](Chunks &c) { Set(c, "Block length", "0"); },
+              "invalid value '0' for --block-length"},
+    SceneCase{"BadMode", [](Chunks &c) { Set(c, "Mode", "fast"); },
+              "invalid value 'fast' for --mode"}),
+    [](const auto &info) { return info.param.name; });
+// clang-format on
+
+// A view's text as the history's extended reals hold it, unless rounding it twice would give
+// another double than the filler takes from the same text.
+TEST(ExtendedOf, KeepsTheDigitsThatRoundToTheSameDouble) {
+    EXPECT_EQ(ExtendedOf("0.1", 0.1), 0.1L);
+    // 1 + 2^-53 + 2^-65: a double rounds it up, an extended real to the tie 1 + 2^-53 that a
+    // double then rounds down to 1.
+    const std::string tie = "1.00000000000000011104940751682779165321335312910377979278564453125";
+    const double value = std::strtod(tie.c_str(), nullptr);
+    EXPECT_EQ(value, 1 + 0x1p-52);
+    EXPECT_EQ(ExtendedOf(tie, value), static_cast<long double>(value));
+}
+
+// The viewer runs in the user's locale: a comma for the decimal point changes nothing.
+TEST(PictureTexts, ReadInAnyLocale) {
+    const std::string saved = std::setlocale(LC_NUMERIC, nullptr);
+    if (!std::setlocale(LC_NUMERIC, "de_DE.UTF-8")) GTEST_SKIP() << "no German locale installed";
+    PictureSettings scene;
+    std::string error;
+    const bool taken = TakeScene(Picture(), scene, error);
+    std::setlocale(LC_NUMERIC, saved.c_str());
+    ASSERT_TRUE(taken) << error;
+    EXPECT_EQ(std::tuple(scene.centerRe, scene.centerIm, scene.maxModule),
+              std::tuple(-0.75, 0.125, 2.0f));
 }
 
 }  // namespace

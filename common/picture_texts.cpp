@@ -2,6 +2,7 @@
 // keyword of its PNG text chunk, its text for a picture and the rule its text must follow.
 #include "picture_texts.h"
 
+#include <locale.h>
 #include <mpfr.h>
 
 #include <algorithm>
@@ -21,6 +22,23 @@ namespace {
 
 // What a rule says when a value breaks it; empty when the value is taken.
 using Need = std::string;
+
+// Texts are read in the C locale: a program may have set one whose decimal separator is not a
+// point (the viewer's application object sets the user's), and strtod and MPFR follow it.
+class TCNumbers {
+  public:
+    TCNumbers() : previous_(uselocale(C())) {}
+    ~TCNumbers() { uselocale(previous_); }
+    TCNumbers(const TCNumbers &) = delete;
+    TCNumbers &operator=(const TCNumbers &) = delete;
+    static locale_t C() {
+        static const locale_t c = newlocale(LC_ALL_MASK, "C", nullptr);
+        return c;
+    }
+
+  private:
+    const locale_t previous_;
+};
 
 std::optional<double> Real(const std::string &text) {
     char *end = nullptr;
@@ -142,42 +160,49 @@ struct Parameter {
     const char *keyword;                         // of its PNG text chunk
     std::string (*text)(const PictureParams &);  // the parameter's text for a picture
     Need (*take)(PictureSettings &, const std::string &);
+    bool scene;  // a part of every scene; the others are taken where they are given
 };
 
 const Parameter kParameters[] = {
     {"--width", "Width", [](const PictureParams &p) { return std::to_string(p.filler.Width); },
-     [](PictureSettings &o, const std::string &t) { return TakeSize(o.width, t); }},
+     [](PictureSettings &o, const std::string &t) { return TakeSize(o.width, t); }, false},
     {"--height", "Height", [](const PictureParams &p) { return std::to_string(p.filler.Height); },
-     [](PictureSettings &o, const std::string &t) { return TakeSize(o.height, t); }},
+     [](PictureSettings &o, const std::string &t) { return TakeSize(o.height, t); }, false},
     {"--center", "Center",
      [](const PictureParams &p) {
+         if (!p.centerText.empty()) return p.centerText;
          return Shortest(+p.filler.CenterRe) + "," + Shortest(+p.filler.CenterIm);
      },
-     TakeCenter},
-    {"--scale", "Scale", [](const PictureParams &p) { return Shortest(+p.filler.Scale); },
-     TakeScale},
+     TakeCenter, true},
+    {"--scale", "Scale",
+     [](const PictureParams &p) {
+         return p.scaleText.empty() ? Shortest(+p.filler.Scale) : p.scaleText;
+     },
+     TakeScale, true},
     {"--fractal", "Fractal formula",
      [](const PictureParams &p) { return Formula(p.filler.FractalFormula); },
      [](PictureSettings &o, const std::string &t) {
          o.fractal = t;
          return Need();
-     }},
+     },
+     true},
     {"--color", "Color formula",
      [](const PictureParams &p) { return Formula(p.filler.ColorFormula); },
      [](PictureSettings &o, const std::string &t) {
          o.color = t;
          return Need();
-     }},
+     },
+     true},
     {"--max-module", "Max module",
      [](const PictureParams &p) { return Shortest(+p.filler.MaxModule); },
-     [](PictureSettings &o, const std::string &t) { return TakeFloat(o.maxModule, t); }},
+     [](PictureSettings &o, const std::string &t) { return TakeFloat(o.maxModule, t); }, true},
     {"--differential", "Differential",
      [](const PictureParams &p) { return Shortest(+p.filler.Differential); },
-     [](PictureSettings &o, const std::string &t) { return TakeFloat(o.differential, t); }},
+     [](PictureSettings &o, const std::string &t) { return TakeFloat(o.differential, t); }, true},
     // The filler runs at least one pass, as a limit of 1 does.
     {"--iterations", "Iterations limit",
      [](const PictureParams &p) { return std::to_string(std::max(+p.filler.IterationsLimit, 1)); },
-     [](PictureSettings &o, const std::string &t) { return TakeSize(o.iterations, t); }},
+     [](PictureSettings &o, const std::string &t) { return TakeSize(o.iterations, t); }, true},
     {"--block-length", "Block length",
      [](const PictureParams &p) { return std::to_string(p.filler.BlockLength); },
      [](PictureSettings &o, const std::string &t) {
@@ -185,10 +210,11 @@ const Parameter kParameters[] = {
          if (!v) return Need("a whole number from 1 to 1000");
          o.blockLength = *v;
          return Need();
-     }},
+     },
+     true},
     {"--recursion-init", "Recursion init",
      [](const PictureParams &p) { return std::to_string(p.filler.RecursionInit); },
-     [](PictureSettings &o, const std::string &t) { return TakeInt(o.recursionInit, t); }},
+     [](PictureSettings &o, const std::string &t) { return TakeInt(o.recursionInit, t); }, true},
     {"--escape-color", "Escape color",
      [](const PictureParams &p) {
          char text[16];
@@ -200,18 +226,20 @@ const Parameter kParameters[] = {
          if (!v) return Need("a colour RRGGBB of hexadecimal digits");
          o.escapeColor = *v;
          return Need();
-     }},
+     },
+     true},
     {"--escape-takes-color", "Escape takes color",
      [](const PictureParams &p) { return std::to_string(p.filler.EscapeTakesColor); },
-     [](PictureSettings &o, const std::string &t) { return TakeInt(o.escapeTakesColor, t); }},
+     [](PictureSettings &o, const std::string &t) { return TakeInt(o.escapeTakesColor, t); }, true},
     {"--mode", "Mode", [](const PictureParams &p) { return std::string(kModeNames[int(p.mode)]); },
-     TakeMode},
-    {"--deep", "Deep", [](const PictureParams &) { return std::string("no"); },
+     TakeMode, false},
+    {"--deep", "Deep", [](const PictureParams &p) { return std::string(p.deep ? "yes" : "no"); },
      [](PictureSettings &o, const std::string &t) {
          if (t != "yes" && t != "no") return Need("yes or no");
          o.deepForced = t == "yes";
          return Need();
-     }},
+     },
+     false},
     {"--supersample", "Supersample",
      [](const PictureParams &p) { return std::to_string(p.supersample); },
      [](PictureSettings &o, const std::string &t) {
@@ -219,7 +247,8 @@ const Parameter kParameters[] = {
          if (!v) return Need("a whole number from 1 to 8");
          o.supersample = *v;
          return Need();
-     }},
+     },
+     false},
 };
 
 constexpr std::size_t kParameterCount = std::size(kParameters);
@@ -273,6 +302,7 @@ bool IsPictureOption(const std::string &option) { return Find(option) != nullptr
 
 std::string TakeOption(PictureSettings &settings, const std::string &option,
                        const std::string &text) {
+    const TCNumbers numbers;
     const Parameter *parameter = Find(option);
     if (!parameter) return "unknown option " + option;
     return Take(settings, *parameter, text);
@@ -280,6 +310,7 @@ std::string TakeOption(PictureSettings &settings, const std::string &option,
 
 int TakePictureTexts(const std::vector<TextChunk> &chunks, PictureSettings &settings,
                      std::string &error) {
+    const TCNumbers numbers;
     int taken = 0;
     for (const auto &[keyword, text] : chunks) {
         for (const Parameter &p : kParameters) {
@@ -290,6 +321,40 @@ int TakePictureTexts(const std::vector<TextChunk> &chunks, PictureSettings &sett
         }
     }
     return taken;
+}
+
+bool TakeScene(const std::vector<TextChunk> &chunks, PictureSettings &scene, std::string &error) {
+    std::vector<const char *> missing;
+    for (const Parameter &p : kParameters) {
+        if (!p.scene) continue;
+        const auto given = std::find_if(chunks.begin(), chunks.end(),
+                                        [&](const TextChunk &c) { return c.first == p.keyword; });
+        if (given == chunks.end()) missing.push_back(p.keyword);
+    }
+    const auto parts = std::count_if(std::begin(kParameters), std::end(kParameters),
+                                     [](const Parameter &p) { return p.scene; });
+    if (missing.size() == std::size_t(parts)) {
+        error = "it holds no scene (the texts that Save picture and quob-render keep in a PNG)";
+        return false;
+    }
+    if (!missing.empty()) {
+        error = "its scene lacks the text \"" + std::string(missing.front()) + "\"";
+        return false;
+    }
+    PictureSettings taken;
+    if (TakePictureTexts(chunks, taken, error) < 0) return false;
+    scene = std::move(taken);
+    return true;
+}
+
+long double ExtendedOf(const std::string &decimal, double value) {
+    const long double extended = strtold_l(decimal.c_str(), nullptr, TCNumbers::C());
+    return static_cast<double>(extended) == value ? extended : value;
+}
+
+bool ReadScene(const std::string &path, PictureSettings &scene, std::string &error) {
+    std::vector<TextChunk> chunks;
+    return ReadPngTexts(path, chunks, error) && TakeScene(chunks, scene, error);
 }
 
 }  // namespace quob::common

@@ -1,8 +1,8 @@
 // The parameters of a picture as texts: the text chunks in which its PNG file keeps them, and
 // quob-render's options that draw it. One table of parameters, each with its option, the keyword
 // of its chunk and the rule its text must follow: the viewer's "Save picture" and quob-render
-// write the chunks, quob-render reads them back (--from), and the viewer's thumbnails hand the
-// options to quob-render.
+// write the chunks, quob-render reads them back (--from), the viewer opens them as a scene, and
+// the viewer's thumbnails hand the options to quob-render.
 #pragma once
 #include <cstdint>
 #include <string>
@@ -21,6 +21,12 @@ struct PictureParams {
     QUOB_FillerParams filler;
     RenderMode mode;
     int32_t supersample;
+    // The view as texts ("RE,IM" and the scale) that read back as the record's doubles, written
+    // instead of the shortest texts so that a view keeps every digit it was given; empty: none.
+    std::string centerText = {};
+    std::string scaleText = {};
+    // Rendered by perturbation at any scale (the chunk "Deep").
+    bool deep = false;
 };
 
 // A picture's parameters as taken from their texts, each text kept as it came.
@@ -71,5 +77,16 @@ std::string TakeOption(PictureSettings &settings, const std::string &option,
 // breaks its rule.
 int TakePictureTexts(const std::vector<TextChunk> &chunks, PictureSettings &settings,
                      std::string &error);
+
+// A scene, everything that makes a picture, from a PNG's text chunks through TakePictureTexts:
+// the view, both formulas, the precision values and the escape colour fields, each of which must
+// be there, and the size, mode, supersampling and deep switch where they are. False with why
+// not: no scene among the chunks, a part of it missing, or the first text that breaks its rule.
+bool TakeScene(const std::vector<TextChunk> &chunks, PictureSettings &scene, std::string &error);
+// A view's decimal text as an extended real where that rounds to the double read from the same
+// text (rounding twice may land on the neighbour), else that double.
+long double ExtendedOf(const std::string &decimal, double value);
+// The scene of a PNG file: its text chunks (ReadPngTexts), then TakeScene. False with why not.
+bool ReadScene(const std::string &path, PictureSettings &scene, std::string &error);
 
 }  // namespace quob::common

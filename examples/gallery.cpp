@@ -9,7 +9,6 @@
 #include <QImage>
 #include <QPainter>
 #include <QProcess>
-#include <QRegularExpression>
 #include <QStringList>
 #include <cstdio>
 
@@ -24,13 +23,6 @@ constexpr int kWidth = 160, kHeight = 120, kColumns = 6, kLabel = 34, kGap = 8;
 int Fail(const QString &message) {
     std::fprintf(stderr, "gallery: %s\n", qPrintable(message));
     return 1;
-}
-
-// The name of an entry: its comment's first sentence.
-QString NameOf(const std::string &comment) {
-    QString name = QString::fromStdString(comment.substr(0, comment.find(". ")));
-    if (name.endsWith('.')) name.chop(1);
-    return name;
 }
 
 QString Text(long double value) {
@@ -68,11 +60,13 @@ int main(int argc, char **argv) {
         const examples::StarterFractal &f = library.fractals[std::size_t(i)];
         const long color = common::FindEntry(colors, f.color, error);
         if (color < 0) return Fail(QString::fromStdString(error));
-        const QString name = NameOf(f.entry.comment);
-        QString slug = name.toLower();
-        slug.replace(QRegularExpression("[^a-z0-9]+"), "-");
+        const std::string entryName = common::EntryName(f.entry.comment);
+        const QString name = QString::fromStdString(entryName);
+        // Named so, the picture is the scene that the viewer suggests for its entry.
         const QString file =
-            out.filePath(QString("%1-%2.png").arg(i + 1, 2, 10, QChar('0')).arg(slug));
+            out.filePath(QString("%1-%2.png")
+                             .arg(i + 1, 2, 10, QChar('0'))
+                             .arg(QString::fromStdString(common::NameSlug(entryName))));
         QStringList options = {"-o",
                                file,
                                "--width",

@@ -1,10 +1,13 @@
 // Every starter entry compiles as the filler compiles it and draws a picture at its view that is
-// neither one colour nor mostly faults; the written list files read back as their sources.
+// neither one colour nor mostly faults; the written list files read back as their sources, and
+// the gallery's pictures keep the scenes that the sources give.
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
 #include <set>
 
+#include "picture_texts.h"
 #include "quob32.h"
 #include "starter_sources.h"
 #include "viewer_defaults.h"
@@ -144,6 +147,41 @@ TEST(StarterLists, WrittenFilesReadBackAsTheirSources) {
     ASSERT_EQ(positions.size(), library.positions.size());
     for (std::size_t i = 0; i < positions.size(); ++i)
         EXPECT_EQ(positions[i], library.positions[i].entry);
+}
+
+// Each fractal formula's picture in the gallery, "NN-name.png" after its line and its name, keeps
+// the scene that the viewer offers with the entry: the formula, its colour formula, its view and
+// its precision values (make gallery draws them again after a change of the sources).
+TEST(StarterLists, GalleryPicturesKeepTheScenesOfTheSources) {
+    const StarterLibrary &library = Library();
+    const std::vector<std::string> colors = CommentsOf(library.colors);
+    const QUOB_FillerParams defaults = ViewerDefaults();
+    for (std::size_t i = 0; i < library.fractals.size(); ++i) {
+        const StarterFractal &f = library.fractals[i];
+        char number[24];
+        std::snprintf(number, sizeof number, "%02zu-", i + 1);
+        const std::string file = std::string(GALLERY) + "/" + number +
+                                 common::NameSlug(common::EntryName(f.entry.comment)) + ".png";
+        SCOPED_TRACE(file);
+        common::PictureSettings scene;
+        std::string error;
+        ASSERT_TRUE(common::ReadScene(file, scene, error)) << error;
+        const long color = common::FindEntry(colors, f.color, error);
+        ASSERT_GE(color, 0) << error;
+        EXPECT_EQ(scene.fractal, f.entry.expression);
+        EXPECT_EQ(scene.color, library.colors[std::size_t(color)].expression);
+        EXPECT_EQ(std::tuple(scene.centerRe, scene.centerIm, scene.scale),
+                  std::tuple(double(f.re), double(f.im), double(f.scale)));
+        EXPECT_EQ(
+            std::tuple(scene.iterations, scene.blockLength, scene.maxModule, scene.recursionInit),
+            std::tuple(f.iterations ? f.iterations : +defaults.IterationsLimit,
+                       f.blockLength ? f.blockLength : +defaults.BlockLength,
+                       f.maxModule ? f.maxModule : +defaults.MaxModule, f.recursionInit));
+    }
+    std::size_t pictures = 0;
+    for (const auto &entry : std::filesystem::directory_iterator(GALLERY))
+        pictures += entry.path().filename().string() != "contact-sheet.png";
+    EXPECT_EQ(pictures, library.fractals.size()) << "a picture of no entry";
 }
 
 }  // namespace

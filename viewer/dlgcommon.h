@@ -23,7 +23,8 @@ class TDialogForm : public QDialog {
     Q_OBJECT
   protected:
     explicit TDialogForm(QWidget *parent);
-    // Fixes the size that setupUi gave and centres the form.
+    // Fits the texts of the form that setupUi made (FitTexts), then fixes its size and centres
+    // it.
     void FixInPlace();
     virtual void FormShow() {}
     virtual void FormHide() {}
@@ -31,6 +32,15 @@ class TDialogForm : public QDialog {
     void showEvent(QShowEvent *event) override;
     void hideEvent(QHideEvent *event) override;
 };
+
+// Gives every label and button of a form laid out by position (not by a layout) the size its
+// text needs in the form's font, where the form's own size for it is smaller: the control
+// widens, the controls right of it in its rows (and those aligned under them) move right by as
+// much, fields and lists that reach across its right edge widen with it, and the panels and the
+// form grow to keep their margins. Controls of one column (the same left edge and width) widen
+// alike, so the fields beside them stay aligned; a label of one line that may wrap takes the width
+// of its line. Positions, order and keyboard order stay as they were where every text fits.
+void FitTexts(QWidget *form);
 
 // Runs handler on every double click in the list box, also below its last line.
 void OnDoubleClick(QListWidget *listBox, std::function<void()> handler);
@@ -64,6 +74,12 @@ void AddEntry(QListWidget *listBox, TStoredList<TEntry> *list, const TEntry &ent
 // The dialog that asks for the file whose entries "Import..." appends to a list: Qt's own, the
 // same for the user and the tests, an existing file of the given types.
 QFileDialog *MakeImportDialog(QWidget *parent, const QString &caption, const QString &filter);
+
+// Qt's own file dialog on every desktop, the same for the user and the tests. The completion list
+// of its file name edit, which fills in as the folder's listing arrives, shows only while the
+// dialog does: one left open when a name typed in full is taken with Return, or shown after the
+// dialog has closed, would take the keyboard from the program.
+void UseOwnFileDialog(QFileDialog *dialog);
 
 // "Import...": asks for a file with the chooser and appends its entries that the list lacks.
 template <class TEntry>

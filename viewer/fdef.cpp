@@ -3,6 +3,9 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPushButton>
+
+#include "gallery.h"
 
 // Long enough to wait for a pause in the typing, short enough to feel immediate.
 constexpr int kCheckDelay = 200;  // ms
@@ -18,13 +21,17 @@ TFormulaDialog::TFormulaDialog(TViewerState &state, const char *fileName, TFormu
 TFormulaDialog::~TFormulaDialog() = default;
 
 void TFormulaDialog::BindControls(QLineEdit *expr, QLineEdit *comm, QListWidget *dispList,
-                                  QLabel *status, QLabel *thumbnailBox) {
+                                  QLabel *status, QLabel *thumbnailBox, QPushButton *okScene) {
     exprEdit = expr;
     commEdit = comm;
     listBox = dispList;
     statusLine = status;
+    this->okScene = okScene;
     thumbnail = std::make_unique<TThumbnail>(thumbnailBox, RendererBesideProgram());
     connect(exprEdit, &QLineEdit::textChanged, &checkTimer, qOverload<>(&QTimer::start));
+    // The comment names the entry whose scene the gallery may keep.
+    if (okScene)
+        connect(commEdit, &QLineEdit::textChanged, &checkTimer, qOverload<>(&QTimer::start));
     importDialog =
         MakeImportDialog(this, "Import formulas from another list", "Formula lists (*.dat)");
     OnDoubleClick(listBox, [this] { DispListDblClick(); });
@@ -50,11 +57,35 @@ QByteArray TFormulaDialog::ExprText() const {
     return text;
 }
 
+bool TFormulaDialog::EntrySceneOf(quob::common::PictureSettings &scene, QString &file) const {
+    return okScene && EntryScene(GalleryFolder, ExprText(), commEdit->text().toUtf8(), scene, file);
+}
+
 void TFormulaDialog::CheckExpr() {
     checkTimer.stop();
     const QByteArray text = ExprText();
+    if (okScene) okScene->setEnabled(false);
+    // An empty field is where every formula starts, not a fault.
+    if (text.trimmed().isEmpty()) {
+        statusLine->setText(QString("Type a %1 formula, or choose one in the list and press Load.")
+                                .arg(formula == TFormula::Fractal ? "fractal" : "colour"));
+        thumbnail->Clear("No picture: no formula yet");
+        return;
+    }
     const TFormulaCheck check = state.CheckFormula(formula, text);
-    statusLine->setText(check.Message);
+    QString status = check.Message;
+    quob::common::PictureSettings scene;
+    QString file;
+    if (check.Usable && EntrySceneOf(scene, file)) {
+        okScene->setEnabled(true);
+        status += QString(
+                      "\nOK with its view and colouring: the colour formula, view (centre "
+                      "%1, %2, scale %3) and precision of %4.")
+                      .arg(QString::fromStdString(scene.centerReText),
+                           QString::fromStdString(scene.centerImText),
+                           QString::fromStdString(scene.scaleText), file);
+    }
+    statusLine->setText(status);
     if (check.Usable)
         thumbnail->Draw(state.PictureArguments(formula, text, thumbnail->Size()));
     else
@@ -90,6 +121,19 @@ void TFormulaDialog::OKClick() {
 
 void TFormulaDialog::CancelClick() { hide(); }
 
+void TFormulaDialog::OKSceneClick() {
+    quob::common::PictureSettings scene;
+    QString file;
+    if (!EntrySceneOf(scene, file)) return;  // Expr or Comm changed a moment ago
+    const QString failure = state.ApplyScene(scene);
+    if (!failure.isEmpty()) {
+        state.ErrorMessageBox(
+            QString("The scene of \"%1\" cannot be applied: %2.").arg(file, failure));
+        return;
+    }
+    hide();
+}
+
 void TFormulaDialog::DispListDblClick() {
     LoadClick();
     OKClick();
@@ -98,5 +142,5 @@ void TFormulaDialog::DispListDblClick() {
 TFractals::TFractals(TViewerState &state, QWidget *parent)
     : TFormulaDialog(state, "fractals.dat", TFormula::Fractal, parent) {
     ui.setupUi(this);
-    BindControls(ui.Expr, ui.Comm, ui.DispList, ui.Status, ui.Thumbnail);
+    BindControls(ui.Expr, ui.Comm, ui.DispList, ui.Status, ui.Thumbnail, ui.OKScene);
 }

@@ -14,11 +14,13 @@
 class QFileDialog;
 class QLabel;
 class QLineEdit;
+class QPushButton;
 
 // The dialog behaviour that TFractals and TColorAdjustment share: the list on the dialog's file
 // while it is shown, Load, Add, Delete, Import..., and OK that applies Expr and closes the dialog
 // once the formula compiles; until then the dialog shows the library's message and stays open, and
-// the previous formula stays in force.
+// the previous formula stays in force. The fractal dialog also offers, for an entry whose scene
+// the gallery keeps (a starter formula, named by its comment), to apply that scene with it.
 class TFormulaDialog : public TDialogForm {
     Q_OBJECT
   public:
@@ -34,21 +36,27 @@ class TFormulaDialog : public TDialogForm {
     void ImportClick();
     void OKClick();
     void CancelClick();
+    // Applies Expr with the colour formula, view and precision of the gallery's scene of the
+    // entry (Comm names it) as Load picture applies a scene, and closes the dialog.
+    void OKSceneClick();
     void DispListDblClick();
     // The status line and the thumbnail for the text of Expr.
     void CheckExpr();
 
   protected:
     TFormulaDialog(TViewerState &state, const char *fileName, TFormula formula, QWidget *parent);
-    // Takes the form's controls once setupUi has made them.
+    // Takes the form's controls once setupUi has made them; the fractal dialog's button that
+    // applies an entry with its scene, none in the colour dialog.
     void BindControls(QLineEdit *expr, QLineEdit *comm, QListWidget *dispList, QLabel *status,
-                      QLabel *thumbnailBox);
+                      QLabel *thumbnailBox, QPushButton *okScene = nullptr);
     void FormShow() override;
     void FormHide() override;
 
   private:
     // The text of Expr as OK applies it: at most 1024 bytes, as a list's field holds it.
     QByteArray ExprText() const;
+    // The gallery's scene of the entry that Expr and Comm hold, and its file; false for none.
+    bool EntrySceneOf(quob::common::PictureSettings &scene, QString &file) const;
 
     TViewerState &state;
     const char *const fileName;
@@ -58,6 +66,7 @@ class TFormulaDialog : public TDialogForm {
     QListWidget *listBox = nullptr;
     QFileDialog *importDialog = nullptr;
     QLabel *statusLine = nullptr;
+    QPushButton *okScene = nullptr;
     std::unique_ptr<TThumbnail> thumbnail;
     QTimer checkTimer;  // single shot, restarted by every edit
     std::unique_ptr<TExprList> list;

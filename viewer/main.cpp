@@ -1,15 +1,21 @@
 #include "main.h"
 
 #include <QAction>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFileDialog>
+#include <QMimeData>
 #include <QShowEvent>
 #include <QTimer>
+#include <QUrl>
 #include <utility>
 
 #include "about.h"
 #include "ca.h"
+#include "dlgcommon.h"
 #include "exactp.h"
 #include "fdef.h"
+#include "help.h"
 #include "icons.h"
 #include "prec.h"
 #include "state.h"
@@ -19,7 +25,8 @@ TMainWin::TMainWin(TViewerState &state, QWidget *parent)
     : TViewWindow(parent),
       state(state),
       DisplayTimer(new QTimer(this)),
-      SaveAsBmp(new QFileDialog(this, "Save current image in bmp format (True color)")) {
+      SaveAsBmp(new QFileDialog(this, "Save current image in bmp format (True color)")),
+      LoadPng(new QFileDialog(this, "Load a picture with its scene")) {
     ui.setupUi(this);
     // The pictures of the commands that the tool window's buttons show; the menu shows none.
     const std::pair<QAction *, TToolPicture> pictures[] = {
@@ -42,7 +49,7 @@ TMainWin::TMainWin(TViewerState &state, QWidget *parent)
     SaveAsBmp->setObjectName("SaveAsBmp");
     // Qt's own dialog on every desktop: the same dialog for the user and for the tests. It asks
     // before a file that exists is replaced.
-    SaveAsBmp->setOptions(QFileDialog::DontUseNativeDialog);
+    UseOwnFileDialog(SaveAsBmp);
     SaveAsBmp->setAcceptMode(QFileDialog::AcceptSave);
     SaveAsBmp->setFileMode(QFileDialog::AnyFile);
     SaveAsBmp->setNameFilters({"Windows bitmap (24 bits) (*.bmp)", "PNG picture (*.png)"});
@@ -52,6 +59,12 @@ TMainWin::TMainWin(TViewerState &state, QWidget *parent)
         SaveAsBmp->setDefaultSuffix(filter.endsWith("(*.png)") ? "png" : "bmp");
     });
     SaveAsBmp->selectFile("default");
+    LoadPng->setObjectName("LoadPng");
+    UseOwnFileDialog(LoadPng);
+    LoadPng->setAcceptMode(QFileDialog::AcceptOpen);
+    LoadPng->setFileMode(QFileDialog::ExistingFile);
+    LoadPng->setNameFilters({"PNG picture (*.png)", "All files (*)"});
+    setAcceptDrops(true);
     EnableDialogCommands();
 }
 
@@ -74,6 +87,7 @@ void TMainWin::EnableDialogCommands() {
     ui.Fractal1->setEnabled(Fractals);
     ui.Colorajustment1->setEnabled(ColorAdjustment);
     ui.About1->setEnabled(About);
+    ui.Help2->setEnabled(About);  // with the other forms
 }
 
 // ---- The display -------------------------------------------------------------------------------
@@ -165,6 +179,14 @@ void TMainWin::Fractal1Click() { ShowForm(Fractals); }
 void TMainWin::Colorajustment1Click() { ShowForm(ColorAdjustment); }
 void TMainWin::About1Click() { ShowForm(About); }
 
+void TMainWin::Help2Click() {
+    if (!Help) {
+        Help = new THelpIndex(this);
+        connect(Help, &THelpIndex::SceneChosen, this, &TMainWin::LoadPicture);
+    }
+    ShowForm(Help);
+}
+
 void TMainWin::Exit1Click() { QCoreApplication::quit(); }
 
 void TMainWin::FormShow() { ShowForm(Tools); }
@@ -172,6 +194,37 @@ void TMainWin::FormShow() { ShowForm(Tools); }
 void TMainWin::showEvent(QShowEvent *event) {
     TViewWindow::showEvent(event);
     if (!event->spontaneous()) FormShow();
+}
+
+void TMainWin::LoadPicture(const QString &fileName) {
+    const QString refusal = state.LoadScene(fileName);  // the display follows the new fill
+    if (!refusal.isEmpty()) state.ErrorMessageBox(refusal);
+}
+
+void TMainWin::Loadpicture1Click() {
+    // The folder of the last file chosen, else the working folder with the gallery.
+    if (LoadPng->exec() != QDialog::Accepted || LoadPng->selectedFiles().isEmpty()) return;
+    LoadPicture(LoadPng->selectedFiles().constFirst());
+}
+
+namespace {
+// The one local file that a drag carries; empty when it carries anything else.
+QString DraggedFile(const QMimeData *data) {
+    const QList<QUrl> urls = data ? data->urls() : QList<QUrl>();
+    return urls.size() == 1 && urls.constFirst().isLocalFile() ? urls.constFirst().toLocalFile()
+                                                               : QString();
+}
+}  // namespace
+
+void TMainWin::dragEnterEvent(QDragEnterEvent *event) {
+    if (!DraggedFile(event->mimeData()).isEmpty()) event->acceptProposedAction();
+}
+
+void TMainWin::dropEvent(QDropEvent *event) {
+    const QString file = DraggedFile(event->mimeData());
+    if (file.isEmpty()) return;
+    event->acceptProposedAction();
+    LoadPicture(file);
 }
 
 void TMainWin::Savepicture1Click() {

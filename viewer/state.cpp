@@ -3,10 +3,12 @@
 #include <QFile>
 #include <QMessageBox>
 #include <algorithm>
+#include <limits>
 #include <memory>
 #include <utility>
 
 #include "application.h"
+#include "list_records.h"
 #include "picture_files.h"
 #include "picture_texts.h"
 #include "whole_file.h"
@@ -113,11 +115,16 @@ bool TViewerState::Forward() {
 void TViewerState::Stop() { quob.IBufferMessage(bufferHandle, QUOB_MSG_STOP); }
 
 TFormulaCheck TViewerState::CheckFormula(TFormula formula, const QByteArray &text) const {
+    return CheckFormula(formula, text, params.BlockLength);
+}
+
+TFormulaCheck TViewerState::CheckFormula(TFormula formula, const QByteArray &text,
+                                         int32_t blockLength) const {
     const QByteArray definition = "Edit " + text;
-    const int32_t handle = formula == TFormula::Fractal
-                               ? quob.CreateRecursiveFunction(definition.constData(),
-                                                              FillerBlockLength(params.BlockLength))
-                               : quob.CreateRealFunction(definition.constData());
+    const int32_t handle =
+        formula == TFormula::Fractal
+            ? quob.CreateRecursiveFunction(definition.constData(), FillerBlockLength(blockLength))
+            : quob.CreateRealFunction(definition.constData());
     if (!handle) return {false, false, QString::fromUtf8(quob.GetLastErrorEx())};
     QUOB_FunctionRecord record;
     quob.GetFunction(handle, &record);
@@ -176,6 +183,68 @@ void TViewerState::ApplyPrecision(const TPrecisionValues &values) {
     params.BlockLength = values.BlockLength;
     params.RecursionInit = values.RecursionInit;
     Redraw({PrecisionChanged, BlockLengthChanged});
+}
+
+QString TViewerState::ApplyScene(const quob::common::PictureSettings &scene) {
+    const QByteArray fractal = QByteArray::fromStdString(scene.fractal);
+    const QByteArray color = QByteArray::fromStdString(scene.color);
+    // The viewer's formulas are those its dialogs and lists hold; a longer one would be cut.
+    constexpr qsizetype kLongest = quob::common::TFormulaRecord::TextSize - 1;
+    for (const auto &[text, which] : {std::pair{&fractal, "fractal"}, {&color, "colour"}})
+        if (text->size() > kLongest)
+            return QString(
+                       "its %1 formula has %2 bytes, more than the %3 that the viewer's "
+                       "formulas hold")
+                .arg(which)
+                .arg(text->size())
+                .arg(kLongest);
+    const TFormulaCheck fractalCheck = CheckFormula(TFormula::Fractal, fractal, scene.blockLength);
+    if (!fractalCheck.Usable) return "its fractal formula is refused: " + fractalCheck.Message;
+    const TFormulaCheck colorCheck = CheckFormula(TFormula::Color, color);
+    if (!colorCheck.Usable) return "its colour formula is refused: " + colorCheck.Message;
+    // A scale that is no normal double would draw every pixel at the centre.
+    if (!(scene.scale >= std::numeric_limits<double>::min()))
+        return QString(
+                   "its scale %1 is finer than the viewer's views, which are doubles, can "
+                   "show (quob-render --from draws it)")
+            .arg(QString::fromStdString(scene.scaleText));
+
+    params.CenterRe = scene.centerRe;
+    params.CenterIm = scene.centerIm;
+    params.Scale = scene.scale;
+    params.MaxModule = scene.maxModule;
+    params.Differential = scene.differential;
+    params.IterationsLimit = scene.iterations;
+    params.BlockLength = scene.blockLength;
+    params.RecursionInit = scene.recursionInit;
+    params.EscapeColor = scene.escapeColor;
+    params.EscapeTakesColor = scene.escapeTakesColor;
+    // The library compiles the texts during the update and keeps no pointer to them.
+    params.FractalFormula = fractal.constData();
+    params.ColorFormula = color.constData();
+    Redraw({SceneChanged});
+    params.FractalFormula = params.ColorFormula = nullptr;
+    fractalText = fractal;
+    colorText = color;
+    this->scene = scene;
+    if (history)
+        history->Push(quob::common::ExtendedOf(scene.centerReText, scene.centerRe),
+                      quob::common::ExtendedOf(scene.centerImText, scene.centerIm),
+                      quob::common::ExtendedOf(scene.scaleText, scene.scale));
+    return {};
+}
+
+QString TViewerState::LoadScene(const QString &fileName) {
+    quob::common::PictureSettings read;
+    std::string error;
+    QString why;
+    if (!quob::common::ReadScene(QFile::encodeName(fileName).toStdString(), read, error))
+        why = QString::fromUtf8(error);
+    else
+        why = ApplyScene(read);
+    if (why.isEmpty()) return {};
+    if (!why.endsWith('.')) why += '.';
+    return QString("The picture \"%1\" cannot be loaded: %2").arg(fileName, why);
 }
 
 // ---- The display's buffer ----------------------------------------------------------------------
@@ -249,10 +318,19 @@ QString TViewerState::SavePicture(const QString &fileName, QSize size) const {
     const auto *rows = reinterpret_cast<const uint32_t *>(picture.constBits());
     std::vector<quob::common::TextChunk> texts;
     const bool png = fileName.endsWith(".png", Qt::CaseInsensitive);
-    if (png)
-        texts = quob::common::PictureTexts(
-            {Drawn(picture.size(), fractalText, colorText), quob::common::RenderMode::kSmoothed, 1},
-            ApplicationTitle);
+    if (png) {
+        quob::common::PictureParams drawn{Drawn(picture.size(), fractalText, colorText), scene.mode,
+                                          scene.supersample};
+        drawn.deep = scene.deepForced;
+        // The scene's texts read back as the doubles that it set: while that view is in force
+        // they are its view, with every digit.
+        if (!scene.scaleText.empty() && scene.centerRe == params.CenterRe &&
+            scene.centerIm == params.CenterIm && scene.scale == params.Scale) {
+            drawn.centerText = scene.centerReText + "," + scene.centerImText;
+            drawn.scaleText = scene.scaleText;
+        }
+        texts = quob::common::PictureTexts(drawn, ApplicationTitle);
+    }
     std::string reason;
     const bool written = quob::common::WriteWholeFile(
         QFile::encodeName(fileName).toStdString(),

@@ -18,6 +18,7 @@
 #include <memory>
 
 #include "hotspot.h"
+#include "picture_texts.h"
 #include "quob32.h"
 #include "quobimport.h"
 #include "viewer_defaults.h"
@@ -29,6 +30,9 @@ inline constexpr TChangeSet ColoringChanged = {0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 
 inline constexpr TChangeSet ViewChanged = {0, 0, 0, 0, 0, 0, 0, 1, 1, 1};
 inline constexpr TChangeSet PrecisionChanged = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1};
 inline constexpr TChangeSet BlockLengthChanged = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
+// Everything a scene sets, in one update: the filler takes the block length before it compiles
+// the fractal formula, so the formula compiles with the scene's.
+inline constexpr TChangeSet SceneChanged = {0, 0, 0, 0, 0, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1};
 
 // A 10 x 10 block preview at once, then the smoothed picture in a worker thread.
 inline constexpr int32_t RedrawMessage = QUOB_MSG_PREVIEW + QUOB_MSG_FILL_SMOOTH + QUOB_MSG_THREAD;
@@ -96,8 +100,10 @@ class TViewerState : public QObject {
     void Stop();
     // Compiles text as a formula of that kind in a function of its own, under a name that the
     // filler never gives ("Edit"), looks at its parameters and results as the filler would, and
-    // deletes it at once: nothing reaches the filler.
+    // deletes it at once: nothing reaches the filler. A fractal formula compiles with the block
+    // length in force, or with the one given.
     TFormulaCheck CheckFormula(TFormula formula, const QByteArray &text) const;
+    TFormulaCheck CheckFormula(TFormula formula, const QByteArray &text, int32_t blockLength) const;
     // Applies text as the formula of that kind through Redraw once CheckFormula finds it usable.
     // Empty when the filler took it, else why not (the library's message, or what the filler
     // misses); the previous formula then stays in force and the picture as it is.
@@ -108,6 +114,20 @@ class TViewerState : public QObject {
     // Stores the values and applies them through Redraw, the block length after the rest.
     void ApplyPrecision(const TPrecisionValues &values);
 
+    // Applies a scene in one Redraw: both formulas, the view, the precision values and the escape
+    // colour fields; the view is recorded in the history. Its formulas are checked as OK in the
+    // formula dialogs checks them, and its scale must be one that the view's doubles hold. Empty
+    // when it is applied, else why not; nothing has changed then.
+    QString ApplyScene(const quob::common::PictureSettings &scene);
+    // Reads the scene that a PNG keeps in its texts and applies it. Empty when it is applied,
+    // else a message that names the file and what is wrong; nothing has changed then.
+    QString LoadScene(const QString &fileName);
+    // The last scene applied, as its texts gave it: the view with every digit, and the mode,
+    // supersampling and deep switch that the viewer does not draw with (its display shows the
+    // smoothed fill) but keeps for Save picture and quob-render. Before any, the smoothed fill of
+    // one sample a pixel and no texts.
+    const quob::common::PictureSettings &Scene() const { return scene; }
+
     // Replaces the display's buffer by one of the given size and starts its picture. False, after
     // "Runtime error 1113", when no buffer can be made.
     bool CreateBuffer(QSize size);
@@ -117,9 +137,11 @@ class TViewerState : public QObject {
     // buffer has none; null without a buffer or pixels.
     QImage CopyPicture(QSize size) const;
     // Writes the picture at the given size through a temporary file renamed over an old one: as
-    // PNG when the name ends in ".png", with the text chunks from which quob-render --from draws
-    // it again (the smoothed fill at that size), else as a 24-bit Windows bitmap. Empty on
-    // success, else why the file could not be written (the old file then stays as it was).
+    // PNG when the name ends in ".png", with the text chunks of its scene, from which quob-render
+    // --from draws it again at that size (the smoothed fill, or the mode and supersampling of the
+    // last scene applied, and that scene's view texts while its view is in force), else as a
+    // 24-bit Windows bitmap. Empty on success, else why the file could not be written (the old
+    // file then stays as it was).
     QString SavePicture(const QString &fileName, QSize size) const;
 
     // An error message box with the platform's default caption, as the viewer's own failures use.
@@ -147,6 +169,7 @@ class TViewerState : public QObject {
     // The texts of the formulas in force, which CurrentParams does not keep.
     QByteArray fractalText = kDefaultFractal;
     QByteArray colorText = kDefaultColor;
+    quob::common::PictureSettings scene;
 };
 
 #endif  // SPIRALIS_STATE_H

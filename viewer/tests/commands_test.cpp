@@ -1,14 +1,21 @@
-// The menu, the commands through their shortcuts, saving the picture, and start-up.
+// The menu, the commands through their shortcuts, saving the picture, opening a picture's scene
+// (Load picture, a drop, the gallery), and start-up.
 #include <QAbstractButton>
 #include <QAction>
 #include <QComboBox>
 #include <QDir>
+#include <QDropEvent>
 #include <QFileDialog>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QMimeData>
+#include <QUrl>
+#include <cstring>
 #include <map>
 
+#include "help.h"
+#include "picture_files.h"
 #include "picture_texts.h"
 #include "viewer_testing.h"
 
@@ -22,7 +29,7 @@ struct MenuItem {
 };
 // clang-format off
 const std::pair<const char *, std::vector<MenuItem>> kMenu[] = {
-    {"&File", {{"&Save picture", "Ctrl+S", 1}, {"&Load picture", "Ctrl+L", 0}, {"", "", 1},
+    {"&File", {{"&Save picture", "Ctrl+S", 1}, {"&Load picture", "Ctrl+L", 1}, {"", "", 1},
                {"E&xit", "F10", 1}}},
     {"&View", {{"H&ide hot spot", "Ctrl+H", 1}, {"", "", 1}, {"&Back", "Shift+Del", 1},
                {"&Forward", "Shift+Ins", 1}, {"&Home", "Ctrl+Del", 1}, {"", "", 1},
@@ -260,6 +267,217 @@ TEST_P(SavePictureFailure, KeepsTheOldPictureAndGoesToTheGeneralErrorDisplay) {
 
 INSTANTIATE_TEST_SUITE_P(Failures, SavePictureFailure, ::testing::ValuesIn(WriteFailures),
                          [](const auto &info) { return info.param.name; });
+
+// ---- Scenes: Load picture, a drop, the gallery -------------------------------------------------
+
+class SceneTest : public MainWinTest {
+  protected:
+    // The update that applied the scene of SceneTexts, alone in one redraw.
+    void ExpectSceneApplied() {
+        ExpectApplied(SceneChanged);
+        if (HasFailure()) return;
+        const TLibraryCall &update = LibraryCalls[1];
+        const QUOB_FillerParams &p = update.Params;
+        EXPECT_EQ(std::tuple(update.Fractal, update.Color),
+                  std::tuple(std::optional<std::string>(SceneFractal),
+                             std::optional<std::string>(SceneColor)));
+        EXPECT_EQ(std::tuple(+p.CenterRe, +p.CenterIm, +p.Scale), std::tuple(-0.75, 0.125, 0.5));
+        EXPECT_EQ(std::tuple(+p.MaxModule, +p.Differential, +p.IterationsLimit, +p.BlockLength,
+                             +p.RecursionInit, +p.EscapeColor, +p.EscapeTakesColor),
+                  std::tuple(4.0f, 1e-4f, 40, 1, 1, 0x102030, 1));
+        EXPECT_EQ(+CurrentParams().FractalFormula, nullptr);  // for the update only
+        EXPECT_TRUE(DisplayTimer()->isActive());
+        EXPECT_TRUE(RecordedBoxes.empty());
+    }
+    // The texts that Save picture writes into a PNG now.
+    std::map<std::string, std::string> SavedTexts() {
+        const QString file = QDir::current().filePath("saved.png");
+        EXPECT_EQ(Viewer().SavePicture(file, Display->size()), "");
+        std::vector<quob::common::TextChunk> texts;
+        std::string error;
+        EXPECT_TRUE(quob::common::ReadPngTexts(file.toStdString(), texts, error)) << error;
+        return {texts.begin(), texts.end()};
+    }
+    void Drop(const QList<QUrl> &urls) {
+        QMimeData data;
+        data.setUrls(urls);
+        const QPoint at(20, 20);
+        QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(Display, &enter);
+        if (!enter.isAccepted()) return;
+        QDropEvent drop(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(Display, &drop);
+    }
+};
+
+TEST_F(SceneTest, LoadPictureAppliesTheSceneInOneRedrawAndRecordsItsView) {
+    SKIP_WITHOUT_RENDERING();
+    win->LoadPicture(WritePng("scene.png", SceneTexts()));
+    ExpectSceneApplied();
+    ASSERT_EQ(History()->Count, 2);
+    EXPECT_EQ(History()->Entries[1].Re, -0.75000000000000000000001L);  // every digit it holds
+    EXPECT_EQ(std::tuple(+History()->Entries[1].Im, +History()->Entries[1].Scale),
+              std::tuple(0.125L, 0.5L));
+    // Save picture keeps what the viewer does not draw with: the view as written while it is in
+    // force, the mode and the supersampling.
+    std::map<std::string, std::string> saved = SavedTexts();
+    EXPECT_EQ(std::tuple(saved["Center"], saved["Scale"], saved["Mode"], saved["Supersample"],
+                         saved["Fractal formula"]),
+              std::tuple(std::string(SceneCenter), std::string("0.5"), std::string("plain"),
+                         std::string("3"), std::string(SceneFractal)));
+
+    // Back returns to the view before; the formulas stay.
+    LibraryCalls.clear();
+    Key(Qt::Key_Delete, Qt::ShiftModifier);
+    ExpectApplied(ViewChanged);
+    EXPECT_EQ(View(), std::tuple(-0.5, 0.0, 2.0));
+    saved = SavedTexts();
+    EXPECT_EQ(std::tuple(saved["Center"], saved["Scale"], saved["Color formula"], saved["Mode"]),
+              std::tuple(std::string("-0.5,0"), std::string("2"), std::string(SceneColor),
+                         std::string("plain")));
+    Key(Qt::Key_Insert, Qt::ShiftModifier);
+    EXPECT_EQ(View(), std::tuple(-0.75, 0.125, 0.5));
+}
+
+TEST_F(SceneTest, CtrlLAsksForThePictureAndADroppedPictureOpensToo) {
+    SKIP_WITHOUT_RENDERING();
+    const QString file = WritePng("scene.png", SceneTexts());
+    QTimer::singleShot(0, win.get(), [&] {
+        auto *dialog = Child<QFileDialog>(win.get(), "LoadPng");
+        QTRY_VERIFY(dialog->isVisible());
+        EXPECT_EQ(dialog->nameFilters(), QStringList({"PNG picture (*.png)", "All files (*)"}));
+        dialog->findChild<QLineEdit *>("fileNameEdit")->setText(file);
+        QMetaObject::invokeMethod(dialog, "accept");
+        if (dialog->isVisible()) dialog->reject();
+    });
+    Key(Qt::Key_L, Qt::ControlModifier);
+    ExpectSceneApplied();
+    QApplication::setActiveWindow(win.get());
+
+    Key(Qt::Key_Delete, Qt::ControlModifier);  // home
+    LibraryCalls.clear();
+    Drop({QUrl::fromLocalFile(file), QUrl::fromLocalFile(file)});  // two files: not taken
+    Drop({QUrl("https://example.org/scene.png")});
+    EXPECT_TRUE(LibraryCalls.empty());
+    Drop({QUrl::fromLocalFile(file)});
+    ExpectSceneApplied();
+    EXPECT_EQ(History()->Count, 4);
+}
+
+// A file without a scene, or whose scene cannot be applied, is refused with a message that names
+// it, and nothing changes: no library call, the view, the history and every setting as they were.
+struct RefusedScene {
+    const char *name;
+    std::function<QString()> file;  // writes it
+    const char *why;
+};
+void PrintTo(const RefusedScene &c, std::ostream *out) { *out << c.name; }
+
+class SceneRefusal : public SceneTest, public ::testing::WithParamInterface<RefusedScene> {};
+
+TEST_P(SceneRefusal, NamesTheFileAndWhatIsWrongAndChangesNothing) {
+    const QString file = GetParam().file();
+    win->LoadPicture(file);
+    ExpectOneBox("Error", QString("The picture \"%1\" cannot be loaded: %2.")
+                              .arg(file, QString::fromUtf8(GetParam().why)));
+    EXPECT_TRUE(LibraryCalls.empty());
+    EXPECT_EQ(History()->Count, 1);
+    EXPECT_EQ(std::memcmp(&CurrentParams(), &StartParams, sizeof StartParams), 0);
+    EXPECT_EQ(Viewer().Scene().scaleText, "");
+}
+
+const QString kLong = QString(SceneFractal) + QString(1100, ' ');
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Files, SceneRefusal, ::testing::Values(
+    RefusedScene{"Missing", [] { return QDir::current().filePath("none.png"); },
+                 "No such file or directory"},
+    RefusedScene{"NotAPng", [] {
+        QFile text("text.png");
+        EXPECT_TRUE(text.open(QIODevice::WriteOnly) && text.write("a text") == 6);
+        return QDir::current().filePath("text.png"); }, "not a PNG file"},
+    RefusedScene{"WithoutTexts", [] { return WritePng("plain.png", {}); },
+                 "it holds no scene (the texts that Save picture and quob-render keep in a PNG)"},
+    RefusedScene{"LacksAPart", [] { return WritePng("part.png", SceneTexts("Iterations limit", nullptr)); },
+                 "its scene lacks the text \"Iterations limit\""},
+    RefusedScene{"ATextThatDoesNotRead", [] { return WritePng("bad.png", SceneTexts("Scale", "-2")); },
+                 "invalid value '-2' for --scale: a finite number above 0"},
+    RefusedScene{"FractalThatDoesNotCompile",
+                 [] { return WritePng("f.png", SceneTexts("x y x = x ret y ret")); },
+                 "its fractal formula is refused: QUOB: All variables should have different names (code 8)"},
+    RefusedScene{"FractalWithoutThePoint", [] { return WritePng("p.png", SceneTexts("u v = u ret v ret")); },
+                 "its fractal formula is refused: Compiles, but a fractal formula needs parameters named \"x\" and \"y\" for the point"},
+    RefusedScene{"ColourOfTwoResults",
+                 [] { return WritePng("c.png", SceneTexts("Color formula", "x y = x ret y ret")); },
+                 "its colour formula is refused: Compiles, but a colour formula needs three results (red, green, blue); this one has 2"},
+    RefusedScene{"ScaleBeyondTheDoubles", [] { return WritePng("s.png", SceneTexts("Scale", "1e-400")); },
+                 "its scale 1e-400 is finer than the viewer's views, which are doubles, can show (quob-render --from draws it)"},
+    RefusedScene{"FormulaLongerThanTheListsHold",
+                 [] { return WritePng("l.png", SceneTexts(kLong.toUtf8().constData())); },
+                 "its fractal formula has 1149 bytes, more than the 1024 that the viewer's formulas hold"}),
+    [](const auto &info) { return info.param.name; });
+// clang-format on
+
+// F1: the help window's gallery lists the gallery folder's pictures, the starter ones named after
+// the entries of fractals.dat; a click, a double click or Return opens one's scene once.
+class GalleryTest : public SceneTest {
+  protected:
+    void SetUp() override {
+        withForms = true;
+        SceneTest::SetUp();
+    }
+};
+
+TEST_F(GalleryTest, ListsThePicturesAndOpensTheOneChosen) {
+    SKIP_WITHOUT_RENDERING();
+    WriteFile("fractals.dat", ExprRecord(SceneFractal, "Burning Ship. The hull."));
+    WritePng("gallery/13-burning-ship.png", SceneTexts());
+    WritePng("gallery/20-my_own-scene.png", SceneTexts());
+    WritePng("gallery/30-plain.png", {});
+    Key(Qt::Key_F1);
+    auto *help = Child<THelpIndex>(win.get(), "THelpIndex");
+    ASSERT_TRUE(help && help->isVisible());
+    auto *gallery = Child<QListWidget>(help, "Gallery");
+    EXPECT_EQ(Lines(gallery), QStringList({"Burning Ship", "my own scene", "plain"}));
+    EXPECT_EQ(gallery->item(0)->icon().availableSizes(), QList<QSize>({{2, 2}}));
+    EXPECT_TRUE(LibraryCalls.empty());
+
+    const auto choose = [&](int row, char how) {
+        LibraryCalls.clear();
+        RecordedBoxes.clear();
+        const QPoint at = gallery->visualItemRect(gallery->item(row)).center();
+        if (how == 'c') QTest::mouseClick(gallery->viewport(), Qt::LeftButton, {}, at);
+        if (how == 'd') {  // as the window system delivers it
+            QTest::mouseClick(gallery->viewport(), Qt::LeftButton, {}, at);
+            QTest::mouseDClick(gallery->viewport(), Qt::LeftButton, {}, at);
+            QTest::mouseRelease(gallery->viewport(), Qt::LeftButton, {}, at);
+        }
+        if (how == 'r') {
+            gallery->setCurrentRow(row);
+            QTest::keyClick(gallery, Qt::Key_Return);
+        }
+    };
+    for (const auto &[row, how] : {std::pair{0, 'c'}, {1, 'd'}, {0, 'r'}}) {
+        SCOPED_TRACE(std::string(1, how) + " on " + std::to_string(row));
+        choose(row, how);
+        ExpectSceneApplied();
+    }
+    EXPECT_EQ(History()->Count, 4);
+    choose(2, 'c');
+    ASSERT_EQ(RecordedBoxes.size(), 1u);
+    EXPECT_TRUE(
+        RecordedBoxes[0].Text.endsWith("plain.png\" cannot be loaded: it holds no scene "
+                                       "(the texts that Save picture and quob-render keep "
+                                       "in a PNG)."));
+    EXPECT_TRUE(LibraryCalls.empty());
+
+    // A picture saved into the folder joins the gallery while it is shown.
+    EXPECT_EQ(
+        Viewer().SavePicture(QDir::current().filePath("gallery/40-saved.png"), Display->size()),
+        "");
+    QTRY_COMPARE(Lines(gallery).size(), 4);
+    EXPECT_EQ(Lines(gallery).last(), "saved");
+}
 
 // ---- Start-up ----------------------------------------------------------------------------------
 

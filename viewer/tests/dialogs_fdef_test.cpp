@@ -24,6 +24,7 @@ struct Twin {
     const char *invalid, *message;           // one that does not, and the library's reason
     const char *unusable, *unusableMessage;  // one that compiles without what the filler
                                              // needs, and what it misses
+    const char *emptyStatus;                 // the status line for an empty field
 };
 
 // clang-format off
@@ -31,12 +32,14 @@ const Twin kTwins[] = {
     {"Fractals", [](TViewerState &state) { return new TFractals(state); }, "Fractal definition", "fractals.dat", true,
      {0, 0, 0, 0, 0, 1}, "u v x y = u x + ret v y + ret", "Compiles: iterates u, v from the point x, y",
      "x y x = x ret y ret", "QUOB: All variables should have different names (code 8)",
-     "u v = u ret v ret", "Compiles, but a fractal formula needs parameters named \"x\" and \"y\" for the point"},
+     "u v = u ret v ret", "Compiles, but a fractal formula needs parameters named \"x\" and \"y\" for the point",
+     "Type a fractal formula, or choose one in the list and press Load."},
     {"ColorAdjustment", [](TViewerState &state) { return new TColorAdjustment(state); }, "Color adjustment", "cadjusts.dat",
      false, {0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 1, 1}, "x y = x ret y ret x y + ret",
      "Compiles: red, green and blue from its three results",
      "x y = x y", "QUOB: Virtual stack is not empty (code 13)",
-     "x y = x ret y ret", "Compiles, but a colour formula needs three results (red, green, blue); this one has 2"}};
+     "x y = x ret y ret", "Compiles, but a colour formula needs three results (red, green, blue); this one has 2",
+     "Type a colour formula, or choose one in the list and press Load."}};
 // clang-format on
 void PrintTo(const Twin &twin, std::ostream *out) { *out << twin.name; }
 
@@ -193,9 +196,11 @@ TEST_P(FormulaDialogTest, TheStatusLineAnswersAMomentAfterEachEdit) {
     SKIP_WITHOUT_RENDERING();
     Show();
     auto *status = Get<QLabel>("Status");
+    EXPECT_EQ(status->text(), GetParam().emptyStatus);  // where every formula starts
     for (const auto &[text, answer] : {std::pair{GetParam().valid, GetParam().validStatus},
                                        {GetParam().invalid, GetParam().message},
-                                       {GetParam().unusable, GetParam().unusableMessage}}) {
+                                       {GetParam().unusable, GetParam().unusableMessage},
+                                       {"  ", GetParam().emptyStatus}}) {
         Type(Expr, text);
         QTRY_COMPARE(status->text(), answer);
     }
@@ -233,6 +238,69 @@ TEST_P(FormulaDialogTest, DoubleClickLoadsAndApplies) {
 
 INSTANTIATE_TEST_SUITE_P(Twins, FormulaDialogTest, ::testing::ValuesIn(kTwins),
                          [](const auto &info) { return info.param.name; });
+
+// "OK with its view and colouring": offered for an entry whose name the gallery has a picture of,
+// keeping a scene of the entry's formula; it applies that scene with the formula of Expr.
+struct EntrySceneCase {
+    const char *name;
+    int line;           // loaded; -1: none
+    const char *typed;  // then typed into Expr; null: as loaded
+    bool offered;
+};
+void PrintTo(const EntrySceneCase &c, std::ostream *out) { *out << c.name; }
+
+class EntrySceneTest : public DialogTest<TFractals>,
+                       public ::testing::WithParamInterface<EntrySceneCase> {
+  protected:
+    void Start() override {
+        WriteFile("fractals.dat", ExprRecord(SceneFractal, "Burning Ship. The hull.") +
+                                      ExprRecord(SceneFractal, "Other ship. Of no picture.") +
+                                      ExprRecord(kDefaultFractal, "Second ship. Another formula."));
+        WritePng("gallery/13-burning-ship.png", SceneTexts());
+        WritePng("gallery/14-second-ship.png", SceneTexts());
+        dialog = std::make_unique<TFractals>(Viewer());
+    }
+};
+
+TEST_P(EntrySceneTest, OfferedForAStarterEntryAndAppliedWithIt) {
+    SKIP_WITHOUT_RENDERING();
+    Show();
+    auto *okScene = Get<QPushButton>("OKScene");
+    EXPECT_EQ(okScene->text(), "OK with its view and colouring");
+    EXPECT_FALSE(okScene->isEnabled());
+    if (GetParam().line >= 0) {
+        ClickLine(Get<QListWidget>("DispList"), GetParam().line);
+        Click(Get<QPushButton>("Load"));
+    }
+    if (GetParam().typed) Type(Get<QLineEdit>("Expr"), GetParam().typed);
+    QTest::qWait(300);  // the status line's moment
+    EXPECT_EQ(okScene->isEnabled(), GetParam().offered);
+    EXPECT_EQ(Get<QLabel>("Status")->text().contains("gallery/13-burning-ship.png"),
+              GetParam().offered);
+    Click(okScene);
+    if (!GetParam().offered) {
+        EXPECT_TRUE(LibraryCalls.empty());
+        EXPECT_TRUE(dialog->isVisible());
+        return;
+    }
+    EXPECT_FALSE(dialog->isVisible());
+    ExpectApplied(SceneChanged);
+    EXPECT_EQ(LibraryCalls[1].Fractal, SceneFractal);
+    EXPECT_EQ(LibraryCalls[1].Color, SceneColor);
+    EXPECT_EQ(View(), std::tuple(-0.75, 0.125, 0.5));
+    EXPECT_EQ(History()->Count, 2);
+    EXPECT_TRUE(RecordedBoxes.empty());
+}
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Entries, EntrySceneTest, ::testing::Values(
+    EntrySceneCase{"StarterEntry", 0, nullptr, true},
+    EntrySceneCase{"NothingLoaded", -1, nullptr, false},
+    EntrySceneCase{"NoPictureOfItsName", 1, nullptr, false},
+    EntrySceneCase{"PictureOfAnotherFormula", 2, nullptr, false},
+    EntrySceneCase{"ExpressionEdited", 0, "u v x y = u x + ret v y + ret", false}),
+    [](const auto &info) { return info.param.name; });
+// clang-format on
 
 TEST_F(ViewerTest, BothFormulaDialogsKeepTheirOwnListsAndSaveThemWhenDestroyed) {
     WriteFile("cadjusts.dat", ExprRecord("colour", "c"));

@@ -1,6 +1,9 @@
-// The tool window against a shown main window, the About box, and the forms of start-up.
+// The tool window against a shown main window, the About box, the forms of start-up and the help
+// window, and the whole text of every label and button.
+#include <QAbstractButton>
 #include <QCloseEvent>
 #include <QFileDialog>
+#include <QLabel>
 #include <QPushButton>
 #include <QSpontaneKeyEvent>
 #include <QToolButton>
@@ -9,6 +12,7 @@
 #include "about.h"
 #include "exactp.h"
 #include "fdef.h"
+#include "help.h"
 #include "toolwin.h"
 #include "viewer_testing.h"
 
@@ -164,5 +168,58 @@ TEST_F(ViewerTest, StartUpCreatesTheFormsHiddenInOrder) {
     }
     EXPECT_EQ(ReadFile("fractals.dat"), "");  // the shown dialog saved its list at the end
 }
+
+// In the desktop's font, the platform's default or the larger one of a desktop such as GNOME's,
+// every label and button of every form is at least as large as its own size hint: no text loses
+// its end. A label that wraps holds its lines at its width.
+class WholeTexts : public ToolWindowTest, public ::testing::WithParamInterface<double> {
+  protected:
+    void SetUp() override {
+        if (GetParam() > 0) {
+            QFont font = QApplication::font();
+            font.setPointSizeF(GetParam());
+            QApplication::setFont(font);
+        }
+        ToolWindowTest::SetUp();
+    }
+    void TearDown() override {
+        ToolWindowTest::TearDown();
+        QApplication::setFont(initial);
+    }
+    const QFont initial = QApplication::font();
+};
+
+TEST_P(WholeTexts, EveryLabelAndButtonShowsItsWholeText) {
+    win->Help2Click();
+    int checked = 0;
+    for (QObject *child : win->children()) {
+        auto *form = qobject_cast<QWidget *>(child);
+        if (!form || !form->isWindow() || *form->metaObject()->className() != 'T') continue;
+        form->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(form));
+        for (QWidget *control : form->findChildren<QWidget *>()) {
+            if (control->window() != form || !control->isVisibleTo(form)) continue;
+            const auto *label = qobject_cast<const QLabel *>(control);
+            if (!label && !qobject_cast<const QAbstractButton *>(control)) continue;
+            SCOPED_TRACE(std::string(form->metaObject()->className()) + " " +
+                         control->objectName().toStdString());
+            const QSize size = control->size();
+            if (label && label->wordWrap()) {
+                EXPECT_LE(label->minimumSizeHint().width(), size.width());
+                EXPECT_LE(label->heightForWidth(size.width()), size.height());
+            } else {
+                EXPECT_LE(control->sizeHint().width(), size.width());
+                EXPECT_LE(control->sizeHint().height(), size.height());
+            }
+            ++checked;
+        }
+        form->hide();
+    }
+    EXPECT_GT(checked, 50);
+}
+
+INSTANTIATE_TEST_SUITE_P(Fonts, WholeTexts, ::testing::Values(0.0, 11.0), [](const auto &info) {
+    return info.param > 0 ? "Points" + std::to_string(int(info.param)) : std::string("Default");
+});
 
 }  // namespace

@@ -1,13 +1,16 @@
 // End to end under a real X server (ctest runs it in xvfb-run): start spiralis, dismiss the
-// library's banner, wait for the picture, zoom by a double click, save pictures through the
-// dialog and compare the files with the same views rendered by quob-render at the same size.
-// Input goes through the XTEST extension (libXtst.so.6, opened at run time), as a user's would.
+// library's banner, wait for the picture, zoom by a double click, open scenes from the gallery
+// and with Load picture, save pictures through the dialog and compare the files with the same
+// views rendered by quob-render at the same size. Input goes through the XTEST extension
+// (libXtst.so.6, opened at run time), as a user's would; a thumbnail is found on the screen by
+// its pixels, as a user finds it by looking.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <QImage>
 #include <cctype>
 #include <chrono>
 #include <cstdlib>
@@ -18,10 +21,12 @@
 #include <thread>
 #include <vector>
 
+#include "picture_files.h"
 #include "quobimport.h"
 #include "viewer_defaults.h"
 // After Qt: its headers must come before Xlib's macros.
 #include <X11/Xlib.h>
+#include <X11/Xutil.h>
 
 namespace {
 
@@ -108,11 +113,17 @@ void Key(const std::string &keysym, bool control = false, bool shift = false) {
     if (control) send("Control_L", false);
 }
 
-// Plain text: letters, digits and slashes.
+// Plain text: letters, digits, slashes, points, dashes and underscores.
 void Type(const std::string &text) {
     for (const char c : text)
         if (c == '/')
             Key("slash");
+        else if (c == '.')
+            Key("period");
+        else if (c == '-')
+            Key("minus");
+        else if (c == '_')
+            Key("underscore", false, true);
         else
             Key(std::string(1, char(std::tolower(c))), false, std::isupper(c));
 }
@@ -126,6 +137,29 @@ void Click() {
     FakeButton(display, 1, True, CurrentTime);
     FakeButton(display, 1, False, CurrentTime);
     XFlush(display);
+}
+
+// Where the picture shows on the screen within the area, unscaled: the root co-ordinates of its
+// top left corner. Its inner rows are compared, since a focus frame may cross its edges.
+bool FindOnScreen(const QImage &picture, const Rect &area, int &left, int &top) {
+    XImage *screen = XGetImage(display, DefaultRootWindow(display), area.x, area.y, area.width,
+                               area.height, AllPlanes, ZPixmap);
+    if (!screen) return false;
+    const auto same = [&](int x, int y, int px, int py) {
+        return (XGetPixel(screen, x + px, y + py) & 0xFFFFFF) ==
+               (picture.pixel(px, py) & 0xFFFFFFu);
+    };
+    const int w = picture.width(), h = picture.height(), m = 8;
+    bool found = false;
+    for (int y = 0; y + h <= area.height && !found; ++y)
+        for (int x = 0; x + w <= area.width && !found; ++x) {
+            found = true;
+            for (const int py : {m, h / 2, h - 1 - m})
+                for (int px = m; px < w - m && found; ++px) found = same(x, y, px, py);
+            if (found) left = area.x + x, top = area.y + y;
+        }
+    XDestroyImage(screen);
+    return found;
 }
 
 // ---- Pictures ----------------------------------------------------------------------------------
@@ -173,6 +207,9 @@ constexpr const char *kBanner = "QUOB32 You're welcome!";
 constexpr const char *kMainWin = "Spiralis beta 3.0 (31.05.98)";
 constexpr const char *kSaveDialog = "Save current image in bmp format (True color)";
 constexpr const char *kFractals = "Fractal definition";
+constexpr const char *kHelp = "Help index";
+constexpr const char *kLoadDialog = "Load a picture with its scene";
+constexpr const char *kErrorBox = "Error";
 
 // The line of the formula list whose comment's first sentence is the name.
 int LineOf(const fs::path &list, const std::string &name) {
@@ -187,6 +224,9 @@ class EndToEnd : public ::testing::Test {
   protected:
     void SetUp() override {
         ASSERT_NE(display = XOpenDisplay(nullptr), nullptr) << "cannot connect to the X server";
+        // A window that closes while Find looks at it is no error of the test; Xlib's default
+        // handler would end the process.
+        XSetErrorHandler([](::Display *, XErrorEvent *) { return 0; });
         ASSERT_NE(xtst = dlopen("libXtst.so.6", RTLD_NOW), nullptr) << dlerror();
         FakeKey = reinterpret_cast<decltype(FakeKey)>(dlsym(xtst, "XTestFakeKeyEvent"));
         FakeButton = reinterpret_cast<decltype(FakeButton)>(dlsym(xtst, "XTestFakeButtonEvent"));
@@ -234,20 +274,32 @@ class EndToEnd : public ::testing::Test {
         std::this_thread::sleep_for(3s);  // preview at once, the smoothed fill well within this
     }
 
-    // Ctrl+S, then the file name typed over the dialog's proposal, then Return.
-    Bitmap SaveAs(const std::string &name) {
+    // Ctrl+S (or Ctrl+L), then the file name typed over the dialog's proposal, then Return.
+    void Answer(const char *shortcut, const char *title, const fs::path &file) {
         EXPECT_TRUE(Focus(kMainWin));
-        Key("s", true);
+        Key(shortcut, true);
         Rect dialog;
-        EXPECT_TRUE(WaitFor([&] { return Find(kSaveDialog, dialog); }, 10s));
+        EXPECT_TRUE(WaitFor([&] { return Find(title, dialog); }, 10s)) << title;
         std::this_thread::sleep_for(500ms);
-        Focus(kSaveDialog);
+        Focus(title);
         Key("a", true);
-        Type((folder / name).string());
+        Type(file.string());
         Key("Return");
+        EXPECT_TRUE(WaitFor([&] { return !Find(title, dialog); }, 10s)) << title;
+    }
+
+    Bitmap SaveAs(const std::string &name) {
+        Answer("s", kSaveDialog, folder / name);
         const fs::path file = folder / (name + ".bmp");
         EXPECT_TRUE(WaitFor([&] { return ReadBitmap(file).Complete(); }, 10s)) << file;
         return ReadBitmap(file);
+    }
+
+    // The lists and the gallery in the working folder, as make run seeds it.
+    void SeedAsMakeRun() {
+        for (const char *list : {"fractals.dat", "cadjusts.dat", "hotspots.dat"})
+            fs::copy_file(fs::path(STARTER_LISTS_FOLDER) / list, folder / list);
+        fs::copy(fs::path(STARTER_LISTS_FOLDER) / "gallery", folder / "gallery");
     }
 
     fs::path folder;
@@ -299,8 +351,7 @@ TEST_F(EndToEnd, BannerPictureZoomAndSavedPictures) {
 // As make run starts it: the starter lists in the working folder; F3 lists them, and the line
 // "Burning Ship" taken with Load and applied with OK draws it.
 TEST_F(EndToEnd, StarterListsBurningShip) {
-    for (const char *list : {"fractals.dat", "cadjusts.dat", "hotspots.dat"})
-        fs::copy_file(fs::path(STARTER_LISTS_FOLDER) / list, folder / list);
+    SeedAsMakeRun();
     const int line = LineOf(folder / "fractals.dat", "Burning Ship");
     ASSERT_GE(line, 0);
     Rect win, dialog;
@@ -329,6 +380,67 @@ TEST_F(EndToEnd, StarterListsBurningShip) {
                                          "--fractal-from '" + (folder / "fractals.dat").string() +
                                              ":Burning Ship'")
                                   .bytes);
+}
+
+// As make run starts it: F1 shows the gallery, where Burning Ship is found by typing its name and
+// clicked; the main window draws the gallery's picture at its own size, Back returns to the home
+// view with the ship's formulas, and a PNG saved of the ship brings it back with Load picture,
+// while a PNG without a scene is refused with a message and changes nothing.
+TEST_F(EndToEnd, GalleryLoadPictureAndBack) {
+    SeedAsMakeRun();
+    const fs::path gallery = folder / "gallery" / "13-burning-ship.png";
+    const QImage thumbnail(QString::fromStdString(gallery.string()));
+    ASSERT_EQ(thumbnail.size(), QSize(160, 120));
+    Rect win, help;
+    StartViewer(win);
+    if (IsSkipped() || HasFatalFailure()) return;
+
+    EXPECT_TRUE(Focus(kMainWin));
+    Key("F1");
+    ASSERT_TRUE(WaitFor([&] { return Find(kHelp, help); }, 10s)) << "F1 showed no help window";
+    std::this_thread::sleep_for(1s);
+    Focus(kHelp);
+    Type("burning");  // the gallery has the keyboard: the first picture of that name shows
+    std::this_thread::sleep_for(1s);
+    int left = 0, top = 0;
+    ASSERT_TRUE(FindOnScreen(thumbnail, help, left, top)) << "Burning Ship is not on the screen";
+    MoveTo(left + 80, top + 60);
+    std::this_thread::sleep_for(300ms);
+    Click();
+    std::this_thread::sleep_for(3s);
+
+    // The dialogs' completion offers files of the names typed: it must not outlive them.
+    const Bitmap ship = SaveAs("ship");
+    const int32_t W = ship.Int32(18), H = ship.Int32(22);
+    ASSERT_GT(W, 0);
+    const std::string from = "--from '" + gallery.string() + "'";
+    EXPECT_TRUE(ship.bytes ==
+                QuobRender(folder / "ship-render.bmp", -0.5, -0.5, 3, W, H, from).bytes)
+        << "the main window does not show the gallery's Burning Ship";
+    Answer("s", kSaveDialog, folder / "ship.png");
+    ASSERT_TRUE(WaitFor([&] { return fs::exists(folder / "ship.png"); }, 10s));
+
+    EXPECT_TRUE(Focus(kMainWin));
+    Key("Delete", false, true);  // Back
+    std::this_thread::sleep_for(3s);
+    const Bitmap reference = QuobRender(folder / "back-render.bmp", -0.5, 0, 2, W, H, from);
+    EXPECT_TRUE(SaveAs("back").bytes == reference.bytes)
+        << "Back did not return to the home view with the ship's formulas";
+
+    Answer("l", kLoadDialog, folder / "ship.png");
+    std::this_thread::sleep_for(3s);
+    EXPECT_TRUE(SaveAs("loaded").bytes == ship.bytes) << "Load picture did not restore the ship";
+
+    const uint32_t pixel = 0x808080;
+    ASSERT_TRUE(quob::common::WritePng((folder / "plain.png").string(), {&pixel, 1, 1}, {}));
+    Answer("l", kLoadDialog, folder / "plain.png");
+    Rect box;
+    ASSERT_TRUE(WaitFor([&] { return Find(kErrorBox, box); }, 10s)) << "no message";
+    Focus(kErrorBox);
+    Key("Return");
+    ASSERT_TRUE(WaitFor([&] { return !Find(kErrorBox, box); }, 10s));
+    std::this_thread::sleep_for(1s);
+    EXPECT_TRUE(SaveAs("refused").bytes == ship.bytes) << "a PNG without a scene changed things";
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QMouseEvent>
 #include <cerrno>
 #include <cstdio>
@@ -17,6 +18,7 @@
 #include <limits>
 
 #include "application.h"
+#include "picture_files.h"
 #include "viewer_testing.h"
 
 namespace {
@@ -238,6 +240,42 @@ QByteArray Extended(long double value) {
 
 QByteArray HotRecord(long double re, long double im, long double scale, const QByteArray &comment) {
     return (Extended(re) + Extended(im) + Extended(scale) + comment).leftJustified(287, 0, true);
+}
+
+std::vector<quob::common::TextChunk> SceneTexts(const char *fractal) {
+    QUOB_FillerParams p = ViewerDefaults();
+    p.Width = p.Height = 2;
+    p.FractalFormula = fractal;
+    p.ColorFormula = SceneColor;
+    p.CenterRe = -0.75, p.CenterIm = 0.125, p.Scale = 0.5;
+    p.MaxModule = 4, p.Differential = 1e-4f, p.IterationsLimit = 40, p.BlockLength = 1;
+    p.RecursionInit = 1, p.EscapeColor = 0x102030, p.EscapeTakesColor = 1;
+    quob::common::PictureParams picture{p, quob::common::RenderMode::kPlain, 3};
+    picture.centerText = SceneCenter;
+    return quob::common::PictureTexts(picture, "quob-render (Spiralis 3.0)");
+}
+
+std::vector<quob::common::TextChunk> SceneTexts(const char *keyword, const char *text) {
+    std::vector<quob::common::TextChunk> texts = SceneTexts();
+    for (auto at = texts.begin(); at != texts.end(); ++at) {
+        if (at->first != keyword) continue;
+        if (text)
+            at->second = text;
+        else
+            texts.erase(at);
+        return texts;
+    }
+    ADD_FAILURE() << "no text " << keyword;
+    return texts;
+}
+
+QString WritePng(const QString &path, const std::vector<quob::common::TextChunk> &texts) {
+    QDir().mkpath(QFileInfo(path).path());
+    const uint32_t pixels[4] = {0x102030, 0x405060, 0x708090, 0xA0B0C0};
+    EXPECT_TRUE(
+        quob::common::WritePng(QFile::encodeName(path).toStdString(), {pixels, 2, 2}, texts))
+        << path.toStdString();
+    return QFileInfo(path).absoluteFilePath();
 }
 
 void Click(QWidget *widget) { QTest::mouseClick(widget, Qt::LeftButton); }

@@ -23,6 +23,7 @@
 
 #include "display.h"
 #include "main.h"
+#include "picture_texts.h"
 #include "state.h"
 
 // FillerParams is packed: its doubles may lie misaligned, so the tests compare copies of its
@@ -161,6 +162,18 @@ inline void PrintTo(const TWriteFailureCase &c, std::ostream *out) { *out << c.n
 QByteArray ExprRecord(const QByteArray &expression, const QByteArray &comment, char filler = 0);
 QByteArray Extended(long double value);  // its 10 bytes in memory
 QByteArray HotRecord(long double re, long double im, long double scale, const QByteArray &comment);
+
+// A scene as Save picture and quob-render keep it in a PNG's texts: a fractal formula of its own
+// (fractal), a colour formula, a view given with more digits than a double holds, and precision
+// values, escape colour, mode and supersampling unlike the viewer's start-up settings.
+inline constexpr const char *SceneFractal = "u v x y = u u * v v * - x + ret u v * 2 * y + ret";
+inline constexpr const char *SceneColor = "x y = x ret y ret 0.5 ret";
+inline constexpr const char *SceneCenter = "-0.75000000000000000000001,0.125";  // -0.75 as a double
+std::vector<quob::common::TextChunk> SceneTexts(const char *fractal = SceneFractal);
+// The texts with one of them replaced, or taken out when text is null.
+std::vector<quob::common::TextChunk> SceneTexts(const char *keyword, const char *text);
+// Writes a 2 x 2 PNG with these texts under the path (its folder made where missing).
+QString WritePng(const QString &path, const std::vector<quob::common::TextChunk> &texts);
 
 // Input through Qt's event delivery.
 void Click(QWidget *widget);
