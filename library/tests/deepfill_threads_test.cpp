@@ -119,6 +119,13 @@ TEST_P(AgreesWithFill, OnNearlyEveryPixel) {
     EXPECT_GE(Agreement(deep, ordinary), 0.99) << references_ << " references";
 }
 
+// The iterations a sample ran; a distance estimate from the derivative, in grey.
+const char *const kIterationColor = "x y iter = iter 7 * ret iter 3 * ret iter ret";
+// ln(|dz/dc| / (|z| ln|z|)): the logarithm of the inverse of half the distance estimate.
+const char *const kDistanceColor =
+    "x y jxx jyx = x sqr y sqr + sqrt copy ln(2) swap YxLog2X * jxx sqr jyx sqr + sqrt / ln(2) "
+    "swap YxLog2X 16 * copy ret copy ret ret";
+
 INSTANTIATE_TEST_SUITE_P(
     Scale1e12, AgreesWithFill,
     ::testing::Values(DeepView{kDefaultFractal, "0", "1", "1e-12"},
@@ -128,7 +135,13 @@ INSTANTIATE_TEST_SUITE_P(
                       DeepView{kDefaultFractal, "-0.7437", "0.1319", "1e-4"},
                       DeepView{kBurningShip, "-0.5", "0.05051919238167632", "1e-12"},
                       DeepView{kCubic, "0.20407134609557348", "1.0203567304778676", "1e-12"},
-                      DeepView{kPhoenix, "0.4", "0.7126861763604294", "1e-12", 48, 36, 20, 20, 0}));
+                      DeepView{kPhoenix, "0.4", "0.7126861763604294", "1e-12", 48, 36, 20, 20, 0},
+                      DeepView{kDefaultFractal, "-0.7437", "0.1319", "1e-4", 48, 36, 400, 1, 0,
+                               TBandMode::kPlain, 1, 0, 0, kIterationColor},
+                      DeepView{kDefaultFractal, "-0.7437", "0.1319", "1e-4", 48, 36, 400, 1, 0,
+                               TBandMode::kPlain, 1, 0, 0, kDistanceColor},
+                      DeepView{kBurningShip, "-0.5", "0.05051919238167632", "1e-3", 48, 36, 200, 1,
+                               0, TBandMode::kPlain, 1, 0, 0, kDistanceColor}));
 
 // The default formula's sample at pixel (px, py), straight from its definition in MPFR at the
 // given precision, with the fill's semantics: a value beyond the range of extended precision
@@ -372,6 +385,7 @@ INSTANTIATE_TEST_SUITE_P(
 class DeepRecords : public Deep, public ::testing::WithParamInterface<DeepRecord> {
   public:
     uint64_t Checksum(const DeepView &v) {
+        QUOB_DeleteFiller(1);
         Install(v);
         const std::vector<uint32_t> picture = DeepPicture(v);
         colours_ = std::set<uint32_t>(picture.begin(), picture.end()).size();
@@ -387,8 +401,15 @@ class DeepRecords : public Deep, public ::testing::WithParamInterface<DeepRecord
 
 void PrintTo(const DeepRecord &c, std::ostream *os) { *os << c.name; }
 
+// Also with a colour formula that names the orbit inputs without using them: the iterations run
+// one at a time beside the tangent iteration, and nothing else changes.
 TEST_P(DeepRecords, AreDrawnBitForBit) {
     EXPECT_EQ(Checksum(GetParam().view), GetParam().checksum);
+    DeepView v = GetParam().view;
+    std::string color = v.color;
+    color.insert(color.find('='), "jyy iter jxx ");
+    v.color = color.c_str();
+    EXPECT_EQ(Checksum(v), GetParam().checksum) << "with the derivative followed";
 }
 
 INSTANTIATE_TEST_SUITE_P(Views, DeepRecords, ::testing::ValuesIn(kDeepRecords),

@@ -8,6 +8,7 @@
 #include <stdexcept>
 
 #include "compile/deepgen.h"
+#include "compile/tangent.h"
 #include "fill/filler.h"
 #include "fill/fills.h"
 #include "platform/platform.h"
@@ -36,14 +37,24 @@ void StoreCell(uint8_t *cell, long double v) { std::memcpy(cell, &v, kRealWidth)
 
 constexpr std::size_t kChunk = 16;  // samples a thread takes at a time
 
+// The x87 environment (control word, status word and the rest) kept across code that must leave
+// no flag behind: FNSTENV masks every exception until FLDENV restores the word.
+struct TX87Environment {
+    uint8_t bytes[28];
+    void Save() { asm volatile("fnstenv %0" : "=m"(bytes)::"memory"); }
+    void Restore() const { asm volatile("fldenv %0" ::"m"(bytes) : "memory"); }
+};
+
 }  // namespace
 
 // One thread's copies of the difference iteration (reading the records' doubles, and their
-// extended values) and of the colour formula.
+// extended values) and of the colour formula; the fractal formula's tangent iteration, one
+// iteration a call, where the colour formula reads a derivative.
 struct TDeepFill::TSampler {
     std::unique_ptr<TCompiledFunction> narrow;
     std::unique_ptr<TCompiledFunction> code;
     std::unique_ptr<TCompiledFunction> color;
+    std::unique_ptr<TCompiledFunction> tangent;
 };
 
 bool MakeDeepFormula(const TBody &body, int32_t recursionInit, TDeepFormula &out,
@@ -75,12 +86,20 @@ TDeepFill::TDeepFill(const TDeepFormula &formula, const TOrbitMaker &maker, TBan
     const double guard = e >= 0 && FastPaths() && maker.Magnitude() < std::ldexp(1.0L, e / 2)
                              ? std::ldexp(1.0, std::min(e, 1023))
                              : __builtin_inf();
+    // The derivative follows the fractal formula where the filler's does (DerivativeUnavailable).
+    std::unique_ptr<TCompiledFunction> tangent;
+    if (f.tangent) {
+        std::string refusal;
+        tangent = CompileTangent(*f.fractal.function->Body(), 1, refusal);
+    }
     for (int32_t t = 0; t < std::max(threads, 1); ++t) {
         auto sampler = std::make_unique<TSampler>();
         sampler->narrow = formula.narrow->Clone();
         sampler->code = formula.extended->Clone();
         sampler->color = f.color.function->Clone();
-        if (!sampler->narrow || !sampler->code || !sampler->color) {
+        if (tangent) sampler->tangent = tangent->Clone();
+        if (!sampler->narrow || !sampler->code || !sampler->color ||
+            (tangent && !sampler->tangent)) {
             if (t == 0) throw std::bad_alloc();
             break;  // fewer threads share the samples
         }
@@ -129,7 +148,11 @@ void TDeepFill::Point(int64_t s, long double &x, long double &y) const {
 }
 
 // The filler's semantics on the full values Z + d: passes of BlockLength iterations, the fault,
-// escape and convergence tests after each, the colour formula on the last iterate.
+// escape and convergence tests after each, the colour formula on the last iterate with the
+// iterations run and, with a tangent iteration, the derivative of the iterate by the point. The
+// tangent then runs beside each iteration on the full values, from the identity where the iterate
+// starts at the point; the difference iteration runs one iteration a call, its flags kept as if
+// the tangent had not run.
 TDeepFill::TOutcome TDeepFill::Sample(TSampler &sampler, const TOrbit &orbit, long double x,
                                       long double y, int64_t &iterations) const {
     const TFillerState &f = FillerState();
@@ -184,6 +207,37 @@ TDeepFill::TOutcome TDeepFill::Sample(TSampler &sampler, const TOrbit &orbit, lo
         return value;
     };
 
+    TCompiledFunction *const tangent = sampler.tangent.get();
+    const TCompiledFormula &d = f.fractal;
+    const int32_t params = form_.ParamCount();
+    auto tangentValue = [&](uint32_t offset) {
+        return tangent->Cell(TTangentCells::kParams + offset);
+    };
+    auto derivative = [&](int32_t p, int32_t part) {
+        return tangent->Cell(TTangentCells::Tangent(params, p, part));
+    };
+    if (tangent) {
+        StoreCell(tangentValue(d.x), maker_.CenterRe() + dre);
+        StoreCell(tangentValue(d.y), maker_.CenterIm() + dim);
+        for (int32_t p = 0; p < params; ++p)
+            for (int32_t part = 0; part < 2; ++part) {
+                const auto at = static_cast<uint32_t>(kRealWidth * p);
+                const bool identity = (at == d.x && part == 0) || (at == d.y && part == 1) ||
+                                      (f.recursionInit == 0 && p == part);
+                StoreCell(derivative(p, part), identity ? 1.0L : 0.0L);
+            }
+    }
+    // One iteration of the tangent from the full iterate at record m.
+    auto follow = [&](int64_t m) {
+        for (int32_t i = 0; i < 2; ++i)
+            StoreCell(tangentValue(static_cast<uint32_t>(kRealWidth * i)),
+                      orbit.Value(m, form_.IterateSlot(i)) + difference(i));
+        TX87Environment environment;
+        environment.Save();
+        quob_call_generated(tangent->Entry());
+        environment.Restore();
+    };
+
     // A pass's flags of inexact results and tiny differences stay raised: they are no faults,
     // and a fault ends the sample, so the flags are cleared once for it.
     if (Status() & kDeepFaultFlags) asm volatile("fnclex" ::: "memory");
@@ -206,19 +260,31 @@ TDeepFill::TOutcome TDeepFill::Sample(TSampler &sampler, const TOrbit &orbit, lo
             std::memcpy(code->Cell(TDeepCells::kExtendedRecord), &extended, sizeof extended);
             // Passes run in the code as long as its records hold a pass and the record after.
             const int64_t readable = narrow ? orbit.NarrowLength() - n : orbit.Length() + 1 - n;
-            const bool loop = count == blockLength_ && readable > blockLength_ && FastPaths();
-            cell32(code, TDeepCells::kCount, static_cast<int32_t>(count));
+            const bool loop =
+                count == blockLength_ && readable > blockLength_ && FastPaths() && !tangent;
             cell32(code, TDeepCells::kStatus, int32_t{kDeepPass});
             cell32(code, TDeepCells::kPasses, passes);
             cell32(code, TDeepCells::kLoop, int32_t{loop});
             cell32(code, TDeepCells::kRecords,
                    static_cast<int32_t>(std::min<int64_t>(readable, INT32_MAX)));
             std::memcpy(code->Cell(TDeepCells::kPrevious), &previous, 4);
-            quob_call_generated(code->Entry());
+            int32_t status = kDeepPass;
+            const uint8_t *reached = record;
+            if (tangent) {
+                for (int64_t i = 0; i < count && status == kDeepPass; ++i) {
+                    follow(n + i);
+                    cell32(code, TDeepCells::kCount, int32_t{1});
+                    quob_call_generated(code->Entry());
+                    status = read32(code, TDeepCells::kStatus);
+                    std::memcpy(&reached, code->Cell(TDeepCells::kRecord), sizeof reached);
+                }
+            } else {
+                cell32(code, TDeepCells::kCount, static_cast<int32_t>(count));
+                quob_call_generated(code->Entry());
+                status = read32(code, TDeepCells::kStatus);
+                std::memcpy(&reached, code->Cell(TDeepCells::kRecord), sizeof reached);
+            }
             const uint16_t faults = Status() & kDeepFaultFlags;
-            const int32_t status = read32(code, TDeepCells::kStatus);
-            const uint8_t *reached;
-            std::memcpy(&reached, code->Cell(TDeepCells::kRecord), sizeof reached);
             const int64_t at = (reached - first) / recordSize;
             iterations += at - n;
             n = at;
@@ -259,7 +325,11 @@ TDeepFill::TOutcome TDeepFill::Sample(TSampler &sampler, const TOrbit &orbit, lo
         previous = static_cast<float>(m);
         if (--passes == 0) break;
     }
-    return {ColorOf(*sampler.color, full[0], full[1])};
+    TOrbitInputs inputs;
+    inputs.iterations = static_cast<long double>(n);
+    if (tangent)
+        for (int32_t i = 0; i < 4; ++i) inputs.jacobian[i] = LoadCell(derivative(i / 2, i % 2));
+    return {ColorOf(*sampler.color, full[0], full[1], inputs)};
 }
 
 void TDeepFill::Work(TThreadTeam &team, TSampler &sampler, const TOrbit &orbit,

@@ -85,6 +85,9 @@ long double TOrbitMaker::Magnitude() const {
                     std::fabs(mpfr_get_ld(*view_->im, MPFR_RNDN)));
 }
 
+long double TOrbitMaker::CenterRe() const { return mpfr_get_ld(*view_->re, MPFR_RNDN); }
+long double TOrbitMaker::CenterIm() const { return mpfr_get_ld(*view_->im, MPFR_RNDN); }
+
 std::unique_ptr<TOrbit> TOrbitMaker::Make(long double x, long double y) const {
     const mpfr_prec_t precision = view_->precision;
     const std::vector<TNode> &nodes = form_.Nodes();

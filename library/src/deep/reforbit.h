@@ -82,6 +82,9 @@ class TOrbitMaker {
     long Precision() const;
     // The larger magnitude of the view's centre co-ordinates.
     long double Magnitude() const;
+    // The centre rounded to extended precision.
+    long double CenterRe() const;
+    long double CenterIm() const;
     // The orbit of the point x steps right of the centre and y steps below it.
     std::unique_ptr<TOrbit> Make(long double x, long double y) const;
 
