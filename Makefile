@@ -7,11 +7,15 @@
 # make bench  builds and runs the benchmarks
 # make format formats every C++ source (make format-check, part of make test, only checks)
 # make fuzz   fuzzes every target for FUZZ_SECONDS seconds (600 unless set)
+# make install builds what is installed and installs it under PREFIX (/usr/local unless set),
+#             below DESTDIR when set
+# make deb    builds the Debian package build/spiralis_<version>_amd64.deb
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 FUZZ_SECONDS ?= 600
+PREFIX ?= /usr/local
 
-.PHONY: all deps build format format-check test test-plain test-asan test-tsan test-m32 test-fuzz fuzz fuzz-build run gallery bench clean
+.PHONY: all deps build format format-check test test-plain test-asan test-tsan test-m32 test-fuzz fuzz fuzz-build run install deb gallery bench clean
 
 all: build
 
@@ -76,6 +80,16 @@ RUN_TARGETS = spiralis quob-render starter_lists starter_gallery
 run: deps build/CMakeCache.txt
 	cmake --build build -j $(JOBS) --target $(RUN_TARGETS)
 	@tools/run-viewer build
+
+# What the installed tree holds (packaging/CMakeLists.txt); installing builds nothing else.
+INSTALL_TARGETS = spiralis quob-render starter_lists starter_gallery program_icons
+install: deps build/CMakeCache.txt
+	cmake --build build -j $(JOBS) --target $(INSTALL_TARGETS)
+	DESTDIR="$(DESTDIR)" cmake --install build --prefix "$(PREFIX)"
+
+deb: deps build/CMakeCache.txt
+	cmake --build build -j $(JOBS) --target $(INSTALL_TARGETS)
+	cpack --config build/CPackConfig.cmake -B build
 
 gallery: deps build/CMakeCache.txt
 	rm -f docs/gallery/*.png

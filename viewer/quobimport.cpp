@@ -30,19 +30,20 @@ bool Bind(void *library, Fn &slot, int32_t ordinal, std::string &error) {
 
 TQuobLibrary::~TQuobLibrary() { Unload(); }
 
-bool TQuobLibrary::Load(const std::string &firstFolder, std::string &error) {
+bool TQuobLibrary::Load(const std::vector<std::string> &folders, std::string &error) {
     Unload();
-    const std::string besideFirst = firstFolder + "/" + kLibraryName;
-    handle = dlopen(besideFirst.c_str(), RTLD_NOW | RTLD_LOCAL);
-    std::string firstFailure;
-    if (!handle) {
-        firstFailure = dlerror();
-        handle = dlopen(kLibraryName, RTLD_NOW | RTLD_LOCAL);
+    std::string places, failures;
+    for (const std::string &folder : folders) {
+        handle = dlopen((folder + "/" + kLibraryName).c_str(), RTLD_NOW | RTLD_LOCAL);
+        if (handle) break;
+        places += folder + ", ";
+        failures += std::string(dlerror()) + "; ";
     }
+    if (!handle) handle = dlopen(kLibraryName, RTLD_NOW | RTLD_LOCAL);
     if (!handle) {
         error = std::string("The program can't start because ") + kLibraryName +
-                " could not be loaded from " + firstFolder + " or the library search path (" +
-                firstFailure + "; " + dlerror() + ")";
+                " could not be loaded from " + places + "or the library search path (" + failures +
+                dlerror() + ")";
         return false;
     }
     TQuobImports bound;

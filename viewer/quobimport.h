@@ -8,6 +8,7 @@
 #define SPIRALIS_QUOBIMPORT_H
 
 #include <string>
+#include <vector>
 
 #include "quob32.h"
 
@@ -43,11 +44,11 @@ class TQuobLibrary {
     TQuobLibrary(const TQuobLibrary &) = delete;
     TQuobLibrary &operator=(const TQuobLibrary &) = delete;
 
-    // Opens libquob32.so, from firstFolder first and then by the dynamic loader's search, and
-    // binds the imports. The library's load actions (its banner) run inside this call. On failure
-    // the imports stay unbound, the library is closed again and error holds a sentence for the
-    // user.
-    bool Load(const std::string &firstFolder, std::string &error);
+    // Opens libquob32.so from the first of the folders that holds one, else by the dynamic
+    // loader's search, and binds the imports. The library's load actions (its banner) run inside
+    // this call. On failure the imports stay unbound, the library is closed again and error holds a
+    // sentence for the user.
+    bool Load(const std::vector<std::string> &folders, std::string &error);
     // Unbinds the imports and closes the library.
     void Unload();
 

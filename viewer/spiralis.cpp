@@ -10,6 +10,7 @@
 #include "main.h"
 #include "quobimport.h"
 #include "state.h"
+#include "workfolder.h"
 
 // The library's message boxes (its load banner among them) are shown by the host: this function
 // is exported from the executable and found by the library with dlsym(RTLD_DEFAULT, ...).
@@ -43,9 +44,15 @@ int main(int argc, char **argv) {
     TApplication application(argc, argv);
     application.setWindowIcon(QIcon(QPixmap::fromImage(ProgramIcon())));
     PrepareMessageBoxes();
+    const QString programFolder = QCoreApplication::applicationDirPath();
+    QString folderError;
+    if (!EnterWorkFolder(programFolder, folderError)) {
+        std::fprintf(stderr, "spiralis: %s\n", folderError.toLocal8Bit().constData());
+        ModalMessageBox(TBoxIcon::Error, "Error", folderError);
+    }
     TQuobLibrary library;  // unloaded last, after everything that calls it
     std::string error;
-    if (!library.Load(QCoreApplication::applicationDirPath().toStdString(), error)) {
+    if (!library.Load(LibraryFolders(programFolder), error)) {
         std::fprintf(stderr, "spiralis: %s\n", error.c_str());
         ModalMessageBox(TBoxIcon::Error, "Error", QString::fromStdString(error));
         return 1;

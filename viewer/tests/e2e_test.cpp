@@ -251,7 +251,7 @@ class EndToEnd : public ::testing::Test {
     void StartViewer(Rect &win) {
         TQuobLibrary library;
         std::string error;
-        ASSERT_TRUE(library.Load(SPIRALIS_FOLDER, error)) << error;
+        ASSERT_TRUE(library.Load({SPIRALIS_FOLDER}, error)) << error;
         const QUOB_FillerParams defaults = ViewerDefaults();
         const int32_t probe = library.Imports().CreateFiller(&defaults);
         library.Imports().DeleteFiller(probe);

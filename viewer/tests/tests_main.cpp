@@ -368,7 +368,7 @@ int main(int argc, char **argv) {
     ::testing::InitGoogleTest(&argc, argv);
     TQuobLibrary library;
     std::string error;
-    if (!library.Load(QUOB_LIBRARY_DIR, error)) {
+    if (!library.Load({QUOB_LIBRARY_DIR}, error)) {
         std::fprintf(stderr, "%s: %s\n", argv[0], error.c_str());
         return 1;
     }
