@@ -129,6 +129,28 @@ void BM_PixelRoutineCalled(benchmark::State &state) {
     QUOB_DeleteFiller(1);
 }
 
+// The iteration with the derivative beside it against the body alone: the home view at the
+// default block length and at one iteration a pass, with a colour formula of constants that
+// names "jxx" (so the tangent iteration runs) or does not.
+void BM_Derivative(benchmark::State &state) {
+    const auto blockLength = static_cast<int32_t>(state.range(0));
+    const bool derivative = state.range(1) != 0;
+    QUOB_FillerParams p = HomeView();
+    p.BlockLength = blockLength;
+    p.IterationsLimit = 400 / blockLength;
+    p.ColorFormula = derivative ? "x y jxx = 0 ret 0 ret 0 ret" : "x y = 0 ret 0 ret 0 ret";
+    if (!QUOB_CreateFiller(&p)) return state.SkipWithError("filler");
+    if (derivative && !quob::DerivativeUnavailable().empty())
+        return state.SkipWithError("no derivative");
+    const int32_t buffer = QUOB_CreateIBufferEx(kWidth / 4, kHeight / 4, 1);
+    Timed(state,
+          std::string(derivative ? "derivative" : "body") + ", block length " +
+              std::to_string(blockLength),
+          [&] { benchmark::DoNotOptimize(QUOB_IBufferMessage(buffer, QUOB_MSG_FILL)); });
+    QUOB_DeleteIBuffer(buffer);
+    QUOB_DeleteFiller(1);
+}
+
 void BM_Preview(benchmark::State &s) { Library(s, QUOB_MSG_PREVIEW, "preview"); }
 void BM_PlainFill(benchmark::State &s) { Library(s, QUOB_MSG_FILL, "plain"); }
 void BM_SmoothedFill(benchmark::State &s) { Library(s, QUOB_MSG_FILL_SMOOTH, "smoothed"); }
@@ -158,6 +180,14 @@ BENCHMARK(BM_PixelRoutineInFill)
     ->Unit(benchmark::kMillisecond)
     ->Iterations(1);
 BENCHMARK(BM_PixelRoutineCalled)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_Derivative)
+    ->Args({20, 0})
+    ->Args({20, 1})
+    ->Args({1, 0})
+    ->Args({1, 1})
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3);
 BENCHMARK(BM_Preview)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
 BENCHMARK(BM_BaselinePreview)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
 BENCHMARK(BM_PlainFill)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1);
@@ -203,6 +233,16 @@ void PrintRatios() {
         std::printf("  plain fill against a tight loop of its iterations %9.1f ms: %.2fx\n",
                     Median(gSeconds["tight loop"]) * 1e3,
                     Median(gSeconds["tight loop"]) / Median(gSeconds["plain"]));
+    for (const char *blockLength : {"20", "1"}) {
+        const std::string body = std::string("body, block length ") + blockLength;
+        const std::string derivative = std::string("derivative, block length ") + blockLength;
+        if (gSeconds[body].empty() || gSeconds[derivative].empty()) continue;
+        const double ratio = Median(gSeconds[derivative]) / Median(gSeconds[body]);
+        std::printf(
+            "  iteration with the derivative, block length %2s: %.2fx the body's time (target "
+            "at most 2.50x: %s)\n",
+            blockLength, ratio, ratio <= 2.5 ? "met" : "MISSED");
+    }
     if (!gSeconds["plain"].empty() && !gSeconds["plain, exact loop"].empty())
         std::printf("  plain fill, exact block loop %9.1f ms: the variant is %.2fx as fast\n",
                     Median(gSeconds["plain, exact loop"]) * 1e3,

@@ -1,11 +1,17 @@
 // Every starter entry compiles as the filler compiles it and draws a picture at its view that is
 // neither one colour nor mostly faults; the written list files read back as their sources, and
-// the gallery's pictures keep the scenes that the sources give.
+// the gallery's pictures keep the scenes that the sources give; the smoothest colouring of the
+// iteration count keeps a deep view smooth.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <set>
+#include <sstream>
 
 #include "picture_texts.h"
 #include "quob32.h"
@@ -183,6 +189,104 @@ TEST(StarterLists, GalleryPicturesKeepTheScenesOfTheSources) {
         pictures += entry.path().filename().string() != "contact-sheet.png";
     EXPECT_EQ(pictures, library.fractals.size()) << "a picture of no entry";
 }
+
+#ifdef QUOB_RENDER
+// A 24-bit bitmap as quob-render writes it: its pixels, rows from the bottom, as 0xRRGGBB.
+std::vector<uint32_t> ReadBitmap(const std::string &path, int32_t &width, int32_t &height) {
+    std::ifstream in(path, std::ios::binary);
+    const std::vector<uint8_t> b((std::istreambuf_iterator<char>(in)), {});
+    std::vector<uint32_t> pixels;
+    if (b.size() < 54) return pixels;
+    auto u32 = [&](std::size_t at) {
+        return uint32_t(b[at]) | uint32_t(b[at + 1]) << 8 | uint32_t(b[at + 2]) << 16 |
+               uint32_t(b[at + 3]) << 24;
+    };
+    const uint32_t offset = u32(10);
+    width = int32_t(u32(18)), height = int32_t(u32(22));
+    const std::size_t row = (std::size_t(width) * 3 + 3) & ~std::size_t{3};
+    if (b.size() < offset + row * std::size_t(height)) return pixels;
+    for (int32_t y = 0; y < height; ++y)
+        for (int32_t x = 0; x < width; ++x) {
+            const uint8_t *p = &b[offset + row * std::size_t(y) + 3 * std::size_t(x)];
+            pixels.push_back(uint32_t(p[2]) << 16 | uint32_t(p[1]) << 8 | p[0]);
+        }
+    return pixels;
+}
+
+struct Smoothness {
+    double rough = 1;      // neighbouring pairs that differ by more than 64 in some channel
+    double luminance = 0;  // between the 10th and the 90th percentile
+    std::size_t colours = 0;
+};
+
+Smoothness Measure(const std::vector<uint32_t> &p, int32_t width, int32_t height) {
+    Smoothness m;
+    auto far = [](uint32_t a, uint32_t b) {
+        for (int shift = 0; shift < 24; shift += 8)
+            if (std::abs(int(a >> shift & 0xFF) - int(b >> shift & 0xFF)) > 64) return true;
+        return false;
+    };
+    std::size_t pairs = 0, rough = 0;
+    for (int32_t y = 0; y < height; ++y)
+        for (int32_t x = 0; x < width; ++x) {
+            const uint32_t here = p[std::size_t(y) * width + x];
+            if (x + 1 < width) ++pairs, rough += far(here, p[std::size_t(y) * width + x + 1]);
+            if (y + 1 < height) ++pairs, rough += far(here, p[std::size_t(y + 1) * width + x]);
+        }
+    m.rough = double(rough) / double(pairs);
+    std::vector<double> luminance;
+    for (const uint32_t c : p)
+        luminance.push_back(0.299 * (c >> 16) + 0.587 * (c >> 8 & 0xFF) + 0.114 * (c & 0xFF));
+    std::sort(luminance.begin(), luminance.end());
+    m.luminance = luminance[luminance.size() * 9 / 10] - luminance[luminance.size() / 10];
+    m.colours = std::set<uint32_t>(p.begin(), p.end()).size();
+    return m;
+}
+
+// A deep view 3000 picture heights from the point c where z^2 + c from 0 reaches a 2-cycle at its
+// 23rd iteration, near -0.7766 + 0.1346i: the samples run about 10 700 iterations (one a pass, no
+// convergence test), and neighbouring pixels differ by 28 or more in a quarter of the pairs. The
+// colour of the final iterate is noise there; the smoothest colouring of the iteration count that
+// shows at least 32 colours keeps nearly every pair close, and still spans the luminance.
+TEST(StarterColourings, KeepADeepViewSmooth) {
+    const std::string folder = testing::TempDir() + "starter_deep/";
+    std::filesystem::create_directories(folder);
+    auto draw = [&](const std::string &color) {
+        const std::string file = folder + "view.bmp";
+        std::ostringstream command;
+        command << "'" << QUOB_RENDER << "' -o '" << file << "' --width 96 --height 96"
+                << " --mode plain --block-length 1 --iterations 20000 --differential 0 --deep"
+                << " --center "
+                   "-0.7766105925997018565640395025529947493281703214398660009692436578520468609045"
+                   "9870878696142803205038429132937443851811918717131,"
+                   "0.13460896167502816605673727023305780954118749622040361733997923275543996926"
+                   "182434686374673753720870571346542156176411558667716"
+                << " --scale 1e-101 --color '" << color << "' > /dev/null 2>&1";
+        EXPECT_EQ(std::system(command.str().c_str()), 0) << color;
+        int32_t width = 0, height = 0;
+        const std::vector<uint32_t> pixels = ReadBitmap(file, width, height);
+        EXPECT_EQ(pixels.size(), 96u * 96u);
+        return pixels.size() == 96u * 96u ? Measure(pixels, width, height) : Smoothness{};
+    };
+    const Smoothness plain = draw(kDefaultColor);
+    std::printf("the default colouring: %.1f%% rough, luminance span %.0f, %zu colours\n",
+                100 * plain.rough, plain.luminance, plain.colours);
+    Smoothness smoothest;
+    std::string name;
+    for (const common::FormulaEntry &c : Library().colors) {
+        std::istringstream words(c.expression.substr(0, c.expression.find('=')));
+        const std::set<std::string> params{std::istream_iterator<std::string>(words), {}};
+        if (!params.count("iter")) continue;
+        const Smoothness m = draw(c.expression);
+        std::printf("%s: %.1f%% rough, luminance span %.0f, %zu colours\n",
+                    common::EntryName(c.comment).c_str(), 100 * m.rough, m.luminance, m.colours);
+        if (m.colours >= 32 && m.rough < smoothest.rough) smoothest = m, name = c.comment;
+    }
+    ASSERT_FALSE(name.empty()) << "no colouring of the iteration count shows 32 colours";
+    EXPECT_LE(smoothest.rough, 0.12) << name;
+    EXPECT_GE(smoothest.luminance, 64) << name;
+}
+#endif
 
 }  // namespace
 }  // namespace quob::examples

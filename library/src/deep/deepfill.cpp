@@ -37,14 +37,6 @@ void StoreCell(uint8_t *cell, long double v) { std::memcpy(cell, &v, kRealWidth)
 
 constexpr std::size_t kChunk = 16;  // samples a thread takes at a time
 
-// The x87 environment (control word, status word and the rest) kept across code that must leave
-// no flag behind: FNSTENV masks every exception until FLDENV restores the word.
-struct TX87Environment {
-    uint8_t bytes[28];
-    void Save() { asm volatile("fnstenv %0" : "=m"(bytes)::"memory"); }
-    void Restore() const { asm volatile("fldenv %0" ::"m"(bytes) : "memory"); }
-};
-
 }  // namespace
 
 // One thread's copies of the difference iteration (reading the records' doubles, and their
@@ -151,8 +143,8 @@ void TDeepFill::Point(int64_t s, long double &x, long double &y) const {
 // escape and convergence tests after each, the colour formula on the last iterate with the
 // iterations run and, with a tangent iteration, the derivative of the iterate by the point. The
 // tangent then runs beside each iteration on the full values, from the identity where the iterate
-// starts at the point; the difference iteration runs one iteration a call, its flags kept as if
-// the tangent had not run.
+// starts at the point; the difference iteration runs one iteration a call, its fault flags kept
+// as if the tangent had not run.
 TDeepFill::TOutcome TDeepFill::Sample(TSampler &sampler, const TOrbit &orbit, long double x,
                                       long double y, int64_t &iterations) const {
     const TFillerState &f = FillerState();
@@ -232,10 +224,11 @@ TDeepFill::TOutcome TDeepFill::Sample(TSampler &sampler, const TOrbit &orbit, lo
         for (int32_t i = 0; i < 2; ++i)
             StoreCell(tangentValue(static_cast<uint32_t>(kRealWidth * i)),
                       orbit.Value(m, form_.IterateSlot(i)) + difference(i));
-        TX87Environment environment;
-        environment.Save();
+        // Only the fault flags are read (by the pass's tests and the careful iterations), and once
+        // raised they end the sample: the tangent's own are cleared unless the pass had one.
+        const bool faulted = (Status() & kDeepFaultFlags) != 0;
         quob_call_generated(tangent->Entry());
-        environment.Restore();
+        if (!faulted && (Status() & kDeepFaultFlags) != 0) asm volatile("fnclex" ::: "memory");
     };
 
     // A pass's flags of inexact results and tiny differences stay raised: they are no faults,
