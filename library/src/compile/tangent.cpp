@@ -43,8 +43,7 @@ struct TEntry {
 
 class TTangentCompiler {
   public:
-    TTangentCompiler(const TBody &body, TCodeBuffer &code)
-        : body_(body), emit_(code, kHostTarget) {
+    TTangentCompiler(const TBody &body, TCodeBuffer &code) : body_(body), emit_(code, kHostTarget) {
         const int32_t p = body.paramCount;
         resultsAt_ = static_cast<uint32_t>(TTangentCells::kParams + 3 * kW * p);
         cellsEnd_ = resultsAt_ + static_cast<uint32_t>(3 * kW * body.results);
@@ -68,7 +67,9 @@ class TTangentCompiler {
     uint32_t ResultTangent(int32_t k) const {
         return resultsAt_ + static_cast<uint32_t>(kW * (body_.results + 2 * k));
     }
-    void Load(const TEntry &e) { e.single ? emit_.fld_m32(At(e.value)) : emit_.fld_m80(At(e.value)); }
+    void Load(const TEntry &e) {
+        e.single ? emit_.fld_m32(At(e.value)) : emit_.fld_m80(At(e.value));
+    }
     void LoadTangent(const TEntry &e, int32_t part) {
         emit_.fld_m80(At(static_cast<uint32_t>(e.tangent) + static_cast<uint32_t>(kW * part)));
     }
@@ -243,8 +244,10 @@ void TTangentCompiler::Tangent(const TStep &s) {
                 if (da) LoadTangent(s.a, part);
                 if (db) {
                     LoadTangent(s.b, part);
-                    if (da) s.keyword == kfAdd ? emit_.faddp() : emit_.fsubp();
-                    else if (s.keyword == kfSub) emit_.fchs();
+                    if (da)
+                        s.keyword == kfAdd ? emit_.faddp() : emit_.fsubp();
+                    else if (s.keyword == kfSub)
+                        emit_.fchs();
                 }
                 break;
             case kfNeg:
