@@ -276,7 +276,6 @@ TEST_P(OrbitStatusTest, NamesTheInputsTheirCostAndWhatKeepsThemFromTheFormula) {
     EXPECT_LE(status->heightForWidth(status->width()), status->height());
 }
 
-constexpr const char *kThree = "Compiles: red, green and blue from its three results";
 constexpr const char *kIterate = "Compiles: iterates tx, ty from the point x, y";
 constexpr const char *kTanFractal = "tx ty x y = tx tan x + ret ty y + ret";
 constexpr const char *kCarryingFractal = "tx ty tz x y = tx x + ret ty y + ret tz 1 + ret";
@@ -321,7 +320,6 @@ INSTANTIATE_TEST_SUITE_P(Table, OrbitStatusTest, ::testing::Values(
                     "Compiles: red, green and blue from its three results; uses iteration count: no extra cost"},
     OrbitStatusCase{"BlockLengthBeyondRange", false, nullptr, 5000, 2, kIterColor,
                     "Compiles: red, green and blue from its three results; uses iteration count: no extra cost"},
-    OrbitStatusCase{"NoInputsAtAnyLength", false, nullptr, 20, 2, "x y = x ret y ret 0 ret", kThree},
     OrbitStatusCase{"EverythingAtOnce", false, kTanFractal, 20, 2, kBothColor,
                     "Compiles: red, green and blue from its three results; uses iteration count and derivative: "
                     "no extra cost\nIts derivative inputs read 0: " TAN_REASON "." ESCAPE_COLOUR_LINE(20, 14)},
