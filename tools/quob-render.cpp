@@ -236,6 +236,12 @@ int main(int argc, char **argv) {
                          refusal.c_str());
         }
     }
+    // Why the colour formula's derivative inputs read 0: deep pictures take the filler's answer
+    // here too, until the deep fill gives one of its own.
+    if (const std::string why = quob::DerivativeUnavailable(); !why.empty())
+        std::fprintf(stderr,
+                     "quob-render: warning: the colour formula's derivative inputs read 0: %s\n",
+                     why.c_str());
     const Outcome outcome = Render(o, deep, interrupts);
     QUOB_DeleteFiller(filler);
     if (!outcome.message.empty())

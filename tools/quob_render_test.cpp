@@ -66,12 +66,15 @@ class QuobRender : public ::testing::Test {
 struct RunCase {
     std::vector<std::string> args;  // after "-o FOLDER/p.bmp --width 64 --height 48"
     int status;
-    std::string message;  // in standard error
+    std::string message;      // in standard error
+    std::string absent = {};  // not in standard error, when not empty
 };
 
 void PrintTo(const RunCase &c, std::ostream *out) {
     for (const std::string &a : c.args) *out << a << ' ';
 }
+
+constexpr const char *kJacobian = "x y jxx jyx = jxx 40 * ret jyx 40 * ret 0 ret";
 
 class Runs : public QuobRender, public ::testing::WithParamInterface<RunCase> {};
 
@@ -83,6 +86,9 @@ TEST_P(Runs, StatusAndMessage) {
     const std::vector<uint8_t> errors = Bytes(Errors());
     const std::string text(errors.begin(), errors.end());
     EXPECT_NE(text.find(c.message), std::string::npos) << text;
+    if (!c.absent.empty()) {
+        EXPECT_EQ(text.find(c.absent), std::string::npos) << text;
+    }
     const uintmax_t size = fs::exists(Path("p.bmp")) ? fs::file_size(Path("p.bmp")) : 0;
     EXPECT_EQ(size, c.status == 0 ? 54u + 192 * 48 : 0u);  // rows of 192 bytes
     EXPECT_EQ(std::distance(fs::directory_iterator(folder_), {}), c.status == 0 ? 2 : 1);
@@ -104,6 +110,13 @@ INSTANTIATE_TEST_SUITE_P(
         RunCase{{"--scale", "1e-18", "--fractal", "tx ty x y = tx int x + ret ty y + ret"},
                 0,
                 "the picture will be made of blocks"},
+        // A colour formula that reads the derivative of a fractal formula that gives none: a
+        // warning, and the picture.
+        RunCase{{"--color", kJacobian, "--fractal", "tx ty x y = tx tan x + ret ty y + ret"},
+                0,
+                "quob-render: warning: the colour formula's derivative inputs read 0: the fractal "
+                "formula's derivative is not followed: its \"tan\""},
+        RunCase{{"--color", kJacobian}, 0, "", "derivative"},
         RunCase{
             {"-o", "/proc/no/such/folder/p.bmp"}, 1, "cannot write /proc/no/such/folder/p.bmp"}));
 

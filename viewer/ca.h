@@ -7,7 +7,8 @@
 #include "ui_ca.h"
 
 // "Color adjustment": the colour formula, library "cadjusts.dat"; its update sends EscapeColor
-// and EscapeTakesColor again as they stand.
+// and EscapeTakesColor again as they stand. Its status line also names the orbit inputs that the
+// formula reads, what they cost, and what keeps them from it (TViewerState::CheckFormula).
 class TColorAdjustment : public TFormulaDialog {
     Q_OBJECT
   public:

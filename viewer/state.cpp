@@ -3,12 +3,15 @@
 #include <QFile>
 #include <QMessageBox>
 #include <algorithm>
+#include <cmath>
 #include <limits>
 #include <memory>
 #include <utility>
 
 #include "application.h"
+#include "datafiles.h"
 #include "list_records.h"
+#include "orbit_inputs.h"
 #include "picture_files.h"
 #include "picture_texts.h"
 #include "whole_file.h"
@@ -18,6 +21,22 @@ namespace {
 // The filler compiles with one iteration per call for a block length beyond its range.
 int32_t FillerBlockLength(int32_t blockLength) {
     return blockLength < 1 || blockLength > 1000 ? 1 : blockLength;
+}
+
+// How many times slower the iteration runs beside the tangent iteration that gives a colour
+// formula its derivative inputs, as measured on the home view.
+constexpr int kDerivativeSlowdown = 2;
+
+// The iterations after an iterate passes MaxModule M that a quadratic formula runs before it
+// overflows extended precision: n more take it to about M^(2^n), which stays below the largest
+// extended value, about 1.19e4932, for n = floor(log2(ln 1.19e4932 / ln M)); 14 for M = 2, where at
+// the home view no escaping sample takes the escape colour up to block length 14. -1 where M is no
+// bailout beyond 1.
+int32_t IterationsBeforeOverflow(float maxModule) {
+    if (!(maxModule > 1) || !std::isfinite(maxModule)) return -1;
+    const long double lnLargest = std::log(1.19L) + 4932 * std::log(10.0L);
+    return static_cast<int32_t>(
+        std::floor(std::log2(lnLargest / std::log(static_cast<long double>(maxModule)))));
 }
 
 }  // namespace
@@ -139,8 +158,16 @@ TFormulaCheck TViewerState::CheckFormula(TFormula formula, const QByteArray &tex
             return {true, false,
                     "Compiles, but a fractal formula needs parameters named \"x\" and \"y\" "
                     "for the point"};
-        return {true, true,
-                QString("Compiles: iterates %1, %2 from the point x, y").arg(first, second)};
+        QString message =
+            QString("Compiles: iterates %1, %2 from the point x, y").arg(first, second);
+        if (quob::common::DeclaredOrbitInputs(AsStringView(colorText)).derivative) {
+            const std::string reason =
+                quob::common::DerivativeUnavailableReason(AsStringView(text));
+            if (!reason.empty())
+                message += QString("\nWith it the colour formula's derivative inputs read 0: %1.")
+                               .arg(QString::fromStdString(reason));
+        }
+        return {true, true, message};
     }
     if (!point)
         return {true, false,
@@ -152,10 +179,42 @@ TFormulaCheck TViewerState::CheckFormula(TFormula formula, const QByteArray &tex
                         "this one has %1")
                     .arg(record.ResultCount)};
     return {true, true,
-            record.ResultCount == 3
-                ? QString("Compiles: red, green and blue from its three results")
-                : QString("Compiles: red, green and blue from the first three of its %1 results")
-                      .arg(record.ResultCount)};
+            (record.ResultCount == 3
+                 ? QString("Compiles: red, green and blue from its three results")
+                 : QString("Compiles: red, green and blue from the first three of its %1 results")
+                       .arg(record.ResultCount)) +
+                OrbitNotes(text, blockLength)};
+}
+
+QString TViewerState::OrbitNotes(const QByteArray &color, int32_t blockLength) const {
+    const quob::common::OrbitInputs inputs = quob::common::DeclaredOrbitInputs(AsStringView(color));
+    if (!inputs.iterations && !inputs.derivative) return {};
+    const QString unavailable =
+        inputs.derivative ? QString::fromStdString(quob::common::DerivativeUnavailableReason(
+                                AsStringView(fractalText)))
+                          : QString();
+    const char *names = !inputs.derivative  ? "iteration count"
+                        : inputs.iterations ? "iteration count and derivative"
+                                            : "derivative";
+    // The tangent iteration runs only where it gives the derivative.
+    QString notes = QString("; uses %1: %2")
+                        .arg(names, inputs.derivative && unavailable.isEmpty()
+                                        ? QString("about %1x slower").arg(kDerivativeSlowdown)
+                                        : QString("no extra cost"));
+    if (!unavailable.isEmpty())
+        notes += QString("\nIts derivative inputs read 0: %1.").arg(unavailable);
+    // An escaping sample reaches the colour formula only when its pass ends without an overflow.
+    const int32_t safe = IterationsBeforeOverflow(params.MaxModule);
+    const int32_t length = FillerBlockLength(blockLength);
+    if (safe >= 0 && length > safe)
+        notes +=
+            QString(
+                "\nAt block length %1 escaping samples may overflow inside their pass and take "
+                "the escape colour instead of reaching this formula: block length %2 or less "
+                "lets them reach it.")
+                .arg(length)
+                .arg(safe);
+    return notes;
 }
 
 QString TViewerState::ApplyFormula(TFormula formula, const QByteArray &text) {

@@ -101,7 +101,9 @@ class TViewerState : public QObject {
     // Compiles text as a formula of that kind in a function of its own, under a name that the
     // filler never gives ("Edit"), looks at its parameters and results as the filler would, and
     // deletes it at once: nothing reaches the filler. A fractal formula compiles with the block
-    // length in force, or with the one given.
+    // length in force, or with the one given. A usable colour formula's message names the orbit
+    // inputs it reads and what they cost (OrbitNotes); a usable fractal formula's says why the
+    // colour formula's derivative inputs would read 0 with it, where they do.
     TFormulaCheck CheckFormula(TFormula formula, const QByteArray &text) const;
     TFormulaCheck CheckFormula(TFormula formula, const QByteArray &text, int32_t blockLength) const;
     // Applies text as the formula of that kind through Redraw once CheckFormula finds it usable.
@@ -154,6 +156,11 @@ class TViewerState : public QObject {
     void FillStarted();
 
   private:
+    // For a usable colour formula that names orbit inputs: "; uses ...: <cost>", then lines that
+    // say why its derivative inputs read 0 with the fractal formula in force and, where the block
+    // length exceeds the iterations that an escaping iterate runs before it overflows (at the
+    // MaxModule in force), that escaping samples may overflow first. Empty for none.
+    QString OrbitNotes(const QByteArray &color, int32_t blockLength) const;
     void SetView(long double re, long double im, long double scale);
     // The picture at the given size as the filler draws it, with the formula texts in force or
     // the one given, and the block length that the filler uses.

@@ -239,6 +239,105 @@ TEST_P(FormulaDialogTest, DoubleClickLoadsAndApplies) {
 INSTANTIATE_TEST_SUITE_P(Twins, FormulaDialogTest, ::testing::ValuesIn(kTwins),
                          [](const auto &info) { return info.param.name; });
 
+// The status line of a usable formula and the colour formula's orbit inputs: those it reads and
+// what they cost, why its derivative inputs read 0 with the fractal formula, and a block length
+// at which escaping samples overflow before they reach it.
+struct OrbitStatusCase {
+    const char *name;
+    bool fractal;       // typed in the fractal dialog, else in the colour dialog
+    const char *other;  // the other formula, applied first; null: the viewer's
+    int32_t blockLength;
+    float maxModule;
+    const char *typed, *status;
+};
+void PrintTo(const OrbitStatusCase &c, std::ostream *out) { *out << c.name; }
+
+class OrbitStatusTest : public ViewerTest, public ::testing::WithParamInterface<OrbitStatusCase> {};
+
+TEST_P(OrbitStatusTest, NamesTheInputsTheirCostAndWhatKeepsThemFromTheFormula) {
+    SKIP_WITHOUT_RENDERING();
+    const OrbitStatusCase &c = GetParam();
+    if (c.other) {
+        ASSERT_EQ(Viewer().ApplyFormula(c.fractal ? TFormula::Color : TFormula::Fractal, c.other),
+                  "");
+    }
+    Viewer().ApplyPrecision({c.maxModule, 0.001f, 20, c.blockLength, 0});
+    std::unique_ptr<TFormulaDialog> dialog;
+    if (c.fractal)
+        dialog = std::make_unique<TFractals>(Viewer());
+    else
+        dialog = std::make_unique<TColorAdjustment>(Viewer());
+    dialog->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(dialog.get()));
+    auto *status = Child<QLabel>(dialog.get(), "Status");
+    Type(Child<QLineEdit>(dialog.get(), "Expr"), c.typed);
+    QTRY_COMPARE(status->text(), QString(c.status));
+    // Every line shows in full.
+    EXPECT_LE(status->heightForWidth(status->width()), status->height());
+}
+
+constexpr const char *kIterate = "Compiles: iterates tx, ty from the point x, y";
+constexpr const char *kTanFractal = "tx ty x y = tx tan x + ret ty y + ret";
+constexpr const char *kCarryingFractal = "tx ty tz x y = tx x + ret ty y + ret tz 1 + ret";
+constexpr const char *kDerivativeColor = "x y jxx jyx = jxx ret jyx ret 0 ret";
+constexpr const char *kIterColor = "x y iter = iter ret 0 ret 0 ret";
+constexpr const char *kBothColor = "x y iter jyy = iter ret jyy ret 0 ret";
+// clang-format off
+#define TAN_REASON "the fractal formula's derivative is not followed: its \"tan\" leaves an operand beyond 2^63 as it is"
+#define CARRIES_REASON "the fractal formula carries a value from one sample to the next"
+#define ESCAPE_COLOUR_LINE(length, safe) "\nAt block length " #length " escaping samples may overflow inside " \
+    "their pass and take the escape colour instead of reaching this formula: block length " #safe " or less lets " \
+    "them reach it."
+INSTANTIATE_TEST_SUITE_P(Table, OrbitStatusTest, ::testing::Values(
+    OrbitStatusCase{"Iterations", false, nullptr, 14, 2, kIterColor,
+                    "Compiles: red, green and blue from its three results; uses iteration count: no extra cost"},
+    OrbitStatusCase{"Derivative", false, nullptr, 14, 2, kDerivativeColor,
+                    "Compiles: red, green and blue from its three results; uses derivative: about 2x slower"},
+    OrbitStatusCase{"Both", false, nullptr, 14, 2, "x y iter jyy = iter ret jyy ret 0 ret 0 ret",
+                    "Compiles: red, green and blue from the first three of its 4 results; uses iteration count "
+                    "and derivative: about 2x slower"},
+    OrbitStatusCase{"DerivativeOfTan", false, kTanFractal, 14, 2, kDerivativeColor,
+                    "Compiles: red, green and blue from its three results; uses derivative: no extra cost\n"
+                    "Its derivative inputs read 0: " TAN_REASON "."},
+    OrbitStatusCase{"DerivativeCarried", false, kCarryingFractal, 14, 2, kBothColor,
+                    "Compiles: red, green and blue from its three results; uses iteration count and derivative: "
+                    "no extra cost\nIts derivative inputs read 0: " CARRIES_REASON "."},
+    OrbitStatusCase{"IterationsOfTan", false, kTanFractal, 14, 2, kIterColor,
+                    "Compiles: red, green and blue from its three results; uses iteration count: no extra cost"},
+    OrbitStatusCase{"DefaultBlockLength", false, nullptr, 20, 2, kIterColor,
+                    "Compiles: red, green and blue from its three results; uses iteration count: no extra cost"
+                    ESCAPE_COLOUR_LINE(20, 14)},
+    OrbitStatusCase{"JustBeyond", false, nullptr, 15, 2, kDerivativeColor,
+                    "Compiles: red, green and blue from its three results; uses derivative: about 2x slower"
+                    ESCAPE_COLOUR_LINE(15, 14)},
+    OrbitStatusCase{"LargerBailout", false, nullptr, 14, 4, kIterColor,
+                    "Compiles: red, green and blue from its three results; uses iteration count: no extra cost"
+                    ESCAPE_COLOUR_LINE(14, 13)},
+    OrbitStatusCase{"HugeBailout", false, nullptr, 8, 1e30f, kIterColor,
+                    "Compiles: red, green and blue from its three results; uses iteration count: no extra cost"
+                    ESCAPE_COLOUR_LINE(8, 7)},
+    OrbitStatusCase{"NoBailout", false, nullptr, 20, 1, kIterColor,
+                    "Compiles: red, green and blue from its three results; uses iteration count: no extra cost"},
+    OrbitStatusCase{"BlockLengthBeyondRange", false, nullptr, 5000, 2, kIterColor,
+                    "Compiles: red, green and blue from its three results; uses iteration count: no extra cost"},
+    OrbitStatusCase{"EverythingAtOnce", false, kTanFractal, 20, 2, kBothColor,
+                    "Compiles: red, green and blue from its three results; uses iteration count and derivative: "
+                    "no extra cost\nIts derivative inputs read 0: " TAN_REASON "." ESCAPE_COLOUR_LINE(20, 14)},
+    OrbitStatusCase{"FractalWithTan", true, kDerivativeColor, 20, 2, kTanFractal,
+                    "Compiles: iterates tx, ty from the point x, y\n"
+                    "With it the colour formula's derivative inputs read 0: " TAN_REASON "."},
+    OrbitStatusCase{"FractalThatCarries", true, kBothColor, 20, 2, kCarryingFractal,
+                    "Compiles: iterates tx, ty from the point x, y\n"
+                    "With it the colour formula's derivative inputs read 0: " CARRIES_REASON "."},
+    OrbitStatusCase{"FractalWithTanForIterations", true, kIterColor, 20, 2, kTanFractal, kIterate},
+    OrbitStatusCase{"FractalThatGivesTheDerivative", true, kDerivativeColor, 20, 2,
+                    "tx ty x y = tx sqr ty sqr - x + ret tx ty * 2 * y + ret", kIterate}),
+    [](const auto &info) { return info.param.name; });
+#undef TAN_REASON
+#undef CARRIES_REASON
+#undef ESCAPE_COLOUR_LINE
+// clang-format on
+
 // "OK with its view and colouring": offered for an entry whose name the gallery has a picture of,
 // keeping a scene of the entry's formula; it applies that scene with the formula of Expr.
 struct EntrySceneCase {
