@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstring>
 #include <random>
+#include <set>
 #include <string>
 
 #include "compile/functions.h"
@@ -142,6 +143,8 @@ INSTANTIATE_TEST_SUITE_P(
         RuleCase{"a b x y = a 0.5 * 2px x + ret b a patan y + ret", 0.3L, 0.6L},
         RuleCase{"a b x y = b a YxLog2X x + ret 1 b scale swap del y + ret", 1.3L, 0.8L},
         RuleCase{"a b x y = a 5 swap \\ x + ret b int b log2 + y + ret", 2.7L, 1.6L},
+        // The exponent depends on the point, the scaled value does not: its derivative is 0.
+        RuleCase{"a b x y = x 3 scale a + ret y + b + ret", 1.3L, 0.4L},
         RuleCase{"a b x y = pi a * ln(2) + x + ret b copy * log2(e) * y + ret", 0.1L, -0.2L}));
 
 // Random formulas of sums, products, squares and moduli over the iterate and the point.
@@ -189,6 +192,65 @@ TEST_F(OrbitInputs, IterationsAreThoseTheSampleRan) {
     UseFastPaths(true);
     EXPECT_GT(counted, 300);
 }
+
+// A colour formula that names a derivative input runs the passes in the tangent's code: each
+// sample's iterate, iterations and fault are those of the fractal function's own passes, at views
+// of escaping, converging and faulting samples and formulas of every form.
+struct PassCase {
+    const char *fractal;
+    int32_t blockLength, iterations;
+    float maxModule, differential;
+    int32_t escapeTakesColor, recursionInit;
+};
+
+void PrintTo(const PassCase &c, std::ostream *os) {
+    *os << c.fractal << ", block " << c.blockLength << ", passes " << c.iterations;
+}
+
+class TangentPasses : public RenderTest, public ::testing::WithParamInterface<PassCase> {};
+
+TEST_P(TangentPasses, AreTheFractalFunctionsPasses) {
+    const PassCase &c = GetParam();
+    QUOB_FillerParams p = DefaultParams();
+    p.FractalFormula = c.fractal;
+    p.Width = 40, p.Height = 30;
+    p.BlockLength = c.blockLength, p.IterationsLimit = c.iterations;
+    p.MaxModule = c.maxModule, p.Differential = c.differential;
+    p.EscapeTakesColor = c.escapeTakesColor, p.RecursionInit = c.recursionInit;
+    p.EscapeColor = 0x123456;
+    std::vector<uint32_t> pictures[2];
+    for (const bool derivative : {false, true}) {
+        p.ColorFormula = derivative
+                             ? "x y iter jxx = x 99999 * copy int - 250 * ret y 999 * copy int - "
+                               "250 * ret iter ret"
+                             : "x y iter = x 99999 * copy int - 250 * ret y 999 * copy int - 250 "
+                               "* ret iter ret";
+        QUOB_DeleteFiller(1);
+        ASSERT_EQ(QUOB_CreateFiller(&p), 1);
+        ASSERT_EQ(QUOB_UpdateFiller(1, &p, ChangeSet{QUOB_FP_WIDTH, QUOB_FP_HEIGHT}.flags), 1);
+        ASSERT_EQ(DerivativeUnavailable(), "");
+        for (int32_t y = 0; y < p.Height; ++y)
+            for (int32_t x = 0; x < p.Width; ++x)
+                pictures[derivative].push_back(quob_pixel_routine(x, y));
+    }
+    EXPECT_EQ(pictures[1], pictures[0]);
+    EXPECT_GT(std::set<uint32_t>(pictures[0].begin(), pictures[0].end()).size(), 12u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Views, TangentPasses,
+    ::testing::Values(PassCase{kDefaultFractal, 1, 200, 2, 0, 0, 0},
+                      PassCase{kDefaultFractal, 20, 20, 2, 0.001f, 0, 0},
+                      PassCase{kDefaultFractal, 13, 30, 1e30f, 0, 1, 0},
+                      PassCase{kDefaultFractal, 3, 100, 4, 0.01f, 0, 1},
+                      // Newton's method for z^3 - 1: the samples converge.
+                      PassCase{"tx ty x y = tx sqr ty sqr + sqr 3 * ty sqr tx sqr - / 3 tx 2 * / + "
+                               "ret tx sqr ty sqr + sqr 3 * tx ty * 2 * neg / 3 ty 2 * / + ret",
+                               1, 60, 1e10f, 0.0001f, 0, 0},
+                      PassCase{"tx ty x y = ty tx / x + ret tx sqr ty - y + ret", 2, 50, 100, 0, 0,
+                               0},
+                      PassCase{"tx ty x y = ty sqr tx sqr - x + ret tx ty * abs 2 * y - ret", 5, 40,
+                               2, 0, 0, 0}));
 
 // The colour formula reads the derivative of parameters 0 and 1 by the point at "jxx", "jxy",
 // "jyx" and "jyy": z^2 + c after one iteration from c has dz/dc = 2c + 1.

@@ -223,25 +223,17 @@ uint32_t TangentSample(const TFillerState &f, const TCompiledFunction &tangent,
                                   (f.recursionInit == 0 && p == part);
             StoreCell(derivative(p, part), identity ? 1.0L : 0.0L);
         }
-    float previous = 0;
-    int32_t passes = f.iterationsLimit, ran = 0;
-    for (;;) {
-        ClearFlags(kFaultFlags);
-        quob_call_generated(tangent.Entry());
-        int32_t status;
-        std::memcpy(&status, tangent.Cell(TTangentCells::kStatus), 4);
-        if (status != 0) return static_cast<uint32_t>(f.escapeColor);
-        ++ran;
-        const long double m =
-            std::fabs(LoadCell(value(d.cells[0]))) + std::fabs(LoadCell(value(d.cells[1])));
-        if (m > f.maxModule) {
-            if (f.escapeTakesColor != 0) return static_cast<uint32_t>(f.escapeColor);
-            break;
-        }
-        if (std::fabs(m - previous) < f.differential) break;
-        previous = static_cast<float>(m);
-        if (--passes == 0) break;
-    }
+    // The passes and their tests run in the tangent's code.
+    std::memcpy(tangent.Cell(TTangentCells::kPasses), &f.iterationsLimit, 4);
+    std::memcpy(tangent.Cell(TTangentCells::kMaxModule), &f.maxModule, 4);
+    std::memcpy(tangent.Cell(TTangentCells::kDifferential), &f.differential, 4);
+    quob_call_generated(tangent.Entry());
+    int32_t status, left;
+    std::memcpy(&status, tangent.Cell(TTangentCells::kStatus), 4);
+    std::memcpy(&left, tangent.Cell(TTangentCells::kPasses), 4);
+    if (status == kTangentFault || (status == kTangentEscaped && f.escapeTakesColor != 0))
+        return static_cast<uint32_t>(f.escapeColor);
+    const int32_t ran = f.iterationsLimit - left;
     TOrbitInputs orbit;
     orbit.iterations = static_cast<long double>(ran) * d.blockLength;
     for (int32_t i = 0; i < 4; ++i) orbit.jacobian[i] = LoadCell(derivative(i / 2, i % 2));
@@ -348,7 +340,7 @@ std::string TangentFor(std::unique_ptr<TCompiledFunction> &tangent) {
     if (d.handle == 0 || gFiller.color.handle == 0 || !gFiller.color.WantsDerivative()) return "";
     if (!Independent(d)) return "the fractal formula carries a value from one sample to the next";
     std::string refusal;
-    tangent = CompileTangent(*d.function->Body(), d.blockLength, refusal);
+    tangent = CompileTangent(*d.function->Body(), d.blockLength, refusal, TTangentCall::kPasses);
     return tangent ? "" : "the fractal formula's derivative is not followed: " + refusal;
 }
 
