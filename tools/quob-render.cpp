@@ -225,7 +225,7 @@ int main(int argc, char **argv) {
             if (quob::MakeDeepFormula(body, o.recursionInit, deep.formula, refusal))
                 deep.maker = std::make_unique<quob::TOrbitMaker>(
                     *deep.formula.form, o.centerReText, o.centerImText, o.scaleText, o.width,
-                    o.height, int64_t{o.iterations} * o.blockLength);
+                    o.height, int64_t{o.iterations} * o.blockLength, quob::kViewOrbitQuantum);
         } catch (const std::exception &e) {
             refusal = e.what();
         }

@@ -186,6 +186,58 @@ QUOB_API int32_t QUOB_CALL QUOB_UpdateFiller(int32_t filler, const QUOB_FillerPa
                                              const uint8_t *changes);
 QUOB_API int32_t QUOB_CALL QUOB_GetFiller(int32_t filler, QUOB_FillerParams *params);
 
+/* deep image buffers (family 4): pictures at any depth, computed as differences from reference
+ * orbits in arbitrary precision. A deep buffer draws the filler's picture (its formulas and
+ * precision fields; the view and the size are the buffer's own) at a view given as decimal texts
+ * of any length, as quob-render --deep draws it: the same pixels, bit for bit. Its fill runs in a
+ * worker thread of its own (the reference orbit first, then a 10 x 10 preview, then the smoothed
+ * fill on every core); the filler must not change while it runs, and any export that changes
+ * the filler or starts another fill stops it first. In a build without arbitrary precision every
+ * deep buffer is refused with QUOB_ERR_DEEP_UNAVAILABLE. */
+enum {
+    /* Recorded by QUOB_DeepBufferMessage where the fractal formula has no perturbed form, and
+     * by every deep export of a build without deep pictures; the status's Note says why. */
+    QUOB_ERR_DEEP_UNAVAILABLE = 4097
+};
+enum {
+    QUOB_DEEP_IDLE = 0,      /* no fill started, or stopped before its preview */
+    QUOB_DEEP_REFERENCE = 1, /* the centre's reference orbit, then the preview, being computed */
+    QUOB_DEEP_FILLING = 2,   /* the preview is drawn, the smoothed fill under way */
+    QUOB_DEEP_FILLED = 3,    /* the picture is finished */
+    QUOB_DEEP_STOPPED = 4,   /* stopped after its preview: the pixels are as far as they got */
+    QUOB_DEEP_FAILED = 5     /* out of memory or threads: GetLastErrorEx says which */
+};
+#pragma pack(push, 1)
+typedef struct QUOB_DeepStatus {
+    int32_t Phase;       /* QUOB_DEEP_IDLE ... QUOB_DEEP_FAILED */
+    int32_t References;  /* reference orbits made for the picture so far */
+    int32_t Bits;        /* the precision of the reference orbits */
+    int32_t Rows;        /* rows of the smoothed picture finished, from the top */
+    double OrbitSeconds; /* time spent making the centre's orbit */
+    /* Why the last fill could not start or failed (the keyword without a perturbed form, say),
+     * NUL-terminated; empty otherwise. */
+    char Note[128];
+} QUOB_DeepStatus;
+#pragma pack(pop)
+/* A deep buffer of width x height pixels for the filler's picture; 0 without memory or for a
+ * size below 1 x 1. */
+QUOB_API int32_t QUOB_CALL QUOB_CreateDeepBuffer(int32_t width, int32_t height, int32_t filler);
+QUOB_API int32_t QUOB_CALL QUOB_DeleteDeepBuffer(int32_t buffer);
+/* The view of the next fill: centre and scale (the picture's height on the plane) as finite
+ * decimal texts. 0, and code QUOB_ERR_INVALID_EXPRESSION, for a text that is no such number or
+ * a step between pixels beyond extended precision's normal numbers; the view then stays. */
+QUOB_API int32_t QUOB_CALL QUOB_DeepBufferView(int32_t buffer, const char *centerRe,
+                                               const char *centerIm, const char *scale);
+/* QUOB_MSG_STOP stops the fill (abandoning an orbit under way); QUOB_MSG_PREVIEW +
+ * QUOB_MSG_FILL_SMOOTH + QUOB_MSG_THREAD starts a new one. The centre's orbit is kept for the
+ * next fill where that fill's pictures stay those of an orbit made anew: the same centre texts,
+ * precision, iterations and formulas. 0 for a fill that cannot start (no perturbed form). */
+QUOB_API int32_t QUOB_CALL QUOB_DeepBufferMessage(int32_t buffer, int32_t code);
+/* The pixels, bottom row first, 0x00RRGGBB, as QUOB_IBufferDC gives them. */
+QUOB_API void *QUOB_CALL QUOB_DeepBufferDC(int32_t buffer);
+QUOB_API int32_t QUOB_CALL QUOB_DeepBufferFilled(int32_t buffer);
+QUOB_API int32_t QUOB_CALL QUOB_DeepBufferStatus(int32_t buffer, QUOB_DeepStatus *status);
+
 /* ---- Ordinals: family number x 256 + member number --------------------------------------------
  */
 typedef struct QUOB_Ordinal {
@@ -204,6 +256,16 @@ static const QUOB_Ordinal QUOB_ORDINALS[QUOB_EXPORT_COUNT] = {
     {519, "AccessParamByName"},   {520, "GetFunction"},        {521, "CreateRecursiveFunction"},
     {769, "QUOB_CreateFiller"},   {770, "QUOB_DeleteFiller"},  {771, "QUOB_UpdateFiller"},
     {772, "QUOB_GetFiller"},
+};
+
+/* The deep image buffers' family, a table of its own beside the 25 exports above: no symbol is
+ * exported beyond the two tables. */
+#define QUOB_DEEP_EXPORT_COUNT 7
+static const QUOB_Ordinal QUOB_DEEP_ORDINALS[QUOB_DEEP_EXPORT_COUNT] = {
+    {1025, "QUOB_CreateDeepBuffer"}, {1026, "QUOB_DeleteDeepBuffer"},
+    {1027, "QUOB_DeepBufferView"},   {1028, "QUOB_DeepBufferMessage"},
+    {1029, "QUOB_DeepBufferDC"},     {1030, "QUOB_DeepBufferFilled"},
+    {1031, "QUOB_DeepBufferStatus"},
 };
 
 /* The host may define this (exported from the executable) to show the library's message boxes:
@@ -236,6 +298,7 @@ QUOB_STATIC_ASSERT(offsetof(QUOB_FunctionRecord, BlockSize) == 28, "record block
 QUOB_STATIC_ASSERT(offsetof(QUOB_FunctionRecord, Results) == 32, "record results");
 QUOB_STATIC_ASSERT(offsetof(QUOB_FunctionRecord, Params) == 192, "record params");
 QUOB_STATIC_ASSERT(sizeof(QUOB_ChangeSet) == 17, "change set size");
+QUOB_STATIC_ASSERT(sizeof(QUOB_DeepStatus) == 152, "deep status size");
 
 #if defined(__x86_64__)
 QUOB_STATIC_ASSERT(sizeof(QUOB_FillerParams) == 96, "FillerParams size");

@@ -2,10 +2,12 @@
 // straightforward MPFR renderer beyond, detail at depths far beyond, and the formulas refused.
 #include <mpfr.h>
 
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <set>
+#include <thread>
 
 #include "compile/frontend.h"
 #include "deep/deepfill.h"
@@ -63,7 +65,8 @@ class Deep : public RenderTest {
     }
 
     // exact: the centre as the doubles that the ordinary fill takes, every digit written out.
-    std::vector<uint32_t> DeepPicture(const DeepView &v, bool exact = false) {
+    std::vector<uint32_t> DeepPicture(const DeepView &v, bool exact = false, int32_t bandRows = 7,
+                                      int32_t quantum = 1) {
         auto text = [&](const char *t) {
             if (!exact) return std::string(t);
             char digits[128];
@@ -76,8 +79,8 @@ class Deep : public RenderTest {
                                     formula, refusal))
             << refusal;
         const TOrbitMaker maker(*formula.form, text(v.re), text(v.im), v.scale, v.width, v.height,
-                                int64_t{v.iterations} * v.blockLength);
-        TDeepFill fill(formula, maker, v.mode, v.supersample, 7, 3);
+                                int64_t{v.iterations} * v.blockLength, quantum);
+        TDeepFill fill(formula, maker, v.mode, v.supersample, bandRows, 3);
         precision_ = maker.Precision();
         std::vector<uint32_t> picture = Picture(fill);
         references_ = fill.References();
@@ -280,6 +283,114 @@ INSTANTIATE_TEST_SUITE_P(
                  "ret",
                  nullptr},
         FormCase{"tx ty x y = tx ty / ty tx / * x + ret ty sqrt tx neg 1 + / y + ret", nullptr}));
+
+// ---- deep image buffers ---------------------------------------------------------------------
+
+// A deep buffer's picture, top row first, once its fill has ended.
+std::vector<uint32_t> Finished(int32_t buffer, int32_t width, int32_t height) {
+    while (!QUOB_DeepBufferFilled(buffer))
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    std::vector<uint32_t> top(static_cast<std::size_t>(width) * height);
+    const auto *bits = static_cast<const uint32_t *>(QUOB_DeepBufferDC(buffer));
+    for (int32_t y = 0; y < height; ++y)
+        std::memcpy(&top[static_cast<std::size_t>(y) * width],
+                    bits + static_cast<std::size_t>(height - 1 - y) * width, 4u * width);
+    return top;
+}
+
+constexpr int32_t kRedraw = QUOB_MSG_PREVIEW + QUOB_MSG_FILL_SMOOTH + QUOB_MSG_THREAD;
+
+class DeepBuffers : public Deep, public ::testing::WithParamInterface<DeepView> {
+  protected:
+    void TearDown() override {
+        for (int32_t h = 1; h <= 64; ++h) QUOB_DeleteDeepBuffer(h);
+        Deep::TearDown();
+    }
+};
+
+// The smoothed picture of quob-render's bands, the same for a view after a zoom that keeps the
+// centre (whose orbit serves again) and after one that moves it.
+TEST_P(DeepBuffers, DrawWhatTheBandsDraw) {
+    DeepView v = GetParam();
+    v.mode = TBandMode::kSmoothed;
+    Install(v);
+    const int32_t buffer = QUOB_CreateDeepBuffer(v.width, v.height, 1);
+    ASSERT_NE(buffer, 0);
+    QUOB_DeepStatus status{};
+    char moved[64];
+    std::snprintf(moved, sizeof moved, "%s1", v.re);  // one digit more: a new centre
+    struct Step {
+        const char *re, *scale;
+        bool newOrbit;
+    } steps[] = {{v.re, v.scale, true}, {v.re, nullptr, false}, {moved, nullptr, true}};
+    double orbitSeconds = -1;
+    for (const Step &step : steps) {
+        char scale[64];
+        std::snprintf(
+            scale, sizeof scale, "%.20Lg",
+            step.scale ? std::strtold(step.scale, nullptr) : std::strtold(v.scale, nullptr) / 2);
+        ASSERT_EQ(QUOB_DeepBufferView(buffer, step.re, v.im, scale), 1);
+        ASSERT_EQ(QUOB_DeepBufferMessage(buffer, kRedraw), 1);
+        const std::vector<uint32_t> picture = Finished(buffer, v.width, v.height);
+        ASSERT_EQ(QUOB_DeepBufferStatus(buffer, &status), 1);
+        EXPECT_EQ(status.Phase, QUOB_DEEP_FILLED);
+        EXPECT_EQ(status.Rows, v.height);
+        EXPECT_EQ(status.OrbitSeconds != orbitSeconds, step.newOrbit) << step.re << " " << scale;
+        orbitSeconds = status.OrbitSeconds;
+        DeepView same = v;
+        same.re = step.re;
+        same.scale = scale;
+        EXPECT_EQ(picture, DeepPicture(same, false, 64, kViewOrbitQuantum))
+            << step.re << " " << scale;
+        EXPECT_EQ(status.Bits, precision_);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Views, DeepBuffers,
+                         ::testing::Values(DeepView{kDefaultFractal, "-0.7436438870371587",
+                                                    "0.1318259042053119", "1e-22", 40, 30, 100, 10},
+                                           DeepView{kBurningShip, "-1.7626", "-0.0383", "1e-19", 33,
+                                                    21, 60, 20}));
+
+// A formula without a perturbed form is refused with its keyword, a stop abandons the orbit
+// under way, texts that are no numbers are refused and the view stays.
+TEST_F(DeepBuffers, RefuseAbandonAndKeepTheView) {
+    DeepView v{"tx ty x y = tx int y + ret ty ret", "0", "1", "1e-200", 32, 24, 100000, 20};
+    Install(v);
+    const int32_t buffer = QUOB_CreateDeepBuffer(32, 24, 1);
+    ASSERT_NE(buffer, 0);
+    QUOB_DeepStatus status{};
+    EXPECT_EQ(QUOB_DeepBufferView(buffer, "0", "1", "1e-200"), 1);
+    EXPECT_EQ(QUOB_DeepBufferMessage(buffer, kRedraw), 0);
+    EXPECT_EQ(QUOB_GetLastError(), QUOB_ERR_DEEP_UNAVAILABLE);
+    ASSERT_EQ(QUOB_DeepBufferStatus(buffer, &status), 1);
+    EXPECT_EQ(status.Phase, QUOB_DEEP_FAILED);
+    EXPECT_NE(std::string(status.Note).find("\"int\""), std::string::npos) << status.Note;
+
+    // Two million iterations at 1e-200: seconds of orbit, given up at once.
+    QUOB_FillerParams p = DefaultParams();
+    p.FractalFormula = kDefaultFractal;
+    ASSERT_EQ(QUOB_UpdateFiller(1, &p, ChangeSet{QUOB_FP_FRACTAL_FORMULA}.flags), 1);
+    ASSERT_EQ(QUOB_DeepBufferMessage(buffer, kRedraw), 1);
+    EXPECT_FALSE(QUOB_DeepBufferFilled(buffer));
+    const auto begin = std::chrono::steady_clock::now();
+    EXPECT_EQ(QUOB_DeepBufferMessage(buffer, QUOB_MSG_STOP), 1);
+    EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count(), 1.0);
+    ASSERT_EQ(QUOB_DeepBufferStatus(buffer, &status), 1);
+    EXPECT_EQ(status.Phase, QUOB_DEEP_IDLE);
+    EXPECT_TRUE(QUOB_DeepBufferFilled(buffer));
+
+    for (const char *text : {"", "1e", "nan", "inf", "0x1p3", "1,5", "--1"})
+        EXPECT_EQ(QUOB_DeepBufferView(buffer, text, "1", "1e-200"), 0) << text;
+    EXPECT_EQ(QUOB_DeepBufferView(buffer, "0", "1", "1e-5000"), 0) << "a step beyond extended";
+    // A change of the filler stops the fill; the buffer goes with its fill under way.
+    ASSERT_EQ(QUOB_DeepBufferMessage(buffer, kRedraw), 1);
+    ASSERT_EQ(QUOB_UpdateFiller(1, &p, ChangeSet{QUOB_FP_COLOR_FORMULA}.flags), 1);
+    EXPECT_TRUE(QUOB_DeepBufferFilled(buffer));
+    ASSERT_EQ(QUOB_DeepBufferMessage(buffer, kRedraw), 1);
+    EXPECT_EQ(QUOB_DeleteDeepBuffer(buffer), 1);
+    EXPECT_EQ(QUOB_DeepBufferStatus(buffer, &status), 0);
+}
 
 // ---- deep pictures of record ----------------------------------------------------------------
 

@@ -1,4 +1,5 @@
-// The built libquob32.so as a client sees it: exactly the 25 exports of the ordinal table, and a
+// The built libquob32.so as a client sees it: exactly the 25 exports of the ordinal table and the
+// 7 of the deep buffers' table, and a
 // load that shows the banner, starts with code 0 and leaves the loader's floating-point
 // environment alone.
 #include <dlfcn.h>
@@ -36,6 +37,12 @@ const Export kExports[] = {
     {3, 1, "QUOB_CreateFiller"},   {3, 2, "QUOB_DeleteFiller"},  {3, 3, "QUOB_UpdateFiller"},
     {3, 4, "QUOB_GetFiller"},
 };
+const Export kDeepExports[] = {
+    {4, 1, "QUOB_CreateDeepBuffer"}, {4, 2, "QUOB_DeleteDeepBuffer"},
+    {4, 3, "QUOB_DeepBufferView"},   {4, 4, "QUOB_DeepBufferMessage"},
+    {4, 5, "QUOB_DeepBufferDC"},     {4, 6, "QUOB_DeepBufferFilled"},
+    {4, 7, "QUOB_DeepBufferStatus"},
+};
 
 TEST(Exports, OrdinalTableListsEachExportOnce) {
     ASSERT_EQ(QUOB_EXPORT_COUNT, 25);
@@ -43,6 +50,13 @@ TEST(Exports, OrdinalTableListsEachExportOnce) {
     for (size_t i = 0; i < std::size(kExports); ++i) {
         EXPECT_EQ(QUOB_ORDINALS[i].Ordinal, kExports[i].family * 256 + kExports[i].member);
         EXPECT_STREQ(QUOB_ORDINALS[i].Name, kExports[i].name);
+    }
+    ASSERT_EQ(QUOB_DEEP_EXPORT_COUNT, 7);
+    ASSERT_EQ(std::size(kDeepExports), 7u);
+    for (size_t i = 0; i < std::size(kDeepExports); ++i) {
+        EXPECT_EQ(QUOB_DEEP_ORDINALS[i].Ordinal,
+                  kDeepExports[i].family * 256 + kDeepExports[i].member);
+        EXPECT_STREQ(QUOB_DEEP_ORDINALS[i].Name, kDeepExports[i].name);
     }
 }
 
@@ -81,6 +95,7 @@ std::set<std::string> DefinedDynamicSymbols(const char *path) {
 TEST(Exports, DynamicSymbolTableHoldsExactlyTheExports) {
     std::set<std::string> expected;
     for (const Export &e : kExports) expected.insert(e.name);
+    for (const Export &e : kDeepExports) expected.insert(e.name);
     EXPECT_EQ(DefinedDynamicSymbols(QUOB_LIBRARY_PATH), expected);
 }
 

@@ -64,14 +64,19 @@ bool MakeDeepFormula(const TBody &body, int32_t recursionInit, TDeepFormula &out
 }
 
 TDeepFill::TDeepFill(const TDeepFormula &formula, const TOrbitMaker &maker, TBandMode mode,
-                     int32_t supersample, int32_t bandRows, int32_t threads)
+                     int32_t supersample, int32_t bandRows, int32_t threads,
+                     std::shared_ptr<const TOrbit> centre)
     : form_(*formula.form), maker_(maker), g_(mode, supersample, bandRows) {
     const TFillerState &f = FillerState();
-    StopAllFills();
     blockLength_ = f.blockLength < 1 || f.blockLength > 1000 ? 1 : f.blockLength;
 
     // Before any worker starts: a failure here leaves no thread to join.
-    main_ = MakeOrbit(0, 0);
+    if (centre) {
+        main_ = std::move(centre);
+    } else {
+        StopAllFills();
+        main_ = MakeOrbit(0, 0);
+    }
     // The careful iterations' bound on the full iterate (a double), where the view's point is far
     // within it; else no iteration is careful, as none was before there were any.
     const int32_t e = DeepGuardExponent(form_);

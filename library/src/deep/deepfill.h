@@ -41,13 +41,16 @@ constexpr int32_t kReusedReferences = 4;
 // reference made at the glitched sample whose iterate came closest to cancelling, until none is
 // left or the band's bound is reached; the samples left glitched get EscapeColor.
 //
-// Made in the caller's thread while no fill runs; the filler must not change while it exists.
+// Made while no fill runs; the filler must not change while it exists.
 class TDeepFill final : public TBandProducer {
   public:
-    // Throws std::invalid_argument without a filler of at least 1 x 1 pixels, std::bad_alloc
-    // without memory, std::system_error without a thread.
+    // Stops every fill and makes the centre's orbit, unless given the centre's orbit of the
+    // maker (whose caller then has stopped every other fill). Throws std::invalid_argument
+    // without a filler of at least 1 x 1 pixels, std::bad_alloc without memory,
+    // std::system_error without a thread.
     TDeepFill(const TDeepFormula &formula, const TOrbitMaker &maker, TBandMode mode,
-              int32_t supersample, int32_t bandRows, int32_t threads);
+              int32_t supersample, int32_t bandRows, int32_t threads,
+              std::shared_ptr<const TOrbit> centre = nullptr);
     ~TDeepFill() override;
     TDeepFill(const TDeepFill &) = delete;
     TDeepFill &operator=(const TDeepFill &) = delete;
@@ -91,7 +94,7 @@ class TDeepFill final : public TBandProducer {
     const TBandGeometry g_;
     int32_t blockLength_ = 1;
 
-    std::unique_ptr<TOrbit> main_;
+    std::shared_ptr<const TOrbit> main_;
     std::vector<std::unique_ptr<TOrbit>> references_;  // the newest last
     int64_t referencesMade_ = 0;
     int64_t leftGlitched_ = 0;

@@ -46,7 +46,7 @@ struct TOrbitMaker::TView {
 
 TOrbitMaker::TOrbitMaker(const TPerturbedForm &form, const std::string &centerRe,
                          const std::string &centerIm, const std::string &scale, int32_t width,
-                         int32_t height, int64_t iterations)
+                         int32_t height, int64_t iterations, int32_t quantum)
     : form_(form), iterations_(iterations) {
     TReal s(128), re(64), im(64);
     if (!Parse(*s, scale) || mpfr_sgn(*s) <= 0 || !Parse(*re, centerRe) || !Parse(*im, centerIm))
@@ -70,7 +70,9 @@ TOrbitMaker::TOrbitMaker(const TPerturbedForm &form, const std::string &centerRe
     for (mpfr_srcptr c : {static_cast<mpfr_srcptr>(*re), static_cast<mpfr_srcptr>(*im)})
         if (!mpfr_zero_p(c)) top = std::max(top, mpfr_get_exp(c));
     const long size = std::lround(std::log2(std::max(width, height) + 1.0)) + 1;
-    const mpfr_prec_t precision = std::max<mpfr_prec_t>(128, top + size - stepExponent + 64 + 32);
+    const mpfr_prec_t least = std::max<mpfr_prec_t>(128, top + size - stepExponent + 64 + 32);
+    const mpfr_prec_t q = std::max(quantum, 1);
+    const mpfr_prec_t precision = (least + q - 1) / q * q;
     view_ = std::make_unique<TView>(precision);
     Parse(*view_->re, centerRe);
     Parse(*view_->im, centerIm);
@@ -88,7 +90,8 @@ long double TOrbitMaker::Magnitude() const {
 long double TOrbitMaker::CenterRe() const { return mpfr_get_ld(*view_->re, MPFR_RNDN); }
 long double TOrbitMaker::CenterIm() const { return mpfr_get_ld(*view_->im, MPFR_RNDN); }
 
-std::unique_ptr<TOrbit> TOrbitMaker::Make(long double x, long double y) const {
+std::unique_ptr<TOrbit> TOrbitMaker::Make(long double x, long double y,
+                                          const std::atomic<bool> *abandon) const {
     const mpfr_prec_t precision = view_->precision;
     const std::vector<TNode> &nodes = form_.Nodes();
     const std::vector<TSlot> &slots = form_.Slots();
@@ -136,6 +139,7 @@ std::unique_ptr<TOrbit> TOrbitMaker::Make(long double x, long double y) const {
         static_cast<int64_t>(kMaxOrbitBytes / (recordSize + slotCount * sizeof(double)));
     std::vector<uint8_t> &records = orbit->records_;
     for (int64_t i = 0;; ++i) {
+        if (abandon && abandon->load(std::memory_order_relaxed)) return nullptr;
         // The body's values at the reference point.
         bool defined = true;  // no NaN, no infinity
         bool inRange = true;  // every value within the range of extended precision

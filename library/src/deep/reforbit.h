@@ -1,6 +1,7 @@
 // Reference orbits: the body of a perturbed form evaluated in arbitrary precision (GNU MPFR) at
 // one point of a deep view, every iteration's slots stored rounded to extended precision.
 #pragma once
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -61,6 +62,10 @@ class TOrbit {
     std::vector<double> narrow_;
 };
 
+// The precision quantum of the orbits of quob-render's and the viewer's deep pictures: views
+// zoomed in or out by factors up to about 2^64 share the centre's orbit.
+constexpr int32_t kViewOrbitQuantum = 64;
+
 // The memory one orbit's records may take, both forms together.
 constexpr std::size_t kMaxOrbitBytes = std::size_t{256} << 20;
 
@@ -69,11 +74,12 @@ constexpr std::size_t kMaxOrbitBytes = std::size_t{256} << 20;
 // is a double, else rounded to extended), and every orbit at enough bits for that step.
 class TOrbitMaker {
   public:
-    // Throws std::invalid_argument for a text that is no finite decimal number, or a step
-    // beyond the normal numbers of extended precision.
+    // The precision is rounded up to a multiple of `quantum` bits. Throws
+    // std::invalid_argument for a text that is no finite decimal number, or a step beyond the
+    // normal numbers of extended precision.
     TOrbitMaker(const TPerturbedForm &form, const std::string &centerRe,
                 const std::string &centerIm, const std::string &scale, int32_t width,
-                int32_t height, int64_t iterations);
+                int32_t height, int64_t iterations, int32_t quantum = 1);
     ~TOrbitMaker();
     TOrbitMaker(const TOrbitMaker &) = delete;
     TOrbitMaker &operator=(const TOrbitMaker &) = delete;
@@ -85,8 +91,10 @@ class TOrbitMaker {
     // The centre rounded to extended precision.
     long double CenterRe() const;
     long double CenterIm() const;
-    // The orbit of the point x steps right of the centre and y steps below it.
-    std::unique_ptr<TOrbit> Make(long double x, long double y) const;
+    // The orbit of the point x steps right of the centre and y steps below it; null once
+    // *abandon is set (a view given up while its orbit is made).
+    std::unique_ptr<TOrbit> Make(long double x, long double y,
+                                 const std::atomic<bool> *abandon = nullptr) const;
 
   private:
     struct TView;

@@ -460,6 +460,7 @@ QUOB_API int32_t QUOB_CALL QUOB_CreateFiller(const QUOB_FillerParams *params) {
     }
     gFiller.version = 1;
     gFiller.exists = true;
+    ++gFiller.generation;
     RefreshSampleLoop();
     RefreshTangent();
     return 1;
@@ -478,6 +479,9 @@ QUOB_API int32_t QUOB_CALL QUOB_UpdateFiller(int32_t filler, const QUOB_FillerPa
     using namespace quob;
     if (filler == 0 || !gFiller.exists || params == nullptr || changes == nullptr) return 0;
     StopAllFills();  // the running fill reads these fields and runs the functions replaced here
+    for (const int32_t field : {QUOB_FP_FRACTAL_FORMULA, QUOB_FP_ITERATIONS_LIMIT,
+                                QUOB_FP_RECURSION_INIT, QUOB_FP_BLOCK_LENGTH})
+        if (changes[field]) ++gFiller.generation;
     if (changes[QUOB_FP_WIDTH]) gFiller.width = params->Width;
     if (changes[QUOB_FP_HEIGHT]) {
         gFiller.height = params->Height;

@@ -85,6 +85,10 @@ struct TFillerState {
     // The fractal function's tangent iteration (tangent.h) where the colour formula reads a
     // derivative and the samples are independent; nullptr else. Owned (freed with the formulas).
     TCompiledFunction *tangent = nullptr;
+    // Counts the filler's creations and the updates of what a reference orbit depends on (the
+    // fractal formula, the iterations limit, the recursion init, the block length): a deep
+    // fill's orbit of an earlier count may belong to another formula.
+    uint64_t generation = 0;
 };
 
 // Why the colour formula's derivative inputs read 0 with the installed formulas; empty when they

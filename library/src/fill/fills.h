@@ -19,5 +19,8 @@ int32_t FillThreads();
 // Stops the fill of every image buffer: the one filler's fields and compiled code are shared by
 // all fills, so a sample may only be computed while no other fill runs.
 void StopAllFills();
+// The deep image buffers' part of StopAllFills (release false), and of the library's unload
+// (release true: the buffers go), which they register where they are built in.
+void SetDeepFills(void (*deepFills)(bool release));
 
 }  // namespace quob

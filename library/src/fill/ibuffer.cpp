@@ -329,8 +329,15 @@ void TIB_Stack::StopAllWorkers() {
         if (slot) slot->StopWorker();
 }
 
+namespace {
+void (*gDeepFills)(bool release) = nullptr;
+}
+
+void SetDeepFills(void (*deepFills)(bool release)) { gDeepFills = deepFills; }
+
 void StopAllFills() {
     if (gBuffers) gBuffers->StopAllWorkers();
+    if (gDeepFills) gDeepFills(false);
 }
 
 void RenderingUnitInit() { gBuffers = new TIB_Stack(); }
@@ -338,6 +345,7 @@ void RenderingUnitInit() { gBuffers = new TIB_Stack(); }
 void RenderingUnitDone() {
     delete gBuffers;  // every buffer stops its worker as it goes
     gBuffers = nullptr;
+    if (gDeepFills) gDeepFills(true);
     FillerUnload();
 }
 
