@@ -108,7 +108,33 @@ long CentreBits(const TReal &centreRe, const TReal &centreIm, const TReal &step)
 constexpr long kScaleBits = 64;
 constexpr int kScaleDigits = 21;
 
+// The significant digits of a decimal text: its digits from the first that is not 0 to the last
+// that is not 0, before any exponent.
+int SignificantDigits(const std::string &text) {
+    int digits = 0, zeros = 0;
+    bool leading = true;
+    for (const char c : text) {
+        if (c == 'e' || c == 'E') break;
+        if (c < '0' || c > '9') continue;
+        if (c == '0' && leading) continue;
+        leading = false;
+        if (c == '0') {
+            ++zeros;  // counted once a later digit shows they are not trailing
+        } else {
+            digits += zeros + 1;
+            zeros = 0;
+        }
+    }
+    return digits;
+}
+
 }  // namespace
+
+bool BeyondExtended(const ExactView &view) {
+    for (const std::string *text : {&view.re, &view.im, &view.scale})
+        if (SignificantDigits(*text) > 21) return true;
+    return false;
+}
 
 bool IsDecimal(const std::string &text) {
     if (!Wellformed(text)) return false;

@@ -18,6 +18,9 @@ struct ExactView {
 bool IsDecimal(const std::string &text);
 // Texts that read back as the values, with enough digits to tell extended reals apart.
 ExactView ViewOf(long double re, long double im, long double scale);
+// True when a view's texts hold digits that extended reals would lose: more than the 21
+// significant digits with which ViewOf writes them.
+bool BeyondExtended(const ExactView &view);
 // The values nearest to the view's texts.
 long double ExtendedOf(const std::string &decimal);
 double DoubleOf(const std::string &decimal);

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <utility>
 
+#include "exact_view.h"
 #include "list_records.h"
 #include "viewer_defaults.h"
 
@@ -174,11 +175,16 @@ ParsedOptions ParseRenderOptions(const std::vector<std::string> &args) {
                     std::to_string(o.height) +
                     " pixels would exceed the 4 GiB that its header can describe; write PNG "
                     "instead (-o NAME.png)");
-    o.deep = o.deepForced || NeighboursCoincide(o);
+    const bool coincide = NeighboursCoincide(o);
+    o.deep = o.deepForced || coincide ||
+             common::NeedsDeep({o.centerReText, o.centerImText, o.scaleText}, o.height);
     if (o.deep && !o.deepForced)
         result.message = "at scale " + o.scaleText +
-                         " the pixels beside the centre are the same point in extended "
-                         "precision: rendering by perturbation (deep)";
+                         (coincide ? " the pixels beside the centre are the same point in extended "
+                                     "precision"
+                                   : " a double misses the centre's digits by more than a "
+                                     "sixteenth of a pixel") +
+                         ": rendering by perturbation (deep)";
     o.texts = common::PictureTexts(o, "quob-render (Spiralis 3.0)");
     return result;
 }

@@ -80,6 +80,11 @@ const OptionsCase kOptionsCases[] = {
     {{"--scale", "1e-17"}, 0, "rendering by perturbation (deep)"},
     {{"--scale", "1e-17", "--center", "0,0"}, 0, ""},
     {{"--scale", "1e-15"}, 0, ""},
+    // Step 2e-18 at 0.1: extended precision resolves the pixels, but the double nearest to 0.1
+    // lies 5.5e-18 away; 1 + 1e-31 is a double's 1 to far below a pixel.
+    {{"--scale", "1e-15", "--center", "0.1,0"}, 0, "a double misses the centre's digits"},
+    {{"--scale", "1e-12", "--center", "0.1,0"}, 0, ""},
+    {{"--scale", "1e-10", "--center", "1.0000000000000000000000000000001,0"}, 0, ""},
     {{"--fractal-from", "fractals.dat"}, 2, "--fractal-from fractals.dat: FILE:N or FILE:WORD"},
     {{"--position", ":3"}, 2, "FILE:N or FILE:WORD"},
     {{"--color-from", "/nonexistent/cadjusts.dat:1"}, 2, "No such file"},

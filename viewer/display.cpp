@@ -38,6 +38,14 @@ void TDisplay::DeleteHotSpot() { hotSpot.reset(); }
 void TDisplay::paintEvent(QPaintEvent *) {
     QPainter painter(this);
     if (!picture.isNull()) painter.drawImage(0, 0, picture);
+    if (!note.isEmpty()) {
+        // White on a dark band, legible over any picture.
+        const QRect text = painter.fontMetrics().boundingRect(note).adjusted(-4, -2, 4, 2);
+        const QRect band(4, height() - 4 - text.height(), text.width(), text.height());
+        painter.fillRect(band, QColor(0, 0, 0, 160));
+        painter.setPen(Qt::white);
+        painter.drawText(band, Qt::AlignCenter, note);
+    }
     if (hotSpot && hotSpot->Shown) hotSpot->PaintMarker(painter);
 }
 

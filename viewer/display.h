@@ -6,6 +6,7 @@
 #include <QFrame>
 #include <QImage>
 #include <QMainWindow>
+#include <QString>
 #include <QWidget>
 #include <cstdint>
 #include <memory>
@@ -53,6 +54,10 @@ class TDisplay : public QWidget {
 
     // Shows the picture from now on.
     void TakePicture(QImage picture);
+    // A line drawn over the picture's lower left corner, as the hot spot is (never part of the
+    // picture); empty: none.
+    void SetNote(const QString &note) { this->note = note; }
+    const QString &Note() const { return note; }
 
     TViewSpot *HotSpot() const { return hotSpot.get(); }
     // A new hot spot at (x, y), drawn.
@@ -75,6 +80,7 @@ class TDisplay : public QWidget {
 
   private:
     QImage picture;
+    QString note;
     std::unique_ptr<TViewSpot> hotSpot;
 };
 

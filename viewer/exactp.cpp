@@ -24,6 +24,12 @@ void TExactPosition::ShowView(long double re, long double im, long double factor
     ui.Mul->setText(FormatFixed(factor, 2));
 }
 
+void TExactPosition::ShowView(const quob::common::ExactView &view) {
+    ui.X->setText(QString::fromStdString(view.re));
+    ui.Y->setText(QString::fromStdString(view.im));
+    ui.Mul->setText(QString::fromStdString(quob::common::Quotient(kHomeScale, view.scale)));
+}
+
 void TExactPosition::ReadView(long double &re, long double &im, long double &scale) const {
     constexpr long double largestCentre = std::numeric_limits<double>::max();  // a double's
     re = ReadReal(ui.X->text(), "Re(z)", largestCentre);
@@ -31,9 +37,24 @@ void TExactPosition::ReadView(long double &re, long double &im, long double &sca
     scale = FactorToScale(ReadReal(ui.Mul->text(), "Scale factor"));
 }
 
+bool TExactPosition::ReadView(long double &re, long double &im, long double &scale,
+                              quob::common::ExactView &texts) const {
+    ReadView(re, im, scale);
+    const std::string factor = ui.Mul->text().trimmed().toStdString();
+    texts = {ui.X->text().trimmed().toStdString(), ui.Y->text().trimmed().toStdString(),
+             quob::common::Quotient(kHomeScale, factor)};
+    // A factor that is no positive number reads as the scale 1, as ever.
+    if (texts.scale.empty()) return false;
+    return quob::common::BeyondExtended(texts) ||
+           quob::common::NeedsDeep(texts, state.DrawnHeight());
+}
+
 void TExactPosition::FormShow() {
     const QUOB_FillerParams &view = state.CurrentParams();
-    ShowView(view.CenterRe, view.CenterIm, kHomeScale / static_cast<long double>(view.Scale));
+    if (state.ViewHasTexts())
+        ShowView(state.View());  // every digit
+    else
+        ShowView(view.CenterRe, view.CenterIm, kHomeScale / static_cast<long double>(view.Scale));
     list = std::make_unique<THotList>(
         "hotspots.dat", [this](const QString &message) { state.ShowGeneralError(message); });
     ShowEntries(ui.NameList, *list);
@@ -65,13 +86,19 @@ void TExactPosition::ImportClick() { ImportEntries(importDialog, ui.NameList, li
 
 void TExactPosition::OKClick() {
     long double re, im, scale;
+    quob::common::ExactView texts;
+    bool digits = false;
     try {
-        ReadView(re, im, scale);
+        digits = ReadView(re, im, scale, texts);
     } catch (const EConvertError &error) {
         state.ShowGeneralError(QString::fromUtf8(error.what()));
         return;  // the dialog stays open, the view as it was
     }
-    state.JumpTo(re, im, scale);  // a jump: the history stays as it is
+    // A jump: the history stays as it is.
+    if (digits)
+        state.JumpTo(texts);
+    else
+        state.JumpTo(re, im, scale);
     hide();
 }
 

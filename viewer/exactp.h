@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "dlgcommon.h"
+#include "exact_view.h"
 #include "ui_exactp.h"
 
 class TViewerState;
@@ -42,9 +43,15 @@ class TExactPosition : public TDialogForm {
 
   private:
     void ShowView(long double re, long double im, long double factor);
+    // The view's texts with every digit, the factor as the home scale divided by the scale.
+    void ShowView(const quob::common::ExactView &view);
     // Reads X, Y and Mul; the factor becomes a scale. An edit that does not hold a number
     // throws EConvertError naming its field: OK and Add then show it and change nothing.
     void ReadView(long double &re, long double &im, long double &scale) const;
+    // Also the texts as typed, the scale's computed from the factor's; true when they hold
+    // digits beyond the extended reals or make a deep view, which then goes by its texts.
+    bool ReadView(long double &re, long double &im, long double &scale,
+                  quob::common::ExactView &texts) const;
 
     TViewerState &state;
     Ui::TExactPosition ui;

@@ -160,9 +160,11 @@ void TViewSpot::UpdateCursor(int32_t x, int32_t y) const {
 
 // ---- View history ------------------------------------------------------------------------------
 
-void THotSpotStack::Push(long double re, long double im, long double scale) {
+void THotSpotStack::Push(long double re, long double im, long double scale,
+                         const quob::common::ExactView &view) {
     if (Count >= MaxViews) return;
     Entries[Count] = {re, im, scale, 1};
+    texts[static_cast<std::size_t>(Count)] = view;
     Entries[Count + 1].Valid = 0;
     ++Count;
 }

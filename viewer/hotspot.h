@@ -3,7 +3,11 @@
 #ifndef SPIRALIS_HOTSPOT_H
 #define SPIRALIS_HOTSPOT_H
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
+
+#include "exact_view.h"
 
 class QPainter;
 class QWidget;
@@ -53,14 +57,23 @@ class THotSpotStack {
         int32_t Valid;
     };
 
-    // Records a view after the current one; a full history drops it.
-    void Push(long double re, long double im, long double scale);
+    // Records a view after the current one, with its texts where it keeps digits beyond its
+    // extended reals; a full history drops it.
+    void Push(long double re, long double im, long double scale,
+              const quob::common::ExactView &texts = {});
+    // The texts of an entry: empty where its extended reals are the whole view.
+    const quob::common::ExactView &Texts(const TEntry *entry) const {
+        return texts[static_cast<std::size_t>(entry - Entries)];
+    }
     // Step to the previous or the next recorded view and return it; null when there is none.
     const TEntry *Back();
     const TEntry *Forward();
 
     TEntry Entries[Capacity] = {};
     int32_t Count = 0;  // the entry after the current view
+
+  private:
+    std::array<quob::common::ExactView, Capacity> texts;
 };
 
 #endif  // SPIRALIS_HOTSPOT_H

@@ -94,9 +94,14 @@ void TMainWin::EnableDialogCommands() {
 
 QImage TMainWin::CopyPicture() const { return state.CopyPicture(ui.Display->size()); }
 
+// While the deep fill computes its reference orbit the display looks often, so that the preview
+// shows as soon as it is there.
+constexpr int kDisplayInterval = 1500, kReferenceInterval = 100;
+
 void TMainWin::StartDisplay() {
-    DisplayTimer->start();
+    DisplayTimer->start(state.ReferencePending() ? kReferenceInterval : kDisplayInterval);
     ui.Display->TakePicture(CopyPicture());
+    ui.Display->SetNote(state.DepthNote());
     ui.Display->update();
 }
 
@@ -104,9 +109,14 @@ void TMainWin::ScreenPanelResize() { state.CreateBuffer(ui.Display->size()); }
 
 void TMainWin::Displaying() {
     const bool filled = state.Filled();
+    const bool pending = state.ReferencePending();
     ui.Display->TakePicture(CopyPicture());
+    ui.Display->SetNote(state.DepthNote());
     ui.Display->repaint();
-    if (filled) DisplayTimer->stop();  // the last copy has shown the finished picture
+    if (filled)
+        DisplayTimer->stop();  // the last copy has shown the finished picture
+    else if (!pending && DisplayTimer->interval() != kDisplayInterval)
+        DisplayTimer->start(kDisplayInterval);
 }
 
 void TMainWin::DisplayMouseDown(int x, int y) {
@@ -153,15 +163,9 @@ void ShowForm(QWidget *form) {
 }
 }  // namespace
 
-void TMainWin::Zoomin1Click() {
-    const QUOB_FillerParams &view = state.CurrentParams();
-    state.Navigate(view.CenterRe, view.CenterIm, view.Scale * 0.5);
-}
+void TMainWin::Zoomin1Click() { state.Zoom(0.5); }
 
-void TMainWin::Zoomout1Click() {
-    const QUOB_FillerParams &view = state.CurrentParams();
-    state.Navigate(view.CenterRe, view.CenterIm, view.Scale * 2.0);
-}
+void TMainWin::Zoomout1Click() { state.Zoom(2.0); }
 
 void TMainWin::Home1Click() { state.Navigate(kHomeRe, kHomeIm, kHomeScale); }
 

@@ -10,6 +10,8 @@ constexpr const char *kLibraryName = "libquob32.so";
 const char *ExportName(int32_t ordinal) {
     for (const QUOB_Ordinal &entry : QUOB_ORDINALS)
         if (entry.Ordinal == ordinal) return entry.Name;
+    for (const QUOB_Ordinal &entry : QUOB_DEEP_ORDINALS)
+        if (entry.Ordinal == ordinal) return entry.Name;
     return nullptr;
 }
 
@@ -62,7 +64,14 @@ bool TQuobLibrary::Load(const std::vector<std::string> &folders, std::string &er
                           Bind(handle, bound.DeleteFunction, 515, error) &&
                           Bind(handle, bound.AccessParamByName, 519, error) &&
                           Bind(handle, bound.GetFunction, 520, error) &&
-                          Bind(handle, bound.CreateRecursiveFunction, 521, error);
+                          Bind(handle, bound.CreateRecursiveFunction, 521, error) &&
+                          Bind(handle, bound.CreateDeepBuffer, 1025, error) &&
+                          Bind(handle, bound.DeleteDeepBuffer, 1026, error) &&
+                          Bind(handle, bound.DeepBufferView, 1027, error) &&
+                          Bind(handle, bound.DeepBufferMessage, 1028, error) &&
+                          Bind(handle, bound.DeepBufferDC, 1029, error) &&
+                          Bind(handle, bound.DeepBufferFilled, 1030, error) &&
+                          Bind(handle, bound.DeepBufferStatus, 1031, error);
     if (!complete) {
         Unload();
         return false;

@@ -1,9 +1,9 @@
 // Binding of the viewer to libquob32 by export ordinal.
 //
 // ELF has no ordinals: the library is opened with dlopen once the QApplication exists, each of
-// the sixteen ordinals the viewer imports is looked up in QUOB_ORDINALS of the public header, and
-// the name found there is resolved with dlsym. A missing library or an ordinal that does not
-// resolve is fatal, as the platform loader would refuse to start the program.
+// the 23 ordinals the viewer imports is looked up in QUOB_ORDINALS (or QUOB_DEEP_ORDINALS) of the
+// public header, and the name found there is resolved with dlsym. A missing library or an ordinal
+// that does not resolve is fatal, as the platform loader would refuse to start the program.
 #ifndef SPIRALIS_QUOBIMPORT_H
 #define SPIRALIS_QUOBIMPORT_H
 
@@ -33,6 +33,14 @@ struct TQuobImports {
     decltype(&::AccessParamByName) AccessParamByName = nullptr;              // 519
     decltype(&::GetFunction) GetFunction = nullptr;                          // 520
     decltype(&::CreateRecursiveFunction) CreateRecursiveFunction = nullptr;  // 521
+    // The deep image buffers, which draw the views below what extended precision resolves.
+    decltype(&::QUOB_CreateDeepBuffer) CreateDeepBuffer = nullptr;    // 1025
+    decltype(&::QUOB_DeleteDeepBuffer) DeleteDeepBuffer = nullptr;    // 1026
+    decltype(&::QUOB_DeepBufferView) DeepBufferView = nullptr;        // 1027
+    decltype(&::QUOB_DeepBufferMessage) DeepBufferMessage = nullptr;  // 1028
+    decltype(&::QUOB_DeepBufferDC) DeepBufferDC = nullptr;            // 1029
+    decltype(&::QUOB_DeepBufferFilled) DeepBufferFilled = nullptr;    // 1030
+    decltype(&::QUOB_DeepBufferStatus) DeepBufferStatus = nullptr;    // 1031
 };
 
 // The library, opened and bound for as long as the object lives: closing it runs the library's

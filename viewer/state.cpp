@@ -73,6 +73,11 @@ bool TViewerState::ViewerInit() {
 }
 
 void TViewerState::ViewerDone() {
+    if (deepHandle) {
+        quob.DeleteDeepBuffer(deepHandle);  // which stops its fill
+        deepHandle = 0;
+        deepDrawn = false;
+    }
     if (bufferHandle) {
         quob.IBufferMessage(bufferHandle, QUOB_MSG_STOP);
         quob.DeleteIBuffer(bufferHandle);
@@ -88,17 +93,67 @@ void TViewerState::ViewerDone() {
 // ---- Changes -----------------------------------------------------------------------------------
 
 void TViewerState::Redraw(std::initializer_list<TChangeSet> changes) {
-    quob.IBufferMessage(bufferHandle, QUOB_MSG_STOP);  // the filler must not change while it fills
+    // The filler must not change while it fills.
+    quob.IBufferMessage(bufferHandle, QUOB_MSG_STOP);
+    if (deepHandle) quob.DeepBufferMessage(deepHandle, QUOB_MSG_STOP);
     for (const TChangeSet &change : changes)
         quob.UpdateFiller(fillerHandle, &params, change.data());
-    quob.IBufferMessage(bufferHandle, RedrawMessage);
+    deepDrawn = StartDeepFill();
+    if (!deepDrawn) quob.IBufferMessage(bufferHandle, RedrawMessage);
     emit FillStarted();
+}
+
+bool TViewerState::StartDeepFill() {
+    deepRefusal.clear();
+    const quob::common::ExactView view = View();
+    if (!bufferHandle || !fillerHandle || !quob::common::NeedsDeep(view, DrawnHeight()))
+        return false;
+    if (deepHandle && deepSize != bufferSize) {
+        quob.DeleteDeepBuffer(deepHandle);
+        deepHandle = 0;
+    }
+    if (!deepHandle) {
+        deepHandle = quob.CreateDeepBuffer(bufferSize.width(), bufferSize.height(), fillerHandle);
+        deepSize = bufferSize;
+    }
+    QUOB_DeepStatus status{};
+    if (!deepHandle)
+        deepRefusal = "no deep buffer could be made";
+    else if (!quob.DeepBufferView(deepHandle, view.re.c_str(), view.im.c_str(), view.scale.c_str()))
+        deepRefusal = "the step between its pixels is beyond extended precision";
+    else if (quob.DeepBufferMessage(deepHandle, RedrawMessage))
+        return true;
+    else if (quob.DeepBufferStatus(deepHandle, &status))
+        deepRefusal = QString::fromUtf8(status.Note);
+    return false;
+}
+
+int32_t TViewerState::DrawnHeight() const {
+    return bufferSize.height() > 0 ? bufferSize.height() : ViewerDefaults().Height;
+}
+
+quob::common::ExactView TViewerState::View() const {
+    if (!exact.re.empty()) return exact;
+    return quob::common::ViewOf(params.CenterRe, params.CenterIm, params.Scale);
 }
 
 void TViewerState::SetView(long double re, long double im, long double scale) {
     params.CenterRe = static_cast<double>(re);
     params.CenterIm = static_cast<double>(im);
     params.Scale = static_cast<double>(scale);
+    // The doubles are the view, as they have always been, but for a scale finer than theirs;
+    // where the filler cannot draw it, the deep fill draws it from their texts.
+    const quob::common::ExactView texts = quob::common::ViewOf(
+        params.CenterRe, params.CenterIm,
+        params.Scale >= std::numeric_limits<double>::min() ? params.Scale : scale);
+    exact = quob::common::NeedsDeep(texts, DrawnHeight()) ? texts : quob::common::ExactView{};
+}
+
+void TViewerState::SetView(const quob::common::ExactView &view) {
+    SetView(quob::common::ExtendedOf(view.re), quob::common::ExtendedOf(view.im),
+            quob::common::ExtendedOf(view.scale));
+    if (quob::common::BeyondExtended(view) || quob::common::NeedsDeep(view, DrawnHeight()))
+        exact = view;
 }
 
 void TViewerState::JumpTo(long double re, long double im, long double scale) {
@@ -106,32 +161,95 @@ void TViewerState::JumpTo(long double re, long double im, long double scale) {
     Redraw({ViewChanged});
 }
 
+void TViewerState::JumpTo(const quob::common::ExactView &view) {
+    SetView(view);
+    Redraw({ViewChanged});
+}
+
 void TViewerState::Navigate(long double re, long double im, long double scale) {
     JumpTo(re, im, scale);
-    if (history) history->Push(re, im, scale);
+    if (history) history->Push(re, im, scale, exact);
+}
+
+void TViewerState::Navigate(const quob::common::ExactView &view) {
+    JumpTo(view);
+    if (history)
+        history->Push(quob::common::ExtendedOf(view.re), quob::common::ExtendedOf(view.im),
+                      quob::common::ExtendedOf(view.scale), exact);
+}
+
+void TViewerState::Zoom(long double factor) {
+    // Where the doubles hold the view and its new scale, as they always have.
+    const double scale = params.Scale * static_cast<double>(factor);
+    if (exact.re.empty() && scale >= std::numeric_limits<double>::min())
+        Navigate(params.CenterRe, params.CenterIm, scale);
+    else
+        Navigate(quob::common::Scaled(View(), factor));
 }
 
 void TViewerState::ZoomToSpot(const TViewSpot &spot) {
     const int32_t W = spot.display->width(), H = spot.display->height();
-    const double s = params.Scale;
-    const double re = params.CenterRe + s / H * (spot.X - W / 2);
-    const double im = params.CenterIm - s / H * (spot.Y - H / 2);  // rows grow downwards
-    Navigate(re, im, 2 * s * spot.Radius / H);
+    if (exact.re.empty() && !deepDrawn) {
+        const double s = params.Scale;
+        const double re = params.CenterRe + s / H * (spot.X - W / 2);
+        const double im = params.CenterIm - s / H * (spot.Y - H / 2);  // rows grow downwards
+        Navigate(re, im, 2 * s * spot.Radius / H);
+        return;
+    }
+    // At any depth: the new centre from the pixel offset in arbitrary precision.
+    Navigate(
+        quob::common::Moved(View(), spot.X - W / 2, spot.Y - H / 2, H, 2.0L * spot.Radius / H));
 }
 
 bool TViewerState::Back() {
     const THotSpotStack::TEntry *view = history ? history->Back() : nullptr;
-    if (view) JumpTo(view->Re, view->Im, view->Scale);
-    return view;
+    if (!view) return false;
+    const quob::common::ExactView &texts = history->Texts(view);
+    if (texts.re.empty())
+        JumpTo(view->Re, view->Im, view->Scale);
+    else
+        JumpTo(texts);
+    return true;
 }
 
 bool TViewerState::Forward() {
     const THotSpotStack::TEntry *view = history ? history->Forward() : nullptr;
-    if (view) JumpTo(view->Re, view->Im, view->Scale);
-    return view;
+    if (!view) return false;
+    const quob::common::ExactView &texts = history->Texts(view);
+    if (texts.re.empty())
+        JumpTo(view->Re, view->Im, view->Scale);
+    else
+        JumpTo(texts);
+    return true;
 }
 
-void TViewerState::Stop() { quob.IBufferMessage(bufferHandle, QUOB_MSG_STOP); }
+void TViewerState::Stop() {
+    quob.IBufferMessage(bufferHandle, QUOB_MSG_STOP);
+    if (deepHandle) quob.DeepBufferMessage(deepHandle, QUOB_MSG_STOP);
+}
+
+bool TViewerState::ReferencePending() const {
+    QUOB_DeepStatus status{};
+    return deepDrawn && quob.DeepBufferStatus(deepHandle, &status) &&
+           status.Phase == QUOB_DEEP_REFERENCE;
+}
+
+QString TViewerState::DepthNote() const {
+    if (!deepDrawn && deepRefusal.isEmpty()) return {};
+    const QString scale = "scale " + QString::fromStdString(quob::common::Rounded(View().scale, 3));
+    if (!deepDrawn) return QString("%1 · not deep: %2 · blocks").arg(scale, deepRefusal);
+    QUOB_DeepStatus status{};
+    quob.DeepBufferStatus(deepHandle, &status);
+    if (status.Phase == QUOB_DEEP_REFERENCE && status.References == 0)
+        return QString("%1 · deep · computing the reference orbit at %2 bits")
+            .arg(scale)
+            .arg(status.Bits);
+    return QString("%1 · deep · %2 reference orbit%3 · %4 bits")
+        .arg(scale)
+        .arg(status.References)
+        .arg(status.References == 1 ? "" : "s")
+        .arg(status.Bits);
+}
 
 TFormulaCheck TViewerState::CheckFormula(TFormula formula, const QByteArray &text) const {
     return CheckFormula(formula, text, params.BlockLength);
@@ -261,13 +379,9 @@ QString TViewerState::ApplyScene(const quob::common::PictureSettings &scene) {
     if (!fractalCheck.Usable) return "its fractal formula is refused: " + fractalCheck.Message;
     const TFormulaCheck colorCheck = CheckFormula(TFormula::Color, color);
     if (!colorCheck.Usable) return "its colour formula is refused: " + colorCheck.Message;
-    // A scale that is no normal double would draw every pixel at the centre.
-    if (!(scene.scale >= std::numeric_limits<double>::min()))
-        return QString(
-                   "its scale %1 is finer than the viewer's views, which are doubles, can "
-                   "show (quob-render --from draws it)")
-            .arg(QString::fromStdString(scene.scaleText));
-
+    const quob::common::ExactView texts{scene.centerReText, scene.centerImText, scene.scaleText};
+    SetView(texts);
+    // The doubles that the scene's texts read as, as the filler has always taken them.
     params.CenterRe = scene.centerRe;
     params.CenterIm = scene.centerIm;
     params.Scale = scene.scale;
@@ -289,7 +403,7 @@ QString TViewerState::ApplyScene(const quob::common::PictureSettings &scene) {
     if (history)
         history->Push(quob::common::ExtendedOf(scene.centerReText, scene.centerRe),
                       quob::common::ExtendedOf(scene.centerImText, scene.centerIm),
-                      quob::common::ExtendedOf(scene.scaleText, scene.scale));
+                      quob::common::ExtendedOf(scene.scaleText, scene.scale), exact);
     return {};
 }
 
@@ -317,15 +431,21 @@ bool TViewerState::CreateBuffer(QSize size) {
         ErrorMessageBox("Runtime error 1113. Could not create video buffer");
         return false;
     }
-    quob.IBufferMessage(bufferHandle, RedrawMessage);
+    deepDrawn = StartDeepFill();
+    if (!deepDrawn) quob.IBufferMessage(bufferHandle, RedrawMessage);
     emit FillStarted();
     return true;
 }
 
-bool TViewerState::Filled() const { return quob.IBufferFilled(bufferHandle); }
+bool TViewerState::Filled() const {
+    return deepDrawn ? quob.DeepBufferFilled(deepHandle) : quob.IBufferFilled(bufferHandle);
+}
 
 QImage TViewerState::CopyPicture(QSize size) const {
-    const auto *bits = static_cast<const uchar *>(quob.IBufferDC(bufferHandle));
+    // The previous picture stays while the deep fill has none of its own.
+    if (ReferencePending() && !lastPicture.isNull()) return lastPicture;
+    const auto *bits = static_cast<const uchar *>(deepDrawn ? quob.DeepBufferDC(deepHandle)
+                                                            : quob.IBufferDC(bufferHandle));
     if (!bits || bufferSize.isEmpty()) return {};
     // The library's rows are bottom-up 0x00RRGGBB; the copy is top-down and opaque.
     const int bufferWidth = bufferSize.width(), bufferHeight = bufferSize.height();
@@ -340,6 +460,7 @@ QImage TViewerState::CopyPicture(QSize size) const {
         auto *to = reinterpret_cast<uint32_t *>(picture.scanLine(y));
         for (int x = 0; x < width; ++x) to[x] = from[x] | 0xFF000000u;
     }
+    lastPicture = picture;
     return picture;
 }
 
@@ -383,8 +504,11 @@ QString TViewerState::SavePicture(const QString &fileName, QSize size) const {
         drawn.deep = scene.deepForced;
         // The scene's texts read back as the doubles that it set: while that view is in force
         // they are its view, with every digit.
-        if (!scene.scaleText.empty() && scene.centerRe == params.CenterRe &&
-            scene.centerIm == params.CenterIm && scene.scale == params.Scale) {
+        if (!exact.re.empty()) {  // every digit of a view that has more than its doubles
+            drawn.centerText = exact.re + "," + exact.im;
+            drawn.scaleText = exact.scale;
+        } else if (!scene.scaleText.empty() && scene.centerRe == params.CenterRe &&
+                   scene.centerIm == params.CenterIm && scene.scale == params.Scale) {
             drawn.centerText = scene.centerReText + "," + scene.centerImText;
             drawn.scaleText = scene.scaleText;
         }

@@ -89,8 +89,29 @@ class TViewerState : public QObject {
     void Redraw(std::initializer_list<TChangeSet> changes);
     // A new view, applied and recorded in the history.
     void Navigate(long double re, long double im, long double scale);
+    void Navigate(const quob::common::ExactView &view);
     // A new view, applied only: the history stays as it is.
     void JumpTo(long double re, long double im, long double scale);
+    void JumpTo(const quob::common::ExactView &view);
+    // The view with its scale times factor, recorded: Zoom in (0.5) and Zoom out (2) at any depth.
+    void Zoom(long double factor);
+    // The view in force as decimal texts with every digit it has: the texts it was given where
+    // they hold digits beyond its extended reals or it is drawn deep, else texts of its values.
+    quob::common::ExactView View() const;
+    // The height that the view is drawn at: the buffer's, else the filler's default.
+    int32_t DrawnHeight() const;
+    // True when the view in force keeps texts: digits beyond its extended reals, or a deep view.
+    bool ViewHasTexts() const { return !exact.re.empty(); }
+    // True while the view is drawn by the deep fill (the filler's doubles and extended reals do
+    // not resolve its pixels).
+    bool DrawnDeep() const { return deepDrawn; }
+    // True while the deep fill computes its reference orbit and preview: the picture of the
+    // previous view stays until then.
+    bool ReferencePending() const;
+    // What the display says over a deep view's picture: its scale as a power of ten, "deep",
+    // the reference orbits and their bits, or why the picture is blocks; empty for a shallow
+    // view.
+    QString DepthNote() const;
     // The circle of the hot spot becomes the view (its diameter the picture's height), recorded.
     void ZoomToSpot(const TViewSpot &spot);
     // Step through the history and apply the view found; false when there is none.
@@ -162,6 +183,11 @@ class TViewerState : public QObject {
     // MaxModule in force), that escaping samples may overflow first. Empty for none.
     QString OrbitNotes(const QByteArray &color, int32_t blockLength) const;
     void SetView(long double re, long double im, long double scale);
+    void SetView(const quob::common::ExactView &view);
+    // Starts the deep fill of the view in force where it needs one and the deep buffer takes it;
+    // false otherwise (a shallow view, or a formula without a perturbed form: then deepNote
+    // says why).
+    bool StartDeepFill();
     // The picture at the given size as the filler draws it, with the formula texts in force or
     // the one given, and the block length that the filler uses.
     QUOB_FillerParams Drawn(QSize size, const QByteArray &fractal, const QByteArray &color) const;
@@ -177,6 +203,15 @@ class TViewerState : public QObject {
     QByteArray fractalText = kDefaultFractal;
     QByteArray colorText = kDefaultColor;
     quob::common::PictureSettings scene;
+    // The view's texts where it keeps digits beyond its values (View); empty otherwise.
+    quob::common::ExactView exact;
+    // The deep buffer, of the display buffer's size, made for the first deep view.
+    int32_t deepHandle = 0;
+    QSize deepSize;
+    bool deepDrawn = false;
+    QString deepRefusal;  // why the deep view in force is drawn in blocks
+    // The picture last copied, shown while the deep fill computes its reference.
+    mutable QImage lastPicture;
 };
 
 #endif  // SPIRALIS_STATE_H

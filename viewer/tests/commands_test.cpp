@@ -1,5 +1,7 @@
 // The menu, the commands through their shortcuts, saving the picture, opening a picture's scene
 // (Load picture, a drop, the gallery), and start-up.
+#include <mpfr.h>
+
 #include <QAbstractButton>
 #include <QAction>
 #include <QComboBox>
@@ -11,9 +13,11 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QUrl>
+#include <algorithm>
 #include <cstring>
 #include <map>
 
+#include "exact_view.h"
 #include "help.h"
 #include "picture_files.h"
 #include "picture_texts.h"
@@ -410,8 +414,6 @@ INSTANTIATE_TEST_SUITE_P(Files, SceneRefusal, ::testing::Values(
     RefusedScene{"ColourOfTwoResults",
                  [] { return WritePng("c.png", SceneTexts("Color formula", "x y = x ret y ret")); },
                  "its colour formula is refused: Compiles, but a colour formula needs three results (red, green, blue); this one has 2"},
-    RefusedScene{"ScaleBeyondTheDoubles", [] { return WritePng("s.png", SceneTexts("Scale", "1e-400")); },
-                 "its scale 1e-400 is finer than the viewer's views, which are doubles, can show (quob-render --from draws it)"},
     RefusedScene{"FormulaLongerThanTheListsHold",
                  [] { return WritePng("l.png", SceneTexts(kLong.toUtf8().constData())); },
                  "its fractal formula has 1149 bytes, more than the 1024 that the viewer's formulas hold"}),
@@ -420,6 +422,128 @@ INSTANTIATE_TEST_SUITE_P(Files, SceneRefusal, ::testing::Values(
 
 // F1: the help window's gallery lists the gallery folder's pictures, the starter ones named after
 // the entries of fractals.dat; a click, a double click or Return opens one's scene once.
+// ---- Deep views -----------------------------------------------------------------------------
+
+class DeepViews : public SceneTest {
+  protected:
+    // The saved PNG's pixels against those of quob-render --from it.
+    void ExpectQuobRendersIt(const char *name) {
+#ifdef QUOB_RENDER_PATH
+        const QString saved = QDir::current().filePath(QString(name) + ".png");
+        const QString drawn = QDir::current().filePath(QString(name) + "-render.png");
+        ASSERT_EQ(Viewer().SavePicture(saved, Display->size()), "");
+        const QByteArray command = QByteArray("'") + QUOB_RENDER_PATH + "' --from '" +
+                                   saved.toUtf8() + "' -o '" + drawn.toUtf8() + "' 2>/dev/null";
+        ASSERT_EQ(std::system(command.constData()), 0) << command.constData();
+        const QImage mine(saved), theirs(drawn);
+        ASSERT_FALSE(mine.isNull());
+        EXPECT_EQ(mine.convertToFormat(QImage::Format_RGB32),
+                  theirs.convertToFormat(QImage::Format_RGB32))
+            << name;
+#else
+        (void)name;
+#endif
+    }
+    std::string Saved(const char *keyword) { return SavedTexts()[keyword]; }
+};
+
+// Typed at 1e-200 around 0 + 1i: the deep fill draws quob-render's picture; a hot spot's zoom
+// there moves the centre by a few pixels of 1e-200 and the PNG keeps every digit.
+TEST_F(DeepViews, DrawQuobRendersPictureAndZoomIntoTheHotSpot) {
+    SKIP_WITHOUT_RENDERING();
+    Viewer().Navigate(quob::common::ExactView{"0", "1", "1e-200"});
+    EXPECT_TRUE(Viewer().DrawnDeep());
+    EXPECT_TRUE(Viewer().ReferencePending() || Viewer().Filled());
+    WaitFilled();
+    EXPECT_NE(Display->Note().indexOf("scale 1e-200 · deep · "), -1)
+        << Display->Note().toStdString();
+    EXPECT_EQ(std::tuple(Saved("Center"), Saved("Scale")),
+              std::tuple(std::string("0,1"), std::string("1e-200")));
+    ExpectQuobRendersIt("typed");
+
+    const QSize size = Display->size();
+    const TViewSpot spot(size.width() / 2 + 7, size.height() / 2 - 3, Display);
+    Viewer().ZoomToSpot(spot);
+    const quob::common::ExactView moved = Viewer().View();
+    EXPECT_TRUE(Viewer().DrawnDeep());
+    EXPECT_NEAR(static_cast<double>(quob::common::ExtendedOf(moved.scale) / 1e-200L),
+                2.0 * spot.Radius / size.height(), 1e-15);
+    // 7 pixels right, 3 up: steps of 1e-200 / height.
+    auto pixels = [&](const std::string &text, double from) {
+        mpfr_t v;
+        mpfr_init2(v, 1000);
+        mpfr_set_str(v, text.c_str(), 10, MPFR_RNDN);
+        mpfr_sub_d(v, v, from, MPFR_RNDN);
+        mpfr_mul_d(v, v, size.height(), MPFR_RNDN);
+        mpfr_mul_d(v, v, 1e200, MPFR_RNDN);
+        const double offset = mpfr_get_d(v, MPFR_RNDN);
+        mpfr_clear(v);
+        return offset;
+    };
+    EXPECT_NEAR(pixels(moved.re, 0), 7.0, 1e-9) << moved.re;
+    EXPECT_NEAR(pixels(moved.im, 1), 3.0, 1e-9) << moved.im;
+    WaitFilled();
+    EXPECT_EQ(Saved("Center"), moved.re + "," + moved.im);
+    ExpectQuobRendersIt("spot");
+    // The history holds every digit: Back and Forward return to them.
+    Key(Qt::Key_Delete, Qt::ShiftModifier);
+    EXPECT_EQ(Viewer().View(), (quob::common::ExactView{"0", "1", "1e-200"}));
+    Key(Qt::Key_Insert, Qt::ShiftModifier);
+    EXPECT_EQ(Viewer().View(), moved);
+    Viewer().Stop();
+}
+
+// Zooming in from 1e-15 reaches the deep fill after a few steps; Back returns to the doubles'
+// views, which are again shallow, exactly as they were.
+TEST_F(DeepViews, ZoomInUntilDeepAndBackAgain) {
+    SKIP_WITHOUT_RENDERING();
+    const double re = -0.7436438870371587, im = 0.1318259042053119;
+    Viewer().Navigate(re, im, 1e-15L);
+    const auto start = View();
+    std::vector<bool> deep;
+    for (int zoom = 0; zoom < 12; ++zoom) {
+        Key(Qt::Key_I, Qt::ControlModifier);
+        deep.push_back(Viewer().DrawnDeep());
+    }
+    // Shallow while extended precision resolves the pixels (a step above about 2.7e-20 at
+    // 0.74), deep from there on.
+    ASSERT_FALSE(deep.front());
+    ASSERT_TRUE(deep.back());
+    EXPECT_TRUE(std::is_sorted(deep.begin(), deep.end()));
+    EXPECT_NEAR(static_cast<double>(quob::common::ExtendedOf(Viewer().View().scale) / 1e-15L),
+                1.0 / 4096, 1e-15);
+    EXPECT_EQ(Viewer().View().re, quob::common::ViewOf(re, 0, 1).re);
+    for (int back = 0; back < 12; ++back) Key(Qt::Key_Delete, Qt::ShiftModifier);
+    EXPECT_FALSE(Viewer().DrawnDeep());
+    EXPECT_FALSE(Viewer().ViewHasTexts());
+    EXPECT_EQ(View(), start);
+    EXPECT_TRUE(Display->Note().isEmpty());
+}
+
+// A formula without a perturbed form: the deep view is drawn in blocks, and the note says why.
+TEST_F(DeepViews, WithoutAPerturbedFormTheNoteSaysWhy) {
+    SKIP_WITHOUT_RENDERING();
+    ASSERT_EQ(Viewer().ApplyFormula(TFormula::Fractal, "tx ty x y = tx int y + ret ty x + ret"),
+              "");
+    Viewer().JumpTo(quob::common::ExactView{"0", "1", "1e-40"});
+    EXPECT_FALSE(Viewer().DrawnDeep());
+    win->Displaying();
+    EXPECT_NE(Display->Note().indexOf("\"int\""), -1) << Display->Note().toStdString();
+    EXPECT_NE(Display->Note().indexOf("blocks"), -1);
+    Viewer().Stop();
+}
+
+// A scene beyond the doubles opens with its texts.
+TEST_F(DeepViews, SceneBeyondTheDoublesOpensDeep) {
+    SKIP_WITHOUT_RENDERING();
+    win->LoadPicture(WritePng("s.png", SceneTexts("Scale", "1e-400")));
+    EXPECT_TRUE(RecordedBoxes.empty());
+    EXPECT_TRUE(Viewer().DrawnDeep());
+    EXPECT_EQ(Viewer().View().scale, "1e-400");
+    EXPECT_EQ(History()->Texts(&History()->Entries[History()->Count - 1]).scale, "1e-400");
+    Viewer().Stop();
+}
+
 class GalleryTest : public SceneTest {
   protected:
     void SetUp() override {

@@ -358,7 +358,7 @@ void MainWinTest::Key(int key, Qt::KeyboardModifiers modifiers) {
 }
 
 void MainWinTest::WaitFilled() {
-    QTRY_VERIFY_WITH_TIMEOUT(Quob.IBufferFilled(Viewer().BufferHandle()), 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(Viewer().Filled(), 60000);
     win->Displaying();
 }
 
