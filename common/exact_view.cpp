@@ -105,8 +105,8 @@ long CentreBits(const TReal &centreRe, const TReal &centreIm, const TReal &step)
     return std::max(64L, magnitude - Exponent(step) + 64);
 }
 
-constexpr long kScaleBits = 64;
-constexpr int kScaleDigits = 21;
+constexpr long kScaleBits = 96;
+constexpr int kScaleDigits = 19;
 
 // The significant digits of a decimal text: its digits from the first that is not 0 to the last
 // that is not 0, before any exponent.
@@ -190,12 +190,14 @@ ExactView Moved(const ExactView &view, int64_t dx, int64_t dy, int32_t height, l
     Read(probeRe, view.re);
     Read(probeIm, view.im);
     const long bits = CentreBits(probeRe, probeIm, step) + 64;
-    TReal re(bits), im(bits), offset(bits);
+    TReal re(bits), im(bits), offset(bits), fine(bits);
     Read(re, view.re);
     Read(im, view.im);
-    mpfr_mul_si(*offset, *step, static_cast<long>(dx), MPFR_RNDN);
+    Read(fine, view.scale);  // the step again, to the centre's precision
+    mpfr_div_si(*fine, *fine, height, MPFR_RNDN);
+    mpfr_mul_si(*offset, *fine, static_cast<long>(dx), MPFR_RNDN);
     mpfr_add(*re, *re, *offset, MPFR_RNDN);
-    mpfr_mul_si(*offset, *step, static_cast<long>(dy), MPFR_RNDN);
+    mpfr_mul_si(*offset, *fine, static_cast<long>(dy), MPFR_RNDN);
     mpfr_sub(*im, *im, *offset, MPFR_RNDN);  // rows grow downwards
     MultiplyBy(scale, factor);
     // The new centre keeps the digits that tell it apart from its neighbours a new pixel away.

@@ -3,6 +3,7 @@
 // the filler's doubles and extended reals draw a view and where the deep fill must.
 #pragma once
 #include <cstdint>
+#include <ostream>
 #include <string>
 
 namespace quob::common {
@@ -13,6 +14,10 @@ struct ExactView {
     std::string re, im, scale;
     bool operator==(const ExactView &) const = default;
 };
+// For test failures: "RE, IM, SCALE".
+inline void PrintTo(const ExactView &v, std::ostream *out) {
+    *out << v.re << ", " << v.im << ", " << v.scale;
+}
 
 // True for the text of a finite decimal number, as the view's texts must be.
 bool IsDecimal(const std::string &text);

@@ -19,6 +19,7 @@
 #include <optional>
 #include <tuple>
 
+#include "exact_view.h"
 #include "picture_texts.h"
 #include "viewer_defaults.h"
 
@@ -307,3 +308,65 @@ TEST(PictureTexts, ReadInAnyLocale) {
 
 }  // namespace
 }  // namespace quob::common
+
+// ---- Views of any depth ------------------------------------------------------------------------
+
+namespace {
+
+struct MoveCase {
+    quob::common::ExactView from;
+    int64_t dx, dy;
+    int32_t height;
+    long double factor;
+    quob::common::ExactView to;
+};
+
+class Moves : public ::testing::TestWithParam<MoveCase> {};
+
+// The hot spot's zoom in arbitrary precision: the centre moves by whole steps of scale / height
+// and keeps the digits that tell it from its neighbours.
+TEST_P(Moves, ByWholeStepsWithEveryDigit) {
+    const MoveCase &c = GetParam();
+    EXPECT_EQ(quob::common::Moved(c.from, c.dx, c.dy, c.height, c.factor), c.to);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, Moves,
+    ::testing::Values(MoveCase{{"0", "1", "1e-200"},
+                               7,
+                               -3,
+                               100,
+                               0.5L,
+                               {"7e-202", "1." + std::string(201, '0') + "3", "5e-201"}},
+                      MoveCase{{"-0.5", "0", "2"}, 10, 20, 400, 0.25L, {"-0.45", "-0.1", "0.5"}},
+                      MoveCase{{"1e-4000", "-1e-4000", "1e-3990"},
+                               -1,
+                               1,
+                               10,
+                               1,
+                               {"-9.99999999e-3992", "-1.000000001e-3991", "1e-3990"}}));
+
+}  // namespace
+
+TEST(ExactView, TextsAndTheDeepTest) {
+    using quob::common::NeedsDeep;
+    for (const char *text : {"0", "-1.5", "1e-4000", ".5", "3.", "+2E+10"})
+        EXPECT_TRUE(quob::common::IsDecimal(text)) << text;
+    for (const char *text : {"", "-", "1e", "nan", "inf", "0x1p3", "1,5", "1e-4000x"})
+        EXPECT_FALSE(quob::common::IsDecimal(text)) << text;
+    EXPECT_EQ(quob::common::Rounded("0.000123456", 3), "0.000123");
+    EXPECT_EQ(quob::common::Rounded("1.5e-200", 3), "1.5e-200");
+    EXPECT_EQ(quob::common::Rounded("1250", 3), "1250");
+    EXPECT_EQ(quob::common::Quotient(2, "4e-300"), "5e299");
+    EXPECT_EQ(quob::common::Quotient(2, "0"), "");
+    EXPECT_EQ(quob::common::Scaled({"0.1", "0", "1e-300"}, 0.5L).scale, "5e-301");
+    // Deep where extended precision does not resolve the pixels, or a double misses the centre.
+    EXPECT_FALSE(NeedsDeep({"-0.5", "0", "2"}, 480));
+    EXPECT_TRUE(NeedsDeep({"-0.5", "0", "1e-17"}, 480));
+    EXPECT_TRUE(NeedsDeep({"0.1", "0", "1e-15"}, 480));
+    EXPECT_FALSE(NeedsDeep({"0.1", "0", "1e-12"}, 480));
+    EXPECT_FALSE(NeedsDeep({"1.0000000000000000000000000000001", "0", "1e-10"}, 480));
+    EXPECT_TRUE(NeedsDeep({"0", "1", "1e-400"}, 480));
+    EXPECT_FALSE(quob::common::BeyondExtended(quob::common::ViewOf(0.1L, -1e-300L, 3e-4000L)));
+    EXPECT_TRUE(quob::common::BeyondExtended({"0.1000000000000000000001", "0", "1"}));
+}
