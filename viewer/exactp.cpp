@@ -55,6 +55,7 @@ void TExactPosition::FormShow() {
         ShowView(state.View());  // every digit
     else
         ShowView(view.CenterRe, view.CenterIm, kHomeScale / static_cast<long double>(view.Scale));
+    ui.X->setFocus();  // each time it is shown the dialog starts at the centre's first edit
     list = std::make_unique<THotList>(
         "hotspots.dat", [this](const QString &message) { state.ShowGeneralError(message); });
     ShowEntries(ui.NameList, *list);

@@ -6,6 +6,7 @@
 // its pixels, as a user finds it by looking.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
+#include <mpfr.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -18,6 +19,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <thread>
 #include <vector>
 
@@ -210,6 +212,7 @@ constexpr const char *kFractals = "Fractal definition";
 constexpr const char *kHelp = "Help index";
 constexpr const char *kLoadDialog = "Load a picture with its scene";
 constexpr const char *kErrorBox = "Error";
+constexpr const char *kExactDialog = "Exact view spot position";
 
 // The line of the formula list whose comment's first sentence is the name.
 int LineOf(const fs::path &list, const std::string &name) {
@@ -294,6 +297,11 @@ class EndToEnd : public ::testing::Test {
         EXPECT_TRUE(WaitFor([&] { return ReadBitmap(file).Complete(); }, 10s)) << file;
         return ReadBitmap(file);
     }
+
+    // Saves the view in force as a PNG and compares its pixels with those of quob-render --from
+    // it; the deep fill may still be at work, so it saves again until they agree, for about a
+    // minute. The PNG's texts, or none (a failure) when they never agree.
+    std::map<std::string, std::string> Saved(const fs::path &where, const std::string &name);
 
     // The lists and the gallery in the working folder, as make run seeds it.
     void SeedAsMakeRun() {
@@ -441,6 +449,104 @@ TEST_F(EndToEnd, GalleryLoadPictureAndBack) {
     ASSERT_TRUE(WaitFor([&] { return !Find(kErrorBox, box); }, 10s));
     std::this_thread::sleep_for(1s);
     EXPECT_TRUE(SaveAs("refused").bytes == ship.bytes) << "a PNG without a scene changed things";
+}
+
+// A view typed at 1e-200 around 0 + 1i in the exact position dialog is drawn by the deep fill,
+// whose PNG quob-render --from draws again pixel for pixel; a hot spot's zoom there moves the
+// centre by far less than 1e-30 and the PNG keeps the digits; from 1e-15 Zoom in reaches the
+// deep fill in a few steps, each picture its view's, and Back returns through the same pictures.
+TEST_F(EndToEnd, DeepViewsTypedZoomedAndBack) {
+    Rect win;
+    StartViewer(win);
+    if (IsSkipped() || HasFatalFailure()) return;
+    const auto type = [&](const char *re, const char *im, const char *factor) {
+        EXPECT_TRUE(Focus(kMainWin));
+        Key("F2");
+        Rect dialog;
+        ASSERT_TRUE(WaitFor([&] { return Find(kExactDialog, dialog); }, 10s));
+        std::this_thread::sleep_for(500ms);
+        Focus(kExactDialog);
+        for (const char *text : {re, im, factor}) {
+            Key("a", true);
+            Type(text);
+            Key("Tab");
+        }
+        Key("Return", false, false);
+        ASSERT_TRUE(WaitFor([&] { return !Find(kExactDialog, dialog); }, 10s));
+        std::this_thread::sleep_for(500ms);
+    };
+    type("0", "1", "2e200");  // the zoom factor: the home scale 2 over the scale
+    std::map<std::string, std::string> texts = Saved(folder, "typed");
+    EXPECT_EQ(texts["Center"], "0,1");
+    EXPECT_EQ(texts["Scale"], "1e-200");
+
+    // A hot spot right of the centre and above it, then a double click on it.
+    const Bitmap probe = SaveAs("probe");
+    const int32_t W = probe.Int32(18), H = probe.Int32(22);
+    const int displayLeft = win.x + 1, displayTop = win.y + win.height - 1 - H;
+    MoveTo(displayLeft + W / 2 + 20, displayTop + H / 2 - 10);
+    std::this_thread::sleep_for(200ms);
+    Click();
+    std::this_thread::sleep_for(800ms);
+    Click();
+    Click();
+    std::this_thread::sleep_for(1s);
+    texts = Saved(folder, "spot");
+    const std::string centre = texts["Center"];
+    ASSERT_NE(centre.find(','), std::string::npos) << centre;
+    mpfr_t re, im;
+    mpfr_inits2(1000, re, im, static_cast<mpfr_ptr>(nullptr));
+    mpfr_set_str(re, centre.substr(0, centre.find(',')).c_str(), 10, MPFR_RNDN);
+    mpfr_set_str(im, centre.substr(centre.find(',') + 1).c_str(), 10, MPFR_RNDN);
+    mpfr_sub_ui(im, im, 1, MPFR_RNDN);
+    EXPECT_GT(mpfr_get_d(re, MPFR_RNDN), 0) << centre;
+    EXPECT_LT(mpfr_get_d(re, MPFR_RNDN), 1e-30) << centre;
+    EXPECT_GT(mpfr_get_d(im, MPFR_RNDN), 0) << centre;
+    EXPECT_LT(mpfr_get_d(im, MPFR_RNDN), 1e-30) << centre;
+    mpfr_clears(re, im, static_cast<mpfr_ptr>(nullptr));
+
+    // Zoom in from 1e-15 until the deep fill draws; then Back as often.
+    type("-0.7436438870371587", "0.1318259042053119", "2e15");
+    std::vector<std::string> forward;
+    for (int zoom = 0; zoom < 6; ++zoom) {
+        EXPECT_TRUE(Focus(kMainWin));
+        Key("i", true);
+        std::this_thread::sleep_for(500ms);
+        forward.push_back(Saved(folder, "in" + std::to_string(zoom))["Scale"]);
+    }
+    EXPECT_NE(forward.back().find("e-17"), std::string::npos) << forward.back();
+    for (int back = 4; back >= 0; --back) {
+        EXPECT_TRUE(Focus(kMainWin));
+        Key("Delete", false, true);
+        std::this_thread::sleep_for(500ms);
+        EXPECT_EQ(Saved(folder, "back" + std::to_string(back))["Scale"],
+                  forward[static_cast<std::size_t>(back)]);
+    }
+}
+
+std::map<std::string, std::string> EndToEnd::Saved(const fs::path &where, const std::string &name) {
+    const fs::path png = where / (name + ".png"), drawn = where / (name + "-render.png");
+    for (int attempt = 0; attempt < 30; ++attempt) {
+        fs::remove(png);
+        Answer("s", kSaveDialog, png);
+        if (!WaitFor([&] { return fs::exists(png); }, 10s)) break;
+        std::this_thread::sleep_for(200ms);
+        const std::string command = std::string("'") + QUOB_RENDER_PATH + "' --from '" +
+                                    png.string() + "' -o '" + drawn.string() + "' 2>/dev/null";
+        if (std::system(command.c_str()) != 0) break;
+        const QImage mine(QString::fromStdString(png.string()));
+        const QImage theirs(QString::fromStdString(drawn.string()));
+        if (!mine.isNull() && mine.convertToFormat(QImage::Format_RGB32) ==
+                                  theirs.convertToFormat(QImage::Format_RGB32)) {
+            std::vector<quob::common::TextChunk> chunks;
+            std::string error;
+            EXPECT_TRUE(quob::common::ReadPngTexts(png.string(), chunks, error)) << error;
+            return {chunks.begin(), chunks.end()};
+        }
+        std::this_thread::sleep_for(2s);
+    }
+    ADD_FAILURE() << name << ": the saved picture is not quob-render's of its texts";
+    return {};
 }
 
 }  // namespace
