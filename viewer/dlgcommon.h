@@ -101,6 +101,11 @@ void DeleteSelected(QListWidget *listBox, TList *list) {
 // Fixed-point notation with the given number of decimals, in the C locale; magnitudes of 1e36
 // and more in exponent notation with as many decimals.
 QString FormatFixed(long double value, int decimals);
+// The value with the given number of significant digits ("%.*Lg"), in the C locale.
+QString FormatGeneral(long double value, int digits);
+// The shortest text of FormatGeneral that reads back as the value: 21 digits at most, which every
+// finite extended value needs at most.
+QString ShortestText(long double value);
 
 // The conversion errors of the dialogs' edits, which name the text that does not read.
 class EConvertError : public std::runtime_error {
