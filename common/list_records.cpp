@@ -1,10 +1,14 @@
-// The list files' records, their texts in fixed fields, and the choice of an entry.
+// The list files' records, their texts in fixed fields, the positions' digits beside them, and the
+// choice of an entry.
 #include "list_records.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <map>
+#include <utility>
 
 namespace quob::common {
 
@@ -40,6 +44,33 @@ bool ReadFile(const std::string &path, std::size_t size, std::string &error, Tak
     }
     for (std::size_t at = 0; at < records.size(); at += size) take(records.data() + at);
     return true;
+}
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+int HexValue(char c) {
+    if (IsDigit(c)) return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+// The fields of text between its spaces, each space ending one.
+std::vector<std::string_view> SplitAtSpaces(std::string_view text) {
+    std::vector<std::string_view> fields;
+    for (std::size_t space; (space = text.find(' ')) != std::string_view::npos;
+         text.remove_prefix(space + 1))
+        fields.push_back(text.substr(0, space));
+    fields.push_back(text);
+    return fields;
+}
+
+// Each record's ordinal among the records of its bytes, 0 for the first.
+std::vector<uint32_t> Ordinals(const std::vector<std::string> &records) {
+    std::vector<uint32_t> ordinals;
+    std::map<std::string_view, uint32_t> seen;
+    for (const std::string &record : records) ordinals.push_back(seen[record]++);
+    return ordinals;
 }
 
 std::string Lower(std::string text) {
@@ -146,6 +177,141 @@ int ReadRecords(const std::string &path, std::size_t recordSize, std::string &re
     const int error = std::ferror(file) ? (errno ? errno : EIO) : 0;
     std::fclose(file);
     if (error) records.clear();
+    return error;
+}
+
+// ---- The digits of saved positions -------------------------------------------------------------
+
+bool IsDecimalText(std::string_view text) {
+    std::size_t at = 0;
+    const auto digits = [&] {
+        const std::size_t from = at;
+        while (at < text.size() && IsDigit(text[at])) ++at;
+        return at - from;
+    };
+    if (at < text.size() && (text[at] == '+' || text[at] == '-')) ++at;
+    std::size_t mantissa = digits();
+    if (at < text.size() && text[at] == '.') {
+        ++at;
+        mantissa += digits();
+    }
+    if (mantissa == 0) return false;
+    if (at < text.size() && (text[at] == 'e' || text[at] == 'E')) {
+        ++at;
+        if (at < text.size() && (text[at] == '+' || text[at] == '-')) ++at;
+        if (digits() == 0) return false;
+    }
+    return at == text.size();
+}
+
+std::string DigitsFileName(const std::string &listName) {
+    constexpr std::string_view dat = ".dat";
+    const bool dated = listName.size() >= dat.size() &&
+                       listName.compare(listName.size() - dat.size(), dat.size(), dat) == 0;
+    return (dated ? listName.substr(0, listName.size() - dat.size()) : listName) + ".digits";
+}
+
+std::string FormatDigitsLine(const DigitsLine &line) {
+    static constexpr char hex[] = "0123456789abcdef";
+    std::string text;
+    text.reserve(2 * line.record.size() + line.digits.re.size() + line.digits.im.size() +
+                 line.digits.scale.size() + 16);
+    for (const char c : line.record) {
+        text += hex[static_cast<unsigned char>(c) >> 4];
+        text += hex[static_cast<unsigned char>(c) & 15];
+    }
+    text += ' ' + std::to_string(line.ordinal) + ' ' + line.digits.re + ' ' + line.digits.im + ' ' +
+            line.digits.scale;
+    return text;
+}
+
+bool ParseDigitsLine(std::string_view text, DigitsLine &line) {
+    if (!text.empty() && text.back() == '\r') text.remove_suffix(1);
+    const std::vector<std::string_view> fields = SplitAtSpaces(text);
+    if (fields.size() != 5 || fields[0].size() != 2 * sizeof(TPositionRecord)) return false;
+    std::string record(sizeof(TPositionRecord), '\0');
+    for (std::size_t i = 0; i < record.size(); ++i) {
+        const int high = HexValue(fields[0][2 * i]), low = HexValue(fields[0][2 * i + 1]);
+        if (high < 0 || low < 0) return false;
+        record[i] = char(high << 4 | low);
+    }
+    // At most 9 digits: more than any list holds records, and within 32 bits.
+    const std::string_view ordinal = fields[1];
+    if (ordinal.empty() || ordinal.size() > 9 || (ordinal.size() > 1 && ordinal[0] == '0'))
+        return false;
+    uint32_t value = 0;
+    for (const char c : ordinal) {
+        if (!IsDigit(c)) return false;
+        value = value * 10 + uint32_t(c - '0');
+    }
+    for (std::size_t i = 2; i < 5; ++i)
+        if (!fields[i].empty() && !IsDecimalText(fields[i])) return false;
+    PositionDigits digits{std::string(fields[2]), std::string(fields[3]), std::string(fields[4])};
+    if (digits.empty()) return false;
+    line = {std::move(record), value, std::move(digits)};
+    return true;
+}
+
+std::vector<std::string> DigitsFileLines(std::string_view contents) {
+    std::vector<std::string> lines;
+    while (!contents.empty()) {
+        const std::size_t end = std::min(contents.find('\n'), contents.size());
+        const std::string_view line = contents.substr(0, end);
+        if (!line.empty() && line != DigitsHeader) lines.emplace_back(line);
+        contents.remove_prefix(std::min(end + 1, contents.size()));
+    }
+    return lines;
+}
+
+std::string DigitsFileContents(const std::vector<std::string> &lines) {
+    std::string contents = std::string(DigitsHeader) + '\n';
+    for (const std::string &line : lines) contents += line + '\n';
+    return contents;
+}
+
+std::vector<PositionDigits> AttachDigits(const std::vector<std::string> &records,
+                                         const std::vector<std::string> &lines,
+                                         std::vector<std::string> &unattached) {
+    std::map<std::pair<std::string_view, uint32_t>, std::size_t> named;  // by their keys
+    const std::vector<uint32_t> ordinals = Ordinals(records);
+    for (std::size_t i = 0; i < records.size(); ++i)
+        named.emplace(std::pair<std::string_view, uint32_t>(records[i], ordinals[i]), i);
+    std::vector<PositionDigits> digits(records.size());
+    for (const std::string &text : lines) {
+        DigitsLine line;
+        const auto record =
+            ParseDigitsLine(text, line) ? named.find({line.record, line.ordinal}) : named.end();
+        if (record != named.end() && digits[record->second].empty())
+            digits[record->second] = std::move(line.digits);
+        else
+            unattached.push_back(text);
+    }
+    return digits;
+}
+
+std::vector<std::string> DigitsLines(const std::vector<std::string> &records,
+                                     const std::vector<PositionDigits> &digits,
+                                     const std::vector<std::string> &unattached) {
+    std::vector<std::string> lines;
+    const std::vector<uint32_t> ordinals = Ordinals(records);
+    for (std::size_t i = 0; i < records.size(); ++i)
+        if (!digits[i].empty())
+            lines.push_back(FormatDigitsLine({records[i], ordinals[i], digits[i]}));
+    lines.insert(lines.end(), unattached.begin(), unattached.end());
+    return lines;
+}
+
+int ReadWholeFile(const std::string &path, std::string &bytes) {
+    bytes.clear();
+    std::FILE *const file = std::fopen(path.c_str(), "rb");
+    if (!file) return errno;
+    char block[65536];
+    std::size_t read;
+    while ((read = std::fread(block, 1, sizeof block, file)) > 0) bytes.append(block, read);
+    // A folder opens, and then fails to read.
+    const int error = std::ferror(file) ? (errno ? errno : EIO) : 0;
+    std::fclose(file);
+    if (error) bytes.clear();
     return error;
 }
 

@@ -3,7 +3,8 @@
 // 10-byte extended reals and a 257-byte comment), byte for byte as the viewer's dialogs store
 // them; and the choice of one entry by its line number or by a word of its comment. The dialogs'
 // lists hold the records themselves; quob-render and the starter lists take their entries as
-// texts and numbers.
+// texts and numbers. Beside a position list, its companion file ("hotspots.digits") keeps the
+// digits of views deeper than the records' extended reals hold.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -74,6 +75,68 @@ static_assert(sizeof(TPositionRecord) == 287);
 // record is no record. 0 when the file was read, else the errno value of the failure (a missing
 // file included); records then holds none.
 int ReadRecords(const std::string &path, std::size_t recordSize, std::string &records);
+
+// ---- The digits of saved positions -------------------------------------------------------------
+
+// A saved position's view as decimal texts, with the digits beyond its record's extended reals;
+// empty texts where the record's values are the whole view.
+struct PositionDigits {
+    std::string re, im, scale;
+    bool empty() const { return re.empty() && im.empty() && scale.empty(); }
+    bool operator==(const PositionDigits &) const = default;
+};
+
+// A decimal text: optional sign, digits with an optional point and fraction (one digit at least),
+// optional exponent ("e" or "E", optional sign, digits); no blanks.
+bool IsDecimalText(std::string_view text);
+
+// The companion file of a position list: its name with ".dat" replaced by ".digits", or with
+// ".digits" appended ("hotspots.dat" has "hotspots.digits").
+std::string DigitsFileName(const std::string &listName);
+
+// One line of a companion file: the digits of the record that its key names, the record's 287
+// bytes and its ordinal among the list's records with exactly those bytes, 0 for the first. Its
+// text is "<the record's bytes as 574 hex digits> <ordinal> <re> <im> <scale>", the ordinal in
+// decimal without leading zeros, the fields separated by one space each; an empty text leaves its
+// field empty, and one text at least is not empty.
+struct DigitsLine {
+    std::string record;
+    uint32_t ordinal = 0;
+    PositionDigits digits;
+    bool operator==(const DigitsLine &) const = default;
+};
+
+// The first line of a companion file, which names its format.
+inline constexpr std::string_view DigitsHeader = "spiralis position digits 1";
+
+// The line's text, without its line end. The record must have 287 bytes, the texts must be
+// decimal texts or empty.
+std::string FormatDigitsLine(const DigitsLine &line);
+// Reads the text of a line (a "\r" at its end is taken for part of its line end); false for any
+// text that is not a line as FormatDigitsLine writes it, hex digits of either case accepted.
+bool ParseDigitsLine(std::string_view text, DigitsLine &line);
+
+// The lines of a companion file, each without its "\n", in order: every line but the header and
+// the empty ones, verbatim.
+std::vector<std::string> DigitsFileLines(std::string_view contents);
+// A companion file's contents: the header, then the lines, each ended by "\n".
+std::string DigitsFileContents(const std::vector<std::string> &lines);
+
+// The digits that a companion's lines give the records of its list (their bytes, in the list's
+// order): one for each record, empty where no line names it. The lines that name no record, a
+// second line for one key and the lines that do not read go to unattached, verbatim, in order.
+std::vector<PositionDigits> AttachDigits(const std::vector<std::string> &records,
+                                         const std::vector<std::string> &lines,
+                                         std::vector<std::string> &unattached);
+// A companion's lines: one for each record with digits, in the list's order, then the unattached
+// lines.
+std::vector<std::string> DigitsLines(const std::vector<std::string> &records,
+                                     const std::vector<PositionDigits> &digits,
+                                     const std::vector<std::string> &unattached);
+
+// The whole of a file. 0 when the file was read, else the errno value of the failure (a missing
+// file included); bytes then holds none.
+int ReadWholeFile(const std::string &path, std::string &bytes);
 
 // ---- Entries as texts and numbers --------------------------------------------------------------
 

@@ -2,19 +2,35 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <cerrno>
 #include <cstring>
+#include <map>
 #include <string>
 #include <string_view>
 #include <utility>
 
 #include "whole_file.h"
 
+using quob::common::DigitsLine;
 using quob::common::FieldText;
 using quob::common::StoreText;
 
 namespace {
 
 QString Reason(int error) { return QString::fromLocal8Bit(std::strerror(error)); }
+
+QString AbsolutePath(const char *fileName) {
+    return QFileInfo(QFile::decodeName(fileName)).absoluteFilePath();
+}
+
+void ReportUnsaved(const TReport &report, const char *fileName, const std::string &reason) {
+    report(QString("Cannot save \"%1\". %2. The file keeps its previous contents")
+               .arg(AbsolutePath(fileName), QString::fromLocal8Bit(reason)));
+}
+
+std::string RecordBytes(const THotEntry &entry) {
+    return std::string(reinterpret_cast<const char *>(&entry), sizeof entry);
+}
 
 // A field's text for Qt.
 QByteArray Text(const char *field, size_t size) {
@@ -100,7 +116,81 @@ void TListFile::Write(const void *entries, int32_t count) const {
         QByteArray(static_cast<const char *>(entries), qsizetype(recordSize) * count) + surplus;
     std::string reason;
     if (!quob::common::WriteWholeFile(fileName, AsStringView(bytes), reason))
-        report(QString("Cannot save \"%1\". %2. The file keeps its previous contents")
-                   .arg(QFileInfo(QFile::decodeName(fileName)).absoluteFilePath(),
-                        QString::fromLocal8Bit(reason)));
+        ReportUnsaved(report, fileName, reason);
+}
+
+// ---- The saved positions -----------------------------------------------------------------------
+
+THotList::THotList(const char *fileName, TReport report)
+    : records(std::make_unique<TStoredList<THotEntry>>(fileName, report)),
+      digits(size_t(records->Count())),
+      companion(quob::common::DigitsFileName(fileName)),
+      report(std::move(report)) {
+    std::string contents;
+    if (const int error = quob::common::ReadWholeFile(companion, contents)) {
+        readable = error == ENOENT;
+        if (!readable)
+            this->report(QString("Cannot read \"%1\". %2. The digits of the saved positions in it "
+                                 "are not used, and the file is left as it is")
+                             .arg(AbsolutePath(companion.c_str()), Reason(error)));
+        return;
+    }
+    digits =
+        quob::common::AttachDigits(Records(), quob::common::DigitsFileLines(contents), unattached);
+}
+
+THotList::~THotList() {
+    const std::vector<std::string> lines = quob::common::DigitsLines(Records(), digits, unattached);
+    records.reset();
+    if (!readable) return;
+    // A companion that exists is written even when no line is left for it, as its header alone,
+    // so that a link stays a link and the file keeps its permissions.
+    if (lines.empty() && !QFileInfo::exists(QFile::decodeName(companion.c_str()))) return;
+    std::string reason;
+    if (!quob::common::WriteWholeFile(companion, quob::common::DigitsFileContents(lines), reason))
+        ReportUnsaved(report, companion.c_str(), reason);
+}
+
+bool THotList::Add(const THotEntry &entry, const TDigits &digits) {
+    if (!records->Add(entry)) return false;
+    const auto fits = [](const std::string &text) {
+        return text.empty() || quob::common::IsDecimalText(text);
+    };
+    const bool kept = fits(digits.re) && fits(digits.im) && fits(digits.scale);
+    this->digits.push_back(kept ? digits : TDigits{});
+    return true;
+}
+
+int32_t THotList::Import(const char *otherName) {
+    // The digits of the first record of each bytes in the other list: only such records are
+    // appended.
+    const std::string otherCompanion = quob::common::DigitsFileName(otherName);
+    std::string contents;
+    const int error = quob::common::ReadWholeFile(otherCompanion, contents);
+    if (error && error != ENOENT)
+        report(QString("Cannot read \"%1\". %2. The entries are imported without their digits")
+                   .arg(AbsolutePath(otherCompanion.c_str()), Reason(error)));
+    std::map<std::string, TDigits> brought;
+    for (const std::string &text : quob::common::DigitsFileLines(contents)) {
+        DigitsLine line;
+        if (quob::common::ParseDigitsLine(text, line) && line.ordinal == 0)
+            brought.emplace(std::move(line.record), std::move(line.digits));
+    }
+    return records->Import(otherName, [this, &brought](const THotEntry &entry) {
+        const auto found = brought.find(RecordBytes(entry));
+        digits.push_back(found != brought.end() ? found->second : TDigits{});
+    });
+}
+
+void THotList::Delete(int32_t index) {
+    if (index < 0 || index >= Count()) return;
+    records->Delete(index);
+    digits.erase(digits.begin() + index);
+}
+
+std::vector<std::string> THotList::Records() const {
+    std::vector<std::string> bytes;
+    bytes.reserve(size_t(Count()));
+    for (int32_t i = 0; i < Count(); ++i) bytes.push_back(RecordBytes(Entry(i)));
+    return bytes;
 }

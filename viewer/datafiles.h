@@ -1,6 +1,7 @@
 // The stored lists with their record files: the formula libraries ("fractals.dat",
-// "cadjusts.dat") and the saved positions ("hotspots.dat"), each file replaced whole through a
-// temporary file (whole_file.h) so that a failure never leaves it cut or empty.
+// "cadjusts.dat") and the saved positions ("hotspots.dat", with the digits of their views in
+// "hotspots.digits"), each file replaced whole through a temporary file (whole_file.h) so that a
+// failure never leaves it cut or empty.
 #ifndef SPIRALIS_DATAFILES_H
 #define SPIRALIS_DATAFILES_H
 
@@ -11,8 +12,11 @@
 #include <cstdint>
 #include <cstring>
 #include <functional>
+#include <memory>
+#include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "list_records.h"
 
@@ -114,8 +118,10 @@ class TStoredList {
     // Appends the entries of another file of the same format that the list does not hold yet
     // (every byte of the entry alike, texts up to their NUL), in the file's order, as far as the
     // capacity allows; the entries that do not fit are reported. A file that cannot be read is
-    // reported and adds nothing. Returns the number of entries added.
-    int32_t Import(const char *otherName) {
+    // reported and adds nothing. Calls appended for each entry appended, which is then the first
+    // entry of its bytes in the list and in the other file. Returns the number of entries added.
+    int32_t Import(const char *otherName,
+                   const std::function<void(const TEntry &entry)> &appended = nullptr) {
         const QByteArray records = file.ReadOther(otherName);
         QSet<QByteArray> listed;
         for (int32_t i = 0; i < count; ++i) listed.insert(Bytes(entries[i]));
@@ -129,6 +135,7 @@ class TStoredList {
                 continue;
             }
             listed.insert(bytes);
+            if (appended) appended(entry);
             ++added;
         }
         if (refused) file.ReportRefused(otherName, refused);
@@ -154,6 +161,53 @@ class TStoredList {
 };
 
 using TExprList = TStoredList<TExprEntry>;
-using THotList = TStoredList<THotEntry>;
+
+// The saved positions, a stored list of THotEntry whose entries each have their PositionDigits,
+// kept in the list's companion file (DigitsFileName: "hotspots.digits" beside "hotspots.dat").
+// Creating the list reads both files: each line of the companion attaches to the entry that its
+// key names. The lines that name no entry (their record was changed or deleted by a program that
+// knows only the records, or lies beyond the capacity) and those that do not read stay
+// unattached: every writing puts them back unchanged after the lines of the entries, so that
+// digits never attach to another position and none are lost. Destroying the list writes the
+// record file as TStoredList does, then the companion: none when no line is left and none exists,
+// its header alone when no line is left for one that exists. A companion that cannot be read is
+// reported and never written.
+class THotList {
+  public:
+    using TDigits = quob::common::PositionDigits;
+    static constexpr int32_t Capacity = THotEntry::Capacity;
+
+    THotList(const char *fileName, TReport report);
+    ~THotList();
+    THotList(const THotList &) = delete;
+    THotList &operator=(const THotList &) = delete;
+
+    int32_t Count() const { return records->Count(); }
+    const THotEntry &Entry(int32_t index) const { return records->Entry(index); }
+    // The entry's digits, empty when its record holds its whole view.
+    const TDigits &Digits(int32_t index) const { return digits[size_t(index)]; }
+    // The lines of the companion that attach to no entry.
+    int32_t Unattached() const { return int32_t(unattached.size()); }
+
+    // Appends the entry with its digits; a full list refuses it. Digits with a text that is
+    // neither empty nor a decimal text are not kept.
+    bool Add(const THotEntry &entry, const TDigits &digits = {});
+    // Appends the entries of another position list as TStoredList::Import does, each with the
+    // digits that the other list's companion, if any, attaches to it.
+    int32_t Import(const char *otherName);
+    // Removes an entry with its digits; an index that holds none changes nothing.
+    void Delete(int32_t index);
+
+  private:
+    // The entries' bytes, in order.
+    std::vector<std::string> Records() const;
+
+    std::unique_ptr<TStoredList<THotEntry>> records;  // written when it is destroyed
+    std::vector<TDigits> digits;                      // one for each entry
+    std::vector<std::string> unattached;              // verbatim, in the companion's order
+    const std::string companion;                      // the companion file's name
+    const TReport report;
+    bool readable = true;  // the companion was read or is missing
+};
 
 #endif  // SPIRALIS_DATAFILES_H

@@ -291,6 +291,22 @@ QString FormatFixed(long double value, int decimals) {
     return QString::fromLatin1(text);
 }
 
+QString FormatGeneral(long double value, int digits) {
+    char text[64];
+    const locale_t previous = uselocale(CLocale());
+    std::snprintf(text, sizeof text, "%.*Lg", digits, value);
+    uselocale(previous);
+    return QString::fromLatin1(text);
+}
+
+QString ShortestText(long double value) {
+    for (int digits = 1; digits < 21; ++digits) {
+        const QString text = FormatGeneral(value, digits);
+        if (strtold_l(text.toLatin1().constData(), nullptr, CLocale()) == value) return text;
+    }
+    return FormatGeneral(value, 21);
+}
+
 EConvertError::EConvertError(const QString &message) : std::runtime_error(message.toStdString()) {}
 
 long double ReadReal(const QString &text, const QString &field, long double largest) {

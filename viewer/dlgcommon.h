@@ -48,10 +48,11 @@ void OnDoubleClick(QListWidget *listBox, std::function<void()> handler);
 // The index of the selected line of a list box, -1 when no line is selected.
 int32_t SelectedIndex(const QListWidget *listBox);
 
-// A stored list as its dialog's list box shows it: line i shows entry i, and the selection
-// addresses an entry. Every change rebuilds the list box, which then has no selection.
-template <class TEntry>
-void ShowEntries(QListWidget *listBox, const TStoredList<TEntry> &list) {
+// A stored list (TExprList or THotList) as its dialog's list box shows it: line i shows entry i,
+// and the selection addresses an entry. Every change rebuilds the list box, which then has no
+// selection.
+template <class TList>
+void ShowEntries(QListWidget *listBox, const TList &list) {
     QStringList lines;
     lines.reserve(list.Count());
     for (int32_t i = 0; i < list.Count(); ++i) lines.append(DisplayLine(list.Entry(i)));
@@ -60,15 +61,16 @@ void ShowEntries(QListWidget *listBox, const TStoredList<TEntry> &list) {
 }
 
 // The entry selected in the list box; null when no line is selected (or there is no list).
-template <class TEntry>
-const TEntry *GetSelected(const QListWidget *listBox, const TStoredList<TEntry> *list) {
+template <class TList>
+auto GetSelected(const QListWidget *listBox, const TList *list) -> decltype(&list->Entry(0)) {
     const int32_t selected = list ? SelectedIndex(listBox) : -1;
     return selected >= 0 && selected < list->Count() ? &list->Entry(selected) : nullptr;
 }
 
-template <class TEntry>
-void AddEntry(QListWidget *listBox, TStoredList<TEntry> *list, const TEntry &entry) {
-    if (list && list->Add(entry)) ShowEntries(listBox, *list);
+// Appends the entry (for a position, with its digits when given).
+template <class TList, class... TEntry>
+void AddEntry(QListWidget *listBox, TList *list, const TEntry &...entry) {
+    if (list && list->Add(entry...)) ShowEntries(listBox, *list);
 }
 
 // The dialog that asks for the file whose entries "Import..." appends to a list: Qt's own, the
@@ -82,15 +84,15 @@ QFileDialog *MakeImportDialog(QWidget *parent, const QString &caption, const QSt
 void UseOwnFileDialog(QFileDialog *dialog);
 
 // "Import...": asks for a file with the chooser and appends its entries that the list lacks.
-template <class TEntry>
-void ImportEntries(QFileDialog *chooser, QListWidget *listBox, TStoredList<TEntry> *list) {
+template <class TList>
+void ImportEntries(QFileDialog *chooser, QListWidget *listBox, TList *list) {
     if (!list || chooser->exec() != QDialog::Accepted) return;
     for (const QString &file : chooser->selectedFiles()) list->Import(QFile::encodeName(file));
     ShowEntries(listBox, *list);
 }
 
-template <class TEntry>
-void DeleteSelected(QListWidget *listBox, TStoredList<TEntry> *list) {
+template <class TList>
+void DeleteSelected(QListWidget *listBox, TList *list) {
     if (!GetSelected(listBox, list)) return;
     list->Delete(SelectedIndex(listBox));
     ShowEntries(listBox, *list);
@@ -99,6 +101,11 @@ void DeleteSelected(QListWidget *listBox, TStoredList<TEntry> *list) {
 // Fixed-point notation with the given number of decimals, in the C locale; magnitudes of 1e36
 // and more in exponent notation with as many decimals.
 QString FormatFixed(long double value, int decimals);
+// The value with the given number of significant digits ("%.*Lg"), in the C locale.
+QString FormatGeneral(long double value, int digits);
+// The shortest text of FormatGeneral that reads back as the value: 21 digits at most, which every
+// finite extended value needs at most.
+QString ShortestText(long double value);
 
 // The conversion errors of the dialogs' edits, which name the text that does not read.
 class EConvertError : public std::runtime_error {

@@ -1,6 +1,53 @@
 #include "exactp.h"
 
+#include <algorithm>
+#include <cctype>
+#include <string>
+
 #include "state.h"
+
+namespace {
+
+// A decimal text's number as its significant digits and the power of ten of their point, "-25e-1"
+// for "-0.0250" and "-2.5e-2" alike; "0" for every zero.
+std::string Significant(const std::string &text) {
+    size_t at = 0;
+    const bool negative = at < text.size() && text[at] == '-';
+    if (at < text.size() && (text[at] == '+' || text[at] == '-')) ++at;
+    std::string digits;
+    long long point = 0;  // the digits before the decimal point
+    bool fraction = false;
+    for (; at < text.size() && (std::isdigit(uint8_t(text[at])) || text[at] == '.'); ++at) {
+        if (text[at] == '.') {
+            fraction = true;
+            continue;
+        }
+        digits += text[at];
+        if (!fraction) ++point;
+    }
+    long long exponent = 0;
+    if (at < text.size() && (text[at] == 'e' || text[at] == 'E')) {
+        const bool down = ++at < text.size() && text[at] == '-';
+        if (at < text.size() && (text[at] == '+' || text[at] == '-')) ++at;
+        for (; at < text.size() && std::isdigit(uint8_t(text[at])); ++at)
+            exponent = std::min(exponent * 10 + (text[at] - '0'), 1000000000000LL);
+        if (down) exponent = -exponent;
+    }
+    const size_t first = digits.find_first_not_of('0');
+    if (first == std::string::npos) return "0";
+    digits = digits.substr(first, digits.find_last_not_of('0') + 1 - first);
+    return (negative ? "-" : "") + digits + "e" +
+           std::to_string(point - static_cast<long long>(first) + exponent);
+}
+
+// True when a centre's text as typed holds more than its extended value gives back: it is
+// another number than the value's shortest text.
+bool HoldsMoreDigits(const QString &text, long double value) {
+    return Significant(text.trimmed().toStdString()) !=
+           Significant(ShortestText(value).toStdString());
+}
+
+}  // namespace
 
 long double ScaleToFactor(long double scale) { return scale > 0 ? kHomeScale / scale : 1.0L; }
 
@@ -59,14 +106,49 @@ void TExactPosition::FormShow() {
     list = std::make_unique<THotList>(
         "hotspots.dat", [this](const QString &message) { state.ShowGeneralError(message); });
     ShowEntries(ui.NameList, *list);
+    // Once for each number of them, not at every showing.
+    const int32_t unattached = list->Unattached();
+    if (unattached && unattached != unattachedTold) {
+        const QString positions =
+            unattached == 1 ? QString("1 saved position that no longer matches")
+                            : QString("%1 saved positions that no longer match").arg(unattached);
+        state.ShowGeneralInformation(QString("hotspots.digits holds the digits of %1 any entry "
+                                             "of hotspots.dat; they are kept there")
+                                         .arg(positions));
+    }
+    unattachedTold = unattached;
 }
 
 void TExactPosition::FormHide() { list.reset(); }
 
+void TExactPosition::ShowTexts(const QString &re, const QString &im, const QString &scale) {
+    ui.X->setText(re);
+    ui.Y->setText(im);
+    // A scale beyond the extended range shows the factor 1, as one that is not positive does.
+    long double value = 0;
+    try {
+        value = ReadReal(scale, "Scale");
+    } catch (const EConvertError &) {
+    }
+    ui.Mul->setText(FormatFixed(ScaleToFactor(value), 2));
+}
+
 void TExactPosition::LoadClick() {
-    if (const THotEntry *entry = GetSelected(ui.NameList, list.get()))
-        ShowView(quob::common::LoadExtended(entry->Re), quob::common::LoadExtended(entry->Im),
-                 ScaleToFactor(quob::common::LoadExtended(entry->Scale)));
+    const THotEntry *entry = GetSelected(ui.NameList, list.get());
+    if (!entry) return;
+    const long double re = quob::common::LoadExtended(entry->Re),
+                      im = quob::common::LoadExtended(entry->Im),
+                      scale = quob::common::LoadExtended(entry->Scale);
+    const quob::common::PositionDigits &digits = list->Digits(SelectedIndex(ui.NameList));
+    if (digits.empty()) {
+        ShowView(re, im, ScaleToFactor(scale));
+        return;
+    }
+    // A text that the digits lack is the record's value's.
+    const auto text = [](const std::string &digits, long double value) {
+        return digits.empty() ? ShortestText(value) : QString::fromStdString(digits);
+    };
+    ShowTexts(text(digits.re, re), text(digits.im, im), text(digits.scale, scale));
 }
 
 void TExactPosition::AddClick() {
@@ -78,7 +160,13 @@ void TExactPosition::AddClick() {
         state.ShowGeneralError(QString::fromUtf8(error.what()));
         return;
     }
-    AddEntry(ui.NameList, list.get(), THotEntry::Make(ui.Name->text().toUtf8(), re, im, scale));
+    // Centres typed with more digits than the record keeps are kept as typed, with the scale.
+    const QString x = ui.X->text().trimmed(), y = ui.Y->text().trimmed();
+    quob::common::PositionDigits digits;
+    if (HoldsMoreDigits(x, re) || HoldsMoreDigits(y, im))
+        digits = {x.toStdString(), y.toStdString(), FormatGeneral(scale, 21).toStdString()};
+    AddEntry(ui.NameList, list.get(), THotEntry::Make(ui.Name->text().toUtf8(), re, im, scale),
+             digits);
 }
 
 void TExactPosition::DeleteClick() { DeleteSelected(ui.NameList, list.get()); }

@@ -1,4 +1,5 @@
-// The exact position dialog and its saved positions ("hotspots.dat").
+// The exact position dialog and its saved positions ("hotspots.dat", their digits in
+// "hotspots.digits").
 #ifndef SPIRALIS_EXACTP_H
 #define SPIRALIS_EXACTP_H
 
@@ -18,7 +19,8 @@ long double ScaleToFactor(long double scale);
 long double FactorToScale(long double factor);
 
 // "Exact view spot position": shows the current view's centre and zoom factor, jumps to a typed
-// view, and keeps the saved positions.
+// view, and keeps the saved positions. A position added with centre texts that hold more digits
+// than their extended values give back keeps the texts as its digits, which loading shows.
 class TExactPosition : public TDialogForm {
     Q_OBJECT
   public:
@@ -53,10 +55,15 @@ class TExactPosition : public TDialogForm {
     bool ReadView(long double &re, long double &im, long double &scale,
                   quob::common::ExactView &texts) const;
 
+    // Shows a view given as decimal texts: the centre's texts as they are, the factor of the
+    // scale's text.
+    void ShowTexts(const QString &re, const QString &im, const QString &scale);
+
     TViewerState &state;
     Ui::TExactPosition ui;
     QFileDialog *const importDialog;
     std::unique_ptr<THotList> list;
+    int32_t unattachedTold = 0;  // the list's unattached lines at the last showing, told once
 };
 
 #endif  // SPIRALIS_EXACTP_H

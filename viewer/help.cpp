@@ -39,7 +39,7 @@ The tool window's buttons repeat ten commands of the menu.</p>
 <p><b>Files</b> live in the working folder, %1:</p>
 <ul>
 <li>fractals.dat and cadjusts.dat, the formula lists;</li>
-<li>hotspots.dat, the saved positions;</li>
+<li>hotspots.dat, the saved positions, and hotspots.digits, the digits of the deep ones;</li>
 <li>gallery/, the gallery's pictures.</li>
 </ul>
 <p>A picture saved as PNG keeps its scene: both formulas, the view, the precision values and the

@@ -538,3 +538,8 @@ void TViewerState::ErrorMessageBox(const QString &text) const {
 void TViewerState::ShowGeneralError(const QString &message) const {
     messageBox(TBoxIcon::Error, ApplicationTitle, message.endsWith('.') ? message : message + '.');
 }
+
+void TViewerState::ShowGeneralInformation(const QString &message) const {
+    messageBox(TBoxIcon::Information, ApplicationTitle,
+               message.endsWith('.') ? message : message + '.');
+}

@@ -171,6 +171,8 @@ class TViewerState : public QObject {
     void ErrorMessageBox(const QString &text) const;
     // The general error display: the message followed by a period, captioned with the title.
     void ShowGeneralError(const QString &message) const;
+    // The same for information that is no failure.
+    void ShowGeneralInformation(const QString &message) const;
 
   signals:
     // A fill has started: the display follows it until the buffer is filled.

@@ -1,4 +1,4 @@
-// The exact position dialog, driven through Qt's events.
+// The exact position dialog, driven through Qt's events; the saved positions' digits.
 #include <QPushButton>
 #include <utility>
 
@@ -178,6 +178,97 @@ TEST_F(ExactPositionTest, PositionRoundTripAcrossARestart) {
     Click(OK);
     EXPECT_EQ(+CurrentParams().CenterRe, 0.1);
     EXPECT_EQ(ReadFile("hotspots.dat"), saved);
+}
+
+// Centres typed with more digits than their extended values give back are kept as typed, with
+// the scale's text; loaded, the edits show them again. Other texts keep no digits.
+struct DigitsCase {
+    const char *name;
+    const char *x, *y;
+    bool kept;
+};
+
+class ExactPositionDigits : public ExactPositionTest,
+                            public ::testing::WithParamInterface<DigitsCase> {};
+
+TEST_P(ExactPositionDigits, AddKeepsTheTypedTextsThatTheRecordCannotHold) {
+    const DigitsCase &c = GetParam();
+    const QString x = QString(c.x).trimmed(), y = QString(c.y).trimmed();
+    Show();
+    Type(X, c.x);
+    Type(Y, c.y);
+    Type(Mul, "4");
+    Click(Add);
+    ASSERT_EQ(dialog->List()->Count(), 1);
+    using quob::common::PositionDigits;
+    const PositionDigits kept = {x.toStdString(), y.toStdString(), "0.5"};
+    EXPECT_EQ(dialog->List()->Digits(0), c.kept ? kept : PositionDigits());
+    Click(Cancel);
+    Start();
+    Show();
+    ClickLine(NameList, 0);
+    Click(Load);
+    if (c.kept) {
+        EXPECT_EQ(X->text(), x);
+        EXPECT_EQ(Y->text(), y);
+    }
+    EXPECT_EQ(Mul->text(), "4.00");
+    EXPECT_TRUE(RecordedBoxes.empty());
+}
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Texts, ExactPositionDigits, ::testing::Values(
+    DigitsCase{"Plain", "0.25", "-1e-3", false},
+    DigitsCase{"SameNumbersOtherTexts", " 0.2500000000000000000000000", "-0.001000E0", false},
+    DigitsCase{"ShortestTextOfAValue", "0.33333333333333333334", "0", false},
+    DigitsCase{"OneDigitBeyondTheShortestText", "0.333333333333333333342", "0", true},
+    DigitsCase{"DeeperY", "0.25", "0.1000000000000000000001", true},
+    DigitsCase{"Deep", "-0.74364388703715870475219150611477665", "0.13182590420531197049313205",
+               true}),
+    [](const auto &info) { return info.param.name; });
+// clang-format on
+
+// Deep positions saved; a program that knows only the records deletes one of them: the other
+// keeps its digits, the deleted one's stay in hotspots.digits, and the dialog says so once.
+TEST_F(ExactPositionTest, DeepPositionsSurviveADeletionElsewhere) {
+    const char *const texts[2][2] = {
+        {"-0.74364388703715870475219150611477665", "0.13182590420531197049313205"},
+        {"-1.74904462363642125391124782", "1.23456789012345678901234e-30"}};
+    Show();
+    for (const char *const name : {"a", "b"}) {
+        Type(X, texts[*name - 'a'][0]);
+        Type(Y, texts[*name - 'a'][1]);
+        Type(Mul, "1.3333333333333333333e300");  // a scale of 1.5e-300
+        Type(Name, name);
+        Click(Add);
+    }
+    Click(Cancel);
+    const QByteArray records = ReadFile("hotspots.dat");
+    ASSERT_EQ(records.size(), 2 * 287);
+    WriteFile("hotspots.dat", records.mid(287));
+    Start();
+    Show();
+    ASSERT_EQ(RecordedBoxes.size(), 1u);
+    EXPECT_EQ(RecordedBoxes[0].Icon, TBoxIcon::Information);
+    EXPECT_EQ(RecordedBoxes[0].Caption, "Spiralis 3.0");
+    EXPECT_EQ(RecordedBoxes[0].Text,
+              "hotspots.digits holds the digits of 1 saved position that no longer matches any "
+              "entry of hotspots.dat; they are kept there.");
+    EXPECT_EQ(Lines(NameList), QStringList({"b"}));
+    ClickLine(NameList, 0);
+    Click(Load);
+    EXPECT_EQ(X->text(), texts[1][0]);
+    EXPECT_EQ(Y->text(), texts[1][1]);
+    EXPECT_EQ(Mul->text(), "1.33E+300");
+    Click(Cancel);
+    RecordedBoxes.clear();
+    Show();  // told already
+    EXPECT_TRUE(RecordedBoxes.empty());
+    EXPECT_EQ(dialog->List()->Unattached(), 1);
+    Click(Cancel);
+    EXPECT_TRUE(
+        ReadFile("hotspots.digits").contains(QByteArray(" 0 ") + texts[0][0] + ' ' + texts[0][1]));
+    EXPECT_EQ(ReadFile("hotspots.dat"), records.mid(287));
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
-// The stored lists of formulas (TExprList) and positions (THotList) with their files.
+// The stored lists of formulas (TExprList) and positions (THotList) with their files, the
+// positions' digits in the companion file beside theirs.
 #include <QDir>
 #include <QFileInfo>
 
@@ -9,6 +10,7 @@
 namespace {
 
 using quob::common::LoadExtended;
+using quob::common::PositionDigits;
 
 bool IsHot(const char *file) { return QByteArray(file) == "hotspots.dat"; }
 
@@ -277,6 +279,158 @@ TEST_F(ListTest, PositionsGoThroughTheFileBitForBit) {
     Close();
     EXPECT_EQ(ReadFile(H), file + odd);
 }
+
+// ---- Positions with digits --------------------------------------------------------------------
+
+const char *const D = "hotspots.digits";
+
+// Views deeper than extended reals hold, and records of their nearest values.
+const PositionDigits DeepA = {"-0.74364388703715870475219150611477665",
+                              "0.13182590420531197049313205", "1.5e-300"};
+const PositionDigits DeepB = {"-1.74904462363642125391124782", "1.23456789012345678901234e-30",
+                              "4E-4000"};
+THotEntry Deep(const char *comment) {
+    return THotEntry::Make(comment, -0.743643887037158704752L, 0.131825904205311970493L, 1.5e-300L);
+}
+QByteArray Bytes(const THotEntry &entry) {
+    return QByteArray(reinterpret_cast<const char *>(&entry), sizeof entry);
+}
+// A line of the companion file, with its line end.
+QByteArray DigitsLine(const THotEntry &entry, uint32_t ordinal, const PositionDigits &digits) {
+    return QByteArray::fromStdString(
+               quob::common::FormatDigitsLine({Bytes(entry).toStdString(), ordinal, digits})) +
+           '\n';
+}
+const QByteArray Header = QByteArray(quob::common::DigitsHeader.data()) + '\n';
+
+TEST_F(ListTest, DeepPositionsKeepEveryDigitAndNoneGoToAnotherPosition) {
+    Open(H);
+    Close();
+    EXPECT_EQ(ReadFile(D), "(missing)");  // nothing to keep: no file
+    Open(H);
+    ASSERT_TRUE(hot->Add(Deep("a"), DeepA));
+    Add("plain");
+    ASSERT_TRUE(hot->Add(Deep("b"), DeepB));
+    ASSERT_TRUE(hot->Add(Deep("c"), {"1", "0x2", ""}));  // a text that is no decimal: not kept
+    Close();
+    const QByteArray records = ReadFile(H);
+    EXPECT_EQ(records, Bytes(Deep("a")) + HotRecord(0, 0, 1, "plain") + Bytes(Deep("b")) +
+                           Bytes(Deep("c")));  // as without digits
+    EXPECT_EQ(ReadFile(D),
+              Header + DigitsLine(Deep("a"), 0, DeepA) + DigitsLine(Deep("b"), 0, DeepB));
+    Open(H);
+    EXPECT_EQ(hot->Digits(0), DeepA);
+    EXPECT_EQ(hot->Digits(1), PositionDigits());
+    EXPECT_EQ(hot->Digits(2), DeepB);
+    EXPECT_EQ(hot->Digits(3), PositionDigits());
+    EXPECT_EQ(hot->Unattached(), 0);
+    Close();
+
+    // A program that knows only the records deletes the first: its digits stay unattached.
+    WriteFile(H, records.mid(287));
+    Open(H);
+    EXPECT_EQ(Lines(&box), QStringList({"plain", "b", "c"}));
+    EXPECT_EQ(hot->Digits(0), PositionDigits());
+    EXPECT_EQ(hot->Digits(1), DeepB);
+    EXPECT_EQ(hot->Unattached(), 1);
+    ClickLine(&box, 0);
+    DeleteSelected();  // the digits move down with their entries
+    EXPECT_EQ(hot->Digits(0), DeepB);
+    Close();
+    EXPECT_EQ(ReadFile(D),
+              Header + DigitsLine(Deep("b"), 0, DeepB) + DigitsLine(Deep("a"), 0, DeepA));
+    Open(H);
+    ClickLine(&box, 0);
+    DeleteSelected();
+    EXPECT_EQ(hot->Unattached(), 1);
+    Close();
+    EXPECT_EQ(ReadFile(D), Header + DigitsLine(Deep("a"), 0, DeepA));
+
+    // The record back as it was: its digits attach again. Deleted, the file keeps its header.
+    WriteFile(H, records.left(287));
+    Open(H);
+    EXPECT_EQ(hot->Digits(0), DeepA);
+    ClickLine(&box, 0);
+    DeleteSelected();
+    Close();
+    EXPECT_EQ(ReadFile(D), Header);
+    EXPECT_TRUE(RecordedBoxes.empty());
+}
+
+TEST_F(ListTest, EqualRecordsKeepTheirOwnDigitsAndLinesThatDoNotReadStay) {
+    const QByteArray malformed = "not a line\r\n";
+    WriteFile(H, Bytes(Deep("same")) + Bytes(Deep("same")) + Bytes(Deep("other")));
+    WriteFile(D, Header + DigitsLine(Deep("same"), 1, DeepB) + malformed +
+                     DigitsLine(Deep("same"), 0, DeepA) + DigitsLine(Deep("same"), 2, DeepA));
+    Open(H);
+    EXPECT_EQ(hot->Digits(0), DeepA);
+    EXPECT_EQ(hot->Digits(1), DeepB);
+    EXPECT_EQ(hot->Digits(2), PositionDigits());
+    EXPECT_EQ(hot->Unattached(), 2);
+    Close();
+    EXPECT_EQ(ReadFile(D), Header + DigitsLine(Deep("same"), 0, DeepA) +
+                               DigitsLine(Deep("same"), 1, DeepB) + malformed +
+                               DigitsLine(Deep("same"), 2, DeepA));
+}
+
+TEST_F(ListTest, ImportBringsTheDigitsOfTheEntriesItAdds) {
+    WriteFile(H, Bytes(Deep("listed")));
+    WriteFile("other.dat", Bytes(Deep("listed")) + Bytes(Deep("new")) + Bytes(Deep("new")) +
+                               HotRecord(0, 0, 1, "plain"));
+    WriteFile("other.digits", Header + DigitsLine(Deep("listed"), 0, DeepB) +
+                                  DigitsLine(Deep("new"), 1, DeepA) +
+                                  DigitsLine(Deep("new"), 0, DeepB));
+    Open(H);
+    Import("other.dat");
+    EXPECT_EQ(Lines(&box), QStringList({"listed", "new", "plain"}));
+    EXPECT_EQ(hot->Digits(0), PositionDigits());  // listed already: as it was
+    EXPECT_EQ(hot->Digits(1), DeepB);             // the first of its bytes, as imported
+    EXPECT_EQ(hot->Digits(2), PositionDigits());
+    EXPECT_EQ(hot->Unattached(), 0);
+    EXPECT_TRUE(RecordedBoxes.empty());
+}
+
+TEST_F(ListTest, ACompanionThatCannotBeReadIsLeftAsItIs) {
+    ASSERT_TRUE(QDir().mkdir(D));
+    Open(H);
+    ExpectOneBox("Spiralis 3.0",
+                 QString("Cannot read \"%1\". Is a directory. The digits of the saved positions in "
+                         "it are not used, and the file is left as it is.")
+                     .arg(QFileInfo(D).absoluteFilePath()));
+    RecordedBoxes.clear();
+    ASSERT_TRUE(hot->Add(Deep("a"), DeepA));
+    Close();
+    EXPECT_TRUE(RecordedBoxes.empty());
+    EXPECT_EQ(ReadFile(H), Bytes(Deep("a")));
+    EXPECT_TRUE(QFileInfo(D).isDir());
+}
+
+class DigitsWriteFailure : public ListTest,
+                           public ::testing::WithParamInterface<TWriteFailureCase> {};
+
+TEST_P(DigitsWriteFailure, LeavesBothOldFilesAsTheyWereAndSaysWhy) {
+    TFailingFolder folder(GetParam().how);
+    if (!folder.Unavailable().empty()) GTEST_SKIP() << folder.Unavailable();
+    const QByteArray digits = Header + DigitsLine(Deep("a"), 0, DeepA);
+    WriteFile(H, Bytes(Deep("a")));
+    WriteFile(D, digits);
+    Open(H);
+    ASSERT_TRUE(hot->Add(Deep("b"), DeepB));
+    folder.Arm();
+    Close();
+    folder.Disarm();
+    EXPECT_EQ(ReadFile(H), Bytes(Deep("a")));
+    EXPECT_EQ(ReadFile(D), digits);
+    EXPECT_TRUE(QDir().entryList(QDir::Files | QDir::Hidden).filter(".partial-").isEmpty());
+    ASSERT_EQ(RecordedBoxes.size(), 2u);
+    for (int i = 0; i < 2; ++i)
+        EXPECT_EQ(RecordedBoxes[i].Text,
+                  QString("Cannot save \"%1\". %2. The file keeps its previous contents.")
+                      .arg(QFileInfo(i ? D : H).absoluteFilePath(), GetParam().reason));
+}
+
+INSTANTIATE_TEST_SUITE_P(Failures, DigitsWriteFailure, ::testing::ValuesIn(WriteFailures),
+                         [](const auto &info) { return info.param.name; });
 
 TEST(FactorConversion, FollowsTheHomeScaleWithOneForNonPositiveValues) {
     EXPECT_EQ(FactorToScale(3), 2.0L / 3);  // in extended precision

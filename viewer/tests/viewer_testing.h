@@ -22,9 +22,17 @@
 #include <vector>
 
 #include "display.h"
+#include "list_records.h"
 #include "main.h"
 #include "picture_texts.h"
 #include "state.h"
+
+namespace quob::common {
+// A position's digits in the tests' messages.
+inline void PrintTo(const PositionDigits &digits, std::ostream *out) {
+    *out << "{\"" << digits.re << "\", \"" << digits.im << "\", \"" << digits.scale << "\"}";
+}
+}  // namespace quob::common
 
 // FillerParams is packed: its doubles may lie misaligned, so the tests compare copies of its
 // fields (+CurrentParams().Scale) rather than bind references to them (UBSan reports that).
