@@ -74,7 +74,14 @@ void TExactPosition::ShowView(long double re, long double im, long double factor
 void TExactPosition::ShowView(const quob::common::ExactView &view) {
     ui.X->setText(QString::fromStdString(view.re));
     ui.Y->setText(QString::fromStdString(view.im));
-    ui.Mul->setText(QString::fromStdString(quob::common::Quotient(kHomeScale, view.scale)));
+    ui.Mul->setText(FactorText(view.scale));
+}
+
+QString FactorText(const std::string &scale) {
+    const std::string factor = quob::common::Quotient(kHomeScale, scale);
+    if (factor.empty()) return FormatFixed(1, 2);  // no positive scale: the factor 1, as ever
+    const long double value = quob::common::ExtendedOf(factor);
+    return value < 1e36L ? FormatFixed(value, 2) : QString::fromStdString(factor);
 }
 
 void TExactPosition::ReadView(long double &re, long double &im, long double &scale) const {
@@ -124,13 +131,7 @@ void TExactPosition::FormHide() { list.reset(); }
 void TExactPosition::ShowTexts(const QString &re, const QString &im, const QString &scale) {
     ui.X->setText(re);
     ui.Y->setText(im);
-    // A scale beyond the extended range shows the factor 1, as one that is not positive does.
-    long double value = 0;
-    try {
-        value = ReadReal(scale, "Scale");
-    } catch (const EConvertError &) {
-    }
-    ui.Mul->setText(FormatFixed(ScaleToFactor(value), 2));
+    ui.Mul->setText(FactorText(scale.trimmed().toStdString()));
 }
 
 void TExactPosition::LoadClick() {
@@ -154,17 +155,21 @@ void TExactPosition::LoadClick() {
 void TExactPosition::AddClick() {
     if (!list) return;
     long double re, im, scale;
+    quob::common::ExactView texts;
+    bool deep = false;
     try {
-        ReadView(re, im, scale);
+        deep = ReadView(re, im, scale, texts);
     } catch (const EConvertError &error) {
         state.ShowGeneralError(QString::fromUtf8(error.what()));
         return;
     }
-    // Centres typed with more digits than the record keeps are kept as typed, with the scale.
+    // Centres typed with more digits than the record keeps, and deep views, are kept as typed,
+    // with the scale of the factor typed.
     const QString x = ui.X->text().trimmed(), y = ui.Y->text().trimmed();
     quob::common::PositionDigits digits;
-    if (HoldsMoreDigits(x, re) || HoldsMoreDigits(y, im))
-        digits = {x.toStdString(), y.toStdString(), FormatGeneral(scale, 21).toStdString()};
+    if (deep || HoldsMoreDigits(x, re) || HoldsMoreDigits(y, im))
+        digits = {x.toStdString(), y.toStdString(),
+                  texts.scale.empty() ? FormatGeneral(scale, 21).toStdString() : texts.scale};
     AddEntry(ui.NameList, list.get(), THotEntry::Make(ui.Name->text().toUtf8(), re, im, scale),
              digits);
 }

@@ -17,6 +17,10 @@ long double ScaleToFactor(long double scale);
 // The scale for a typed factor: the home scale divided by it, 1.0 (not the home scale) for a
 // factor that is not positive or not a number.
 long double FactorToScale(long double factor);
+// The zoom factor shown for a scale given as text: as for a scale that extended reals hold
+// (two decimals) up to 1e36, beyond with the digits that the scale's magnitude needs, so that
+// a deep view's factor reads back as its scale.
+QString FactorText(const std::string &scale);
 
 // "Exact view spot position": shows the current view's centre and zoom factor, jumps to a typed
 // view, and keeps the saved positions. A position added with centre texts that hold more digits
