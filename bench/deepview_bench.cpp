@@ -3,8 +3,9 @@
 // cardioid, where every sample runs all 2000 iterations, timed from the redraw to the centre's
 // orbit, to the first preview and to the finished picture; then the same after a zoom in that
 // keeps the orbit (its precision, 448 bits, is that of every view of this centre and size from a
-// scale of about 1e-81 down to 5.1e-101: 63 of 64 zooms in by 2 keep the orbit); against the image buffer's fill of the same centre at 1e-2 (the same
-// iterations). Wall-clock times, as the user waits for them; medians of five runs each.
+// scale of about 1e-81 down to 5.1e-101: 63 of 64 zooms in by 2 keep the orbit); against the image
+// buffer's fill of the same centre at 1e-2 (the same iterations). Wall-clock times, as the user
+// waits for them; medians of five runs each.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -78,7 +79,8 @@ int main() {
     for (int run = 0; run < kRuns; ++run) {
         const auto start = Clock::now();
         QUOB_IBufferMessage(image, kRedraw);
-        while (!QUOB_IBufferFilled(image)) std::this_thread::sleep_for(std::chrono::microseconds(200));
+        while (!QUOB_IBufferFilled(image))
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
         shallow.push_back(Since(start));
         // A new buffer, a new orbit.
         const int32_t deep = QUOB_CreateDeepBuffer(kWidth, kHeight, filler);
@@ -103,7 +105,8 @@ int main() {
                 1e3 * Median(preview));
     std::printf("  deep finished                    %8.3f s  %6.2f ns an iteration\n",
                 Median(finished), 1e9 * Median(finished) / sampleIterations);
-    std::printf("  after a zoom in (orbit %s)     %8.3f s\n", kept ? "kept" : "MADE", Median(zoomed));
+    std::printf("  after a zoom in (orbit %s)     %8.3f s\n", kept ? "kept" : "MADE",
+                Median(zoomed));
     std::printf("  deep / shallow time an iteration %8.2fx (target within 2x)\n",
                 Median(finished) / Median(shallow));
     QUOB_DeleteIBuffer(image);
