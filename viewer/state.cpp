@@ -488,6 +488,10 @@ QStringList TViewerState::PictureArguments(TFormula formula, const QByteArray &t
 }
 
 QString TViewerState::SavePicture(const QString &fileName, QSize size) const {
+    // The display still shows the previous view's picture: it is not this view's.
+    if (ReferencePending())
+        return "The deep picture of this view is not drawn yet: its reference orbit is being "
+               "computed";
     QImage picture = CopyPicture(size);
     if (picture.isNull()) {  // no buffer: the picture is what a new bitmap holds, black
         picture = QImage(size, QImage::Format_RGB32);

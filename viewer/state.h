@@ -164,7 +164,8 @@ class TViewerState : public QObject {
     // --from draws it again at that size (the smoothed fill, or the mode and supersampling of the
     // last scene applied, and that scene's view texts while its view is in force), else as a
     // 24-bit Windows bitmap. Empty on success, else why the file could not be written (the old
-    // file then stays as it was).
+    // file then stays as it was), also while a deep view's reference orbit is being computed and
+    // the display still shows the previous view.
     QString SavePicture(const QString &fileName, QSize size) const;
 
     // An error message box with the platform's default caption, as the viewer's own failures use.

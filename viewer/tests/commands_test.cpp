@@ -533,6 +533,25 @@ TEST_F(DeepViews, WithoutAPerturbedFormTheNoteSaysWhy) {
     Viewer().Stop();
 }
 
+// While the reference orbit of 2 million iterations at 1e-4000 is computed the display keeps the
+// previous picture, which Save picture does not pass off as the new view's.
+TEST_F(DeepViews, NoSaveBeforeTheDeepPictureIsThere) {
+    SKIP_WITHOUT_RENDERING();
+    Viewer().ApplyPrecision({2, 0, 100000, 20, 0});
+    Viewer().Stop();  // the home view at 2 million iterations would take long
+    Viewer().JumpTo(quob::common::ExactView{"0", "1", "1e-4000"});
+    ASSERT_TRUE(Viewer().ReferencePending());
+    EXPECT_EQ(Viewer().SavePicture(QDir::current().filePath("early.png"), Display->size()),
+              "The deep picture of this view is not drawn yet: its reference orbit is being "
+              "computed");
+    EXPECT_FALSE(QFile::exists("early.png"));
+    win->Displaying();
+    EXPECT_NE(Display->Note().indexOf("computing the reference orbit"), -1)
+        << Display->Note().toStdString();
+    Viewer().Stop();
+    EXPECT_TRUE(Viewer().Filled());
+}
+
 // A scene beyond the doubles opens with its texts.
 TEST_F(DeepViews, SceneBeyondTheDoublesOpensDeep) {
     SKIP_WITHOUT_RENDERING();
