@@ -490,7 +490,11 @@ TEST_F(DeepViews, DrawQuobRendersPictureAndZoomIntoTheHotSpot) {
     EXPECT_EQ(Viewer().View(), (quob::common::ExactView{"0", "1", "1e-200"}));
     Key(Qt::Key_Insert, Qt::ShiftModifier);
     EXPECT_EQ(Viewer().View(), moved);
-    Viewer().Stop();
+    // A resize draws the view again at the new size, deep.
+    ResizeDisplay(size - QSize(40, 30));
+    EXPECT_TRUE(Viewer().DrawnDeep());
+    WaitFilled();
+    ExpectQuobRendersIt("resized");
 }
 
 // Zooming in from 1e-15 reaches the deep fill after a few steps; Back returns to the doubles'
