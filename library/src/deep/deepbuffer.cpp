@@ -248,8 +248,11 @@ class TDeepBuffer {
 namespace {
 
 // The table of deep buffers; a handle is a slot number 1..kDeepBufferSlots. Used from the
-// client's thread, as the image buffers' table is.
-std::array<std::unique_ptr<TDeepBuffer>, kDeepBufferSlots> gDeepBuffers;
+// client's thread, as the image buffers' table is. The table itself is never destroyed: the
+// library's unload releases its buffers (before the filler goes), whatever the order in which
+// the unload and the destructors of static objects run.
+using TDeepBuffers = std::array<std::unique_ptr<TDeepBuffer>, kDeepBufferSlots>;
+TDeepBuffers &gDeepBuffers = *new TDeepBuffers;
 
 TDeepBuffer *DeepBuffer(int32_t handle) {
     if (handle < 1 || handle > kDeepBufferSlots) return nullptr;
