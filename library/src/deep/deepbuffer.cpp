@@ -248,22 +248,24 @@ class TDeepBuffer {
 namespace {
 
 // The table of deep buffers; a handle is a slot number 1..kDeepBufferSlots. Used from the
-// client's thread, as the image buffers' table is. The table itself is never destroyed: the
-// library's unload releases its buffers (before the filler goes), whatever the order in which
-// the unload and the destructors of static objects run.
+// client's thread, as the image buffers' table is. Made with the first buffer and released by
+// the library's unload (before the filler goes), so that no destructor of a static object has to
+// run in an order of its own.
 using TDeepBuffers = std::array<std::unique_ptr<TDeepBuffer>, kDeepBufferSlots>;
-TDeepBuffers &gDeepBuffers = *new TDeepBuffers;
+TDeepBuffers *gDeepBuffers = nullptr;
 
 TDeepBuffer *DeepBuffer(int32_t handle) {
-    if (handle < 1 || handle > kDeepBufferSlots) return nullptr;
-    return gDeepBuffers[static_cast<std::size_t>(handle - 1)].get();
+    if (!gDeepBuffers || handle < 1 || handle > kDeepBufferSlots) return nullptr;
+    return (*gDeepBuffers)[static_cast<std::size_t>(handle - 1)].get();
 }
 
 void DeepFills(bool release) {
-    for (auto &buffer : gDeepBuffers) {
-        if (!buffer) continue;
-        buffer->Stop();
-        if (release) buffer.reset();
+    if (!gDeepBuffers) return;
+    for (auto &buffer : *gDeepBuffers)
+        if (buffer) buffer->Stop();
+    if (release) {
+        delete gDeepBuffers;
+        gDeepBuffers = nullptr;
     }
 }
 
@@ -279,8 +281,13 @@ QUOB_API int32_t QUOB_CALL QUOB_CreateDeepBuffer(int32_t width, int32_t height, 
     using namespace quob;
     (void)gRegistered;
     if (width < 1 || height < 1 || filler == 0) return 0;
+    try {
+        if (!gDeepBuffers) gDeepBuffers = new TDeepBuffers;
+    } catch (const std::bad_alloc &) {
+        return 0;
+    }
     for (int32_t i = 0; i < kDeepBufferSlots; ++i) {
-        auto &slot = gDeepBuffers[static_cast<std::size_t>(i)];
+        auto &slot = (*gDeepBuffers)[static_cast<std::size_t>(i)];
         if (slot) continue;
         try {
             slot = std::make_unique<TDeepBuffer>(width, height, filler);
@@ -294,7 +301,7 @@ QUOB_API int32_t QUOB_CALL QUOB_CreateDeepBuffer(int32_t width, int32_t height, 
 
 QUOB_API int32_t QUOB_CALL QUOB_DeleteDeepBuffer(int32_t buffer) {
     if (!quob::DeepBuffer(buffer)) return 0;
-    quob::gDeepBuffers[static_cast<std::size_t>(buffer - 1)].reset();
+    (*quob::gDeepBuffers)[static_cast<std::size_t>(buffer - 1)].reset();
     return 1;
 }
 

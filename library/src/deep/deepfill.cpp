@@ -120,7 +120,8 @@ void TDeepFill::Stop() {
 
 std::unique_ptr<TOrbit> TDeepFill::MakeOrbit(long double x, long double y) {
     const auto start = std::chrono::steady_clock::now();
-    std::unique_ptr<TOrbit> orbit = maker_.Make(x, y);
+    // Stop gives up an orbit under way: a glitch's reference may take seconds.
+    std::unique_ptr<TOrbit> orbit = maker_.Make(x, y, &stop_);
     orbitSeconds_ +=
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     ++referencesMade_;
@@ -413,7 +414,9 @@ bool TDeepFill::Next(uint32_t *pixels) {
         tried.push_back(best);
         long double x, y;
         Point(best, x, y);
-        references_.push_back(MakeOrbit(x, y));
+        std::unique_ptr<TOrbit> reference = MakeOrbit(x, y);
+        if (!reference) return false;  // stopped
+        references_.push_back(std::move(reference));
         if (!Run(*references_.back(), samples)) return false;
         samples = glitched();
     }

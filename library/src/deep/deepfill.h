@@ -87,6 +87,7 @@ class TDeepFill final : public TBandProducer {
     bool Run(const TOrbit &orbit, const std::vector<int64_t> &samples);
     void Work(TThreadTeam &team, TSampler &sampler, const TOrbit &orbit,
               const std::vector<int64_t> &samples);
+    // Null once stopped (never for the centre's orbit, made before anyone can stop the fill).
     std::unique_ptr<TOrbit> MakeOrbit(long double x, long double y);
 
     const TPerturbedForm &form_;
