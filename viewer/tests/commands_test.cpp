@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <cstring>
 #include <map>
+#include <set>
 
 #include "exact_view.h"
 #include "help.h"
@@ -424,8 +425,18 @@ INSTANTIATE_TEST_SUITE_P(Files, SceneRefusal, ::testing::Values(
 // the entries of fractals.dat; a click, a double click or Return opens one's scene once.
 // ---- Deep views -----------------------------------------------------------------------------
 
+// Bands of the iteration count (block length 1, 2000 passes): deep views with detail, where the
+// viewer's default colouring leaves the escaping samples black.
+constexpr const char *kBands =
+    "x y iter = iter copy copy 0.5 * 0 + sin 127 * 128 + ret 0.5 * 2.094 + sin 127 * 128 + ret "
+    "0.5 * 4.189 + sin 127 * 128 + ret";
+
 class DeepViews : public SceneTest {
   protected:
+    void Detailed() {
+        ASSERT_EQ(Viewer().ApplyFormula(TFormula::Color, kBands), "");
+        Viewer().ApplyPrecision({1000, 0, 2000, 1, 0});
+    }
     // The saved PNG's pixels against those of quob-render --from it.
     void ExpectQuobRendersIt(const char *name) {
 #ifdef QUOB_RENDER_PATH
@@ -437,6 +448,10 @@ class DeepViews : public SceneTest {
         ASSERT_EQ(std::system(command.constData()), 0) << command.constData();
         const QImage mine(saved), theirs(drawn);
         ASSERT_FALSE(mine.isNull());
+        std::set<QRgb> colours;
+        for (int y = 0; y < mine.height(); y += 3)
+            for (int x = 0; x < mine.width(); x += 3) colours.insert(mine.pixel(x, y));
+        EXPECT_GT(colours.size(), 20u) << name << ": a picture without detail proves little";
         EXPECT_EQ(mine.convertToFormat(QImage::Format_RGB32),
                   theirs.convertToFormat(QImage::Format_RGB32))
             << name;
@@ -451,6 +466,7 @@ class DeepViews : public SceneTest {
 // there moves the centre by a few pixels of 1e-200 and the PNG keeps every digit.
 TEST_F(DeepViews, DrawQuobRendersPictureAndZoomIntoTheHotSpot) {
     SKIP_WITHOUT_RENDERING();
+    Detailed();
     Viewer().Navigate(quob::common::ExactView{"0", "1", "1e-200"});
     EXPECT_TRUE(Viewer().DrawnDeep());
     EXPECT_TRUE(Viewer().ReferencePending() || Viewer().Filled());
