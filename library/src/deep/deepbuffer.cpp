@@ -13,6 +13,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -112,7 +113,12 @@ class TDeepBuffer {
         }
         abandon_.store(false);
         generation_ = f.generation;
-        worker_ = std::thread([this] { Work(); });
+        try {
+            worker_ = std::thread([this] { Work(); });
+        } catch (const std::system_error &) {  // nothing throws across the library's boundary
+            Fail(QUOB_ERR_OUT_OF_RESOURCES, "no thread for the deep picture");
+            return false;
+        }
         return true;
     }
 
