@@ -480,9 +480,13 @@ QStringList TViewerState::PictureArguments(TFormula formula, const QByteArray &t
     const bool fractal = formula == TFormula::Fractal;
     const QUOB_FillerParams drawn =
         Drawn(size, fractal ? text : fractalText, fractal ? colorText : text);
+    quob::common::PictureParams picture{drawn, quob::common::RenderMode::kSmoothed, 1};
+    if (!exact.re.empty()) {  // a deep view's thumbnail at its own view, every digit
+        picture.centerText = exact.re + "," + exact.im;
+        picture.scaleText = exact.scale;
+    }
     QStringList arguments;
-    for (const std::string &argument :
-         quob::common::PictureArguments({drawn, quob::common::RenderMode::kSmoothed, 1}))
+    for (const std::string &argument : quob::common::PictureArguments(picture))
         arguments.append(QString::fromStdString(argument));
     return arguments;
 }

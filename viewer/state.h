@@ -132,7 +132,8 @@ class TViewerState : public QObject {
     // misses); the previous formula then stays in force and the picture as it is.
     QString ApplyFormula(TFormula formula, const QByteArray &text);
     // quob-render's options for the picture that the formula of that kind would give at the given
-    // size: the current view and precision values, the other formula as it is in force.
+    // size: the current view (with every digit of its texts) and precision values, the other
+    // formula as it is in force.
     QStringList PictureArguments(TFormula formula, const QByteArray &text, QSize size) const;
     // Stores the values and applies them through Redraw, the block length after the rest.
     void ApplyPrecision(const TPrecisionValues &values);

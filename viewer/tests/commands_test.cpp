@@ -475,6 +475,11 @@ TEST_F(DeepViews, DrawQuobRendersPictureAndZoomIntoTheHotSpot) {
         << Display->Note().toStdString();
     EXPECT_EQ(std::tuple(Saved("Center"), Saved("Scale")),
               std::tuple(std::string("0,1"), std::string("1e-200")));
+    // The formula dialogs' thumbnails are drawn at the same view.
+    const QStringList thumbnail =
+        Viewer().PictureArguments(TFormula::Fractal, kDefaultFractal, {96, 72});
+    EXPECT_EQ(thumbnail.at(thumbnail.indexOf("--center") + 1), "0,1");
+    EXPECT_EQ(thumbnail.at(thumbnail.indexOf("--scale") + 1), "1e-200");
     ExpectQuobRendersIt("typed");
 
     const QSize size = Display->size();
