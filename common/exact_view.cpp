@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <vector>
 
+#include "list_records.h"
+
 namespace quob::common {
 
 namespace {
@@ -25,31 +27,6 @@ class TReal {
   private:
     mpfr_t v_;
 };
-
-// The text of a finite decimal number: an optional sign, digits with at most one point and at
-// least one digit, an optional exponent. MPFR alone would also take "inf", "nan" and hexadecimal.
-bool Wellformed(const std::string &text) {
-    std::size_t i = 0;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
-    bool digits = false, point = false;
-    for (; i < text.size(); ++i) {
-        const char c = text[i];
-        if (c >= '0' && c <= '9')
-            digits = true;
-        else if (c == '.' && !point)
-            point = true;
-        else
-            break;
-    }
-    if (!digits) return false;
-    if (i == text.size()) return true;
-    if (text[i] != 'e' && text[i] != 'E') return false;
-    if (++i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
-    if (i == text.size()) return false;
-    for (; i < text.size(); ++i)
-        if (text[i] < '0' || text[i] > '9') return false;
-    return true;
-}
 
 // Reads a text known to be well formed.
 void Read(TReal &v, const std::string &text) { mpfr_set_str(*v, text.c_str(), 10, MPFR_RNDN); }
@@ -137,7 +114,8 @@ bool BeyondExtended(const ExactView &view) {
 }
 
 bool IsDecimal(const std::string &text) {
-    if (!Wellformed(text)) return false;
+    // MPFR alone would also take "inf", "nan" and hexadecimal.
+    if (!IsDecimalText(text)) return false;
     TReal v(64);
     Read(v, text);
     return mpfr_number_p(*v) != 0;

@@ -48,13 +48,6 @@ bool ReadFile(const std::string &path, std::size_t size, std::string &error, Tak
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
-int HexValue(char c) {
-    if (IsDigit(c)) return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
 // The fields of text between its spaces, each space ending one.
 std::vector<std::string_view> SplitAtSpaces(std::string_view text) {
     std::vector<std::string_view> fields;
@@ -182,6 +175,13 @@ int ReadRecords(const std::string &path, std::size_t recordSize, std::string &re
 
 // ---- The digits of saved positions -------------------------------------------------------------
 
+int HexDigitValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
 bool IsDecimalText(std::string_view text) {
     std::size_t at = 0;
     const auto digits = [&] {
@@ -231,7 +231,7 @@ bool ParseDigitsLine(std::string_view text, DigitsLine &line) {
     if (fields.size() != 5 || fields[0].size() != 2 * sizeof(TPositionRecord)) return false;
     std::string record(sizeof(TPositionRecord), '\0');
     for (std::size_t i = 0; i < record.size(); ++i) {
-        const int high = HexValue(fields[0][2 * i]), low = HexValue(fields[0][2 * i + 1]);
+        const int high = HexDigitValue(fields[0][2 * i]), low = HexDigitValue(fields[0][2 * i + 1]);
         if (high < 0 || low < 0) return false;
         record[i] = char(high << 4 | low);
     }

@@ -86,6 +86,9 @@ struct PositionDigits {
     bool operator==(const PositionDigits &) const = default;
 };
 
+// The value of a hexadecimal digit of either case; -1 for any other character.
+int HexDigitValue(char c);
+
 // A decimal text: optional sign, digits with an optional point and fraction (one digit at least),
 // optional exponent ("e" or "E", optional sign, digits); no blanks.
 bool IsDecimalText(std::string_view text);

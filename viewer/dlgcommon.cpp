@@ -22,6 +22,8 @@
 #include <string>
 #include <utility>
 
+#include "list_records.h"
+
 namespace {
 
 // The C locale for the number conversions: QApplication sets the user's locale, whose decimal
@@ -33,13 +35,6 @@ locale_t CLocale() {
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-
-int HexDigit(char c) {
-    if (IsDigit(c)) return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
 
 // Hands the double clicks on a list box's viewport to a handler.
 class TDoubleClickFilter : public QObject {
@@ -356,7 +351,7 @@ int32_t ReadInteger(const QString &text) {
     const int base = hex ? 16 : 10;
     int64_t magnitude = 0;
     int digits = 0;
-    for (int digit; (digit = HexDigit(*p)) >= 0 && digit < base; ++p, ++digits) {
+    for (int digit; (digit = quob::common::HexDigitValue(*p)) >= 0 && digit < base; ++p, ++digits) {
         magnitude = magnitude * base + digit;
         if (magnitude > int64_t(INT32_MAX) + 1) throw fail();
     }

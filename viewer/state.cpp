@@ -201,8 +201,7 @@ void TViewerState::ZoomToSpot(const TViewSpot &spot) {
         quob::common::Moved(View(), spot.X - W / 2, spot.Y - H / 2, H, 2.0L * spot.Radius / H));
 }
 
-bool TViewerState::Back() {
-    const THotSpotStack::TEntry *view = history ? history->Back() : nullptr;
+bool TViewerState::JumpToEntry(const THotSpotStack::TEntry *view) {
     if (!view) return false;
     const quob::common::ExactView &texts = history->Texts(view);
     if (texts.re.empty())
@@ -212,16 +211,9 @@ bool TViewerState::Back() {
     return true;
 }
 
-bool TViewerState::Forward() {
-    const THotSpotStack::TEntry *view = history ? history->Forward() : nullptr;
-    if (!view) return false;
-    const quob::common::ExactView &texts = history->Texts(view);
-    if (texts.re.empty())
-        JumpTo(view->Re, view->Im, view->Scale);
-    else
-        JumpTo(texts);
-    return true;
-}
+bool TViewerState::Back() { return history && JumpToEntry(history->Back()); }
+
+bool TViewerState::Forward() { return history && JumpToEntry(history->Forward()); }
 
 void TViewerState::Stop() {
     quob.IBufferMessage(bufferHandle, QUOB_MSG_STOP);

@@ -188,6 +188,8 @@ class TViewerState : public QObject {
     QString OrbitNotes(const QByteArray &color, int32_t blockLength) const;
     void SetView(long double re, long double im, long double scale);
     void SetView(const quob::common::ExactView &view);
+    // Applies a view of the history, by its texts where it has them; false for none.
+    bool JumpToEntry(const THotSpotStack::TEntry *view);
     // Starts the deep fill of the view in force where it needs one and the deep buffer takes it;
     // false otherwise (a shallow view, or a formula without a perturbed form: then deepNote
     // says why).
