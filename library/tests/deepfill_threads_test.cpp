@@ -66,7 +66,7 @@ class Deep : public RenderTest {
 
     // exact: the centre as the doubles that the ordinary fill takes, every digit written out.
     std::vector<uint32_t> DeepPicture(const DeepView &v, bool exact = false, int32_t bandRows = 7,
-                                      int32_t quantum = 1) {
+                                      int32_t quantum = 1, bool approximate = false) {
         auto text = [&](const char *t) {
             if (!exact) return std::string(t);
             char digits[128];
@@ -81,10 +81,13 @@ class Deep : public RenderTest {
         const TOrbitMaker maker(*formula.form, text(v.re), text(v.im), v.scale, v.width, v.height,
                                 int64_t{v.iterations} * v.blockLength, quantum);
         TDeepFill fill(formula, maker, v.mode, v.supersample, bandRows, 3);
+        fill.Approximate(approximate);
         precision_ = maker.Precision();
         std::vector<uint32_t> picture = Picture(fill);
         references_ = fill.References();
         leftGlitched_ = fill.LeftGlitched();
+        skippedShare_ =
+            static_cast<double>(fill.Skipped()) / std::max<int64_t>(fill.Iterations(), 1);
         return picture;
     }
 
@@ -94,8 +97,24 @@ class Deep : public RenderTest {
         return static_cast<double>(same) / static_cast<double>(a.size());
     }
 
+    // The share of pixels whose channels all differ by at most 6% of 255.
+    static double Closeness(const std::vector<uint32_t> &a, const std::vector<uint32_t> &b) {
+        std::size_t close = 0;
+        for (std::size_t i = 0; i < a.size(); ++i) {
+            bool near = true;
+            for (int shift = 0; shift < 24; shift += 8) {
+                const int d =
+                    static_cast<int>(a[i] >> shift & 0xFF) - static_cast<int>(b[i] >> shift & 0xFF);
+                near = near && std::abs(d) * 100 <= 6 * 255;
+            }
+            close += near;
+        }
+        return static_cast<double>(close) / static_cast<double>(a.size());
+    }
+
     int32_t references_ = 0;
     int64_t leftGlitched_ = 0;
+    double skippedShare_ = 0;
     long precision_ = 0;
 };
 
@@ -210,6 +229,9 @@ TEST_P(AgreesWithMpfr, OnNearlyEveryPixel) {
     std::set<uint32_t> colours(straight.begin(), straight.end());
     EXPECT_GE(colours.size(), 8u) << "the view shows no detail";
     EXPECT_GE(Agreement(deep, straight), 0.99) << references_ << " references";
+    const std::vector<uint32_t> approximated = DeepPicture(v, false, 7, 1, true);
+    EXPECT_GT(skippedShare_, 0.2);
+    EXPECT_GE(Closeness(approximated, straight), 0.99) << "with the linear approximation";
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -238,6 +260,109 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(DeepView{kDefaultFractal, "0", "1", "1e-100", 32, 24, 50, 20, 0},
                       DeepView{kDefaultFractal, "0", "1", "1e-1000", 32, 24, 600, 20, 0},
                       DeepView{kDefaultFractal, "0", "1", "1e-4000", 32, 24, 1000, 20, 0}));
+
+// Points whose critical orbits end in a cycle (found by Newton's method), for views that show
+// detail at every depth: of the cubic z' = z^3 + c and of the Burning Ship.
+const char *const kCubicPointRe =
+    "-0.635228154092575047195625214535877438028746435916011373385577410296724105168745959584275"
+    "590871505606901781343334317950469589554474131842825298529662257582876879733464443490469399"
+    "902093409859740812726152911871847145191249743191237403364839969054932682681409034180346504"
+    "902127649011378311351616535520159742292396968795211870243213744357805648199544949699527407"
+    "870020679126971278468379039558422388934319023005884283142805704555937453700666801294077157"
+    "888175245528017550770925731825873904952204427355483283737011344471069527679860793730861661"
+    "324147541199177457848967442924091222615230594391677837311761852730898857902222587309532968"
+    "011807316140421104150743167906630910191105705924845159641779402121482753935181740753386333"
+    "841102874109371298279640661715361192531757478248825190336199556001163508605940702302207236"
+    "888123455596327555621642409004074038104650024806996447542707889085902432534768561776311800"
+    "691846835124283079847401370215231543480513875515111053044489403063543714848014164844843421"
+    "10226820962038788459374520911135";
+const char *const kCubicPointIm =
+    "-0.645197141203849540790784598728425620120130535120258374670816695095462299243185054936512"
+    "492021328391454860090219037189703965714845950805745897205254822952308402750242025606416509"
+    "308361452008112846465708881498582387677196164403061852391030499039148345035110829642402696"
+    "820624207515524327581820270770986328472172143857282323437007506888653657193948754449995116"
+    "309544865979538439759064398360202094229640873355858762090123299846877038376657442001310712"
+    "048278807024029287571744884878544444928164832479673756336380034527081363129245043225625302"
+    "203291333001242729103282193572412396146358129346857800049953507975791458767323754069645199"
+    "084580975193064946217696240236893500517414362329426719258927093678397482771944457526452135"
+    "213277309549433491764975809385615369366829072597327122098347111142555916793157633862902538"
+    "619463229926623490195136041269830380560906320177507107344134161268756089995805309833547402"
+    "723767171242000857054836036561482416480290052800037469206250671489194240123984023882270556"
+    "78323213767561797736439758950597";
+const char *const kShipPointRe =
+    "0.4006073666402978265162382868078255618296903214569028709375945987420734362831454762392218"
+    "548370122236204632622783100269267504847173490964841677021213000136207023041404580150551030"
+    "108833744234627762096848066883116507161294652565053581109893551965786695933601220428852408"
+    "596210090684469167938120713501594717072960850075836572135977190190796041801837805098150785"
+    "178559674992387038662225530717040516636286444235815477971506416257054992800027513221003932"
+    "433524557104324496590314126591126267971859749265393858539212132647370765621642367131607489"
+    "676974800545828990277476858102158722124188457600623330635626877403799856529882816692933501"
+    "162071184361003184258188824852485927480930323800442789339878610928299034083733696627952896"
+    "350788203559528338827175040229251610448095708481181567377687832306068366821618613755489093"
+    "909204918926287642444731640382503014509541434851582672062814904782819079166384975386723440"
+    "598224142608571605927066899827688269544813392477975735616634586197561949881641666856521871"
+    "03233155826460450909989440307440";
+const char *const kShipPointIm =
+    "0.3630347285767190877430767832615978524721801668077130402886089099179684266554133022312316"
+    "532238142637469213440928579350866442832637054455729049267511835780041213675593556243216275"
+    "857862377500744070032178336775943665359433572623309571664430377889435084806674582779301124"
+    "849891478638717076667803602749392496075878801562256096359759818859139541224682383274535788"
+    "756486828302338298513361791812816679641986031538030189336506070881228408428749075143270249"
+    "403418101685107661652651101702519166652193183483746866748257599390176438660361597811118129"
+    "034623371783323409589090567351760811253165102000043044717356985019931789903599374253310763"
+    "570392524950605962698690237933851208246368143473954137478845459514738730703699968443913156"
+    "897728502952411298107416677538543007037814117047469695252021344003459687999927689197472594"
+    "349308764758395324783949695547457849915759677435441764139262653445172484279563433344793314"
+    "604270144417521091216336661753176008681273008113122673292397239387311704500834821028858024"
+    "71325508802117489516390872180654";
+
+// Bands of the iteration count, and of the distance estimate's logarithm: colours that repeat, for
+// views where both are large.
+const char *const kBandsColor =
+    "x y iter = iter 0.125 * copy int - 250 * 128 + ret iter 0.03125 * copy int - 250 * 128 + ret "
+    "128 ret";
+const char *const kDeepDistanceColor =
+    "x y jxx jyx iter = x sqr y sqr + sqrt copy ln(2) swap YxLog2X * jxx sqr jyx sqr + sqrt / "
+    "ln(2) swap YxLog2X 0.5 * copy int - 250 * 128 + ret iter 0.125 * copy int - 250 * 128 + ret "
+    "128 ret";
+
+// Skipping iterations by the linear approximation: nearly every pixel as without it.
+class Approximated : public Deep, public ::testing::WithParamInterface<DeepView> {};
+
+TEST_P(Approximated, AgreesWithTheIterations) {
+    const DeepView &v = GetParam();
+    Install(v);
+    const std::vector<uint32_t> iterated = DeepPicture(v);
+    EXPECT_EQ(skippedShare_, 0);
+    const std::vector<uint32_t> approximated = DeepPicture(v, false, 7, 1, true);
+    EXPECT_GT(skippedShare_, 0.2);
+    EXPECT_GE(std::set<uint32_t>(iterated.begin(), iterated.end()).size(), 4u);
+    EXPECT_GE(Closeness(approximated, iterated), 0.99);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Depths, Approximated,
+    ::testing::Values(
+        DeepView{kDefaultFractal, "0", "1", "1e-40", 32, 24, 50, 20, 0},
+        DeepView{kDefaultFractal, "0", "1", "1e-300", 32, 24, 50, 20, 0},
+        DeepView{kDefaultFractal, "0", "1", "1e-1000", 32, 24, 600, 20, 0},
+        DeepView{kCubic, kCubicPointRe, kCubicPointIm, "1e-40", 32, 24, 300, 1, 0,
+                 TBandMode::kPlain, 1, 0, 0, kBandsColor},
+        DeepView{kCubic, kCubicPointRe, kCubicPointIm, "1e-300", 32, 24, 1500, 1, 0,
+                 TBandMode::kPlain, 1, 0, 0, kBandsColor},
+        DeepView{kCubic, kCubicPointRe, kCubicPointIm, "1e-1000", 32, 24, 4000, 1, 0,
+                 TBandMode::kPlain, 1, 0, 0, kBandsColor},
+        DeepView{kBurningShip, kShipPointRe, kShipPointIm, "1e-40", 32, 24, 50, 20, 0},
+        DeepView{kBurningShip, kShipPointRe, kShipPointIm, "1e-300", 32, 24, 100, 20, 0},
+        DeepView{kBurningShip, kShipPointRe, kShipPointIm, "1e-1000", 32, 24, 2400, 5, 0,
+                 TBandMode::kPlain, 1, 0, 0, kBandsColor},
+
+        // From 0, where a sample may rebase.
+        DeepView{kCubic, kCubicPointRe, kCubicPointIm, "1e-300", 32, 24, 1500, 1, 0,
+                 TBandMode::kPlain, 1, 1, 0, kBandsColor},
+        // The derivative carried through skips.
+        DeepView{kCubic, kCubicPointRe, kCubicPointIm, "1e-300", 32, 24, 1500, 1, 0,
+                 TBandMode::kPlain, 1, 0, 0, kDeepDistanceColor}));
 
 // What deep rendering refuses, naming the keyword or parameter, and what it takes.
 struct FormCase {

@@ -9,6 +9,7 @@
 
 #include "compile/deepgen.h"
 #include "compile/tangent.h"
+#include "deep/linear.h"
 #include "fill/filler.h"
 #include "fill/fills.h"
 #include "platform/platform.h"
@@ -112,6 +113,8 @@ TDeepFill::TDeepFill(const TDeepFormula &formula, const TOrbitMaker &maker, TBan
 
 TDeepFill::~TDeepFill() = default;
 
+void TDeepFill::Approximate(bool on) { approximate_ = on && TLinearSteps::Refusal(form_).empty(); }
+
 void TDeepFill::Stop() {
     std::lock_guard lock(mutex_);
     stop_.store(true);
@@ -151,8 +154,9 @@ void TDeepFill::Point(int64_t s, long double &x, long double &y) const {
 // tangent then runs beside each iteration on the full values, from the identity where the iterate
 // starts at the point; the difference iteration runs one iteration a call, its fault flags kept
 // as if the tangent had not run.
-TDeepFill::TOutcome TDeepFill::Sample(TSampler &sampler, const TOrbit &orbit, long double x,
-                                      long double y, int64_t &iterations) const {
+TDeepFill::TOutcome TDeepFill::Sample(TSampler &sampler, const TOrbit &orbit,
+                                      const TLinearSteps *steps, long double x, long double y,
+                                      int64_t &iterations, int64_t &skipped) const {
     const TFillerState &f = FillerState();
     const std::vector<TNode> &nodes = form_.Nodes();
     // The code reading doubles while the orbit's records have them, then the other; the
@@ -240,27 +244,52 @@ TDeepFill::TOutcome TDeepFill::Sample(TSampler &sampler, const TOrbit &orbit, lo
     // A pass's flags of inexact results and tiny differences stay raised: they are no faults,
     // and a fault ends the sample, so the flags are cleared once for it.
     if (Status() & kDeepFaultFlags) asm volatile("fnclex" ::: "memory");
+    // With the linear approximation, m is the record of the orbit that the sample's difference
+    // refers to, n the iterations it ran: skips advance both, a rebase takes m back to 0. Without
+    // it they are the same, and every pass starts at a pass end.
     float previous = 0;
-    int64_t n = 0;
-    for (int32_t passes = f.iterationsLimit;;) {
-        const int64_t count = std::min<int64_t>(blockLength_, orbit.Length() - n);
+    int64_t n = 0, m = 0;
+    int32_t passes = f.iterationsLimit;
+    for (;;) {
+        const int64_t remaining = blockLength_ - n % blockLength_;
+        bool atPassEnd = false;
+        if (steps) {
+            const int64_t nextEnd = n + remaining;
+            const int64_t lastEnd = nextEnd + int64_t{passes - 1} * blockLength_;
+            const int64_t by =
+                Skip(*steps, code, tangent, m, (f.differential != 0 ? nextEnd : lastEnd) - n);
+            if (by > 0) {
+                // Pass ends inside the skip are passed without their tests, which could not act.
+                const int64_t to = n + by;
+                passes -= static_cast<int32_t>(to / blockLength_ - n / blockLength_ -
+                                               (to % blockLength_ == 0 ? 1 : 0));
+                atPassEnd = to % blockLength_ == 0;
+                n = to;
+                iterations += by;
+                skipped += by;
+            }
+        }
+        const int64_t left = atPassEnd ? 0 : blockLength_ - n % blockLength_;
+        const int64_t count = std::min<int64_t>(left, orbit.Length() - m);
         if (count > 0) {
-            if (code == sampler.narrow.get() && n + count > orbit.NarrowLength()) {
-                std::memcpy(sampler.code->Cell(TDeepCells::kDiffs), code->Cell(TDeepCells::kDiffs),
+            TCompiledFunction *const want =
+                m + count <= orbit.NarrowLength() ? sampler.narrow.get() : sampler.code.get();
+            if (want != code) {
+                std::memcpy(want->Cell(TDeepCells::kDiffs), code->Cell(TDeepCells::kDiffs),
                             diffsSize);
-                code = sampler.code.get();
+                code = want;
             }
             const bool narrow = code == sampler.narrow.get();
             const uint8_t *first = narrow ? orbit.NarrowRecord(0) : orbit.Record(0);
             const int64_t recordSize = narrow ? orbit.NarrowRecordSize() : orbit.RecordSize();
-            const uint8_t *record = first + n * recordSize;
-            const uint8_t *extended = orbit.Record(n);
+            const uint8_t *record = first + m * recordSize;
+            const uint8_t *extended = orbit.Record(m);
             std::memcpy(code->Cell(TDeepCells::kRecord), &record, sizeof record);
             std::memcpy(code->Cell(TDeepCells::kExtendedRecord), &extended, sizeof extended);
             // Passes run in the code as long as its records hold a pass and the record after.
-            const int64_t readable = narrow ? orbit.NarrowLength() - n : orbit.Length() + 1 - n;
-            const bool loop =
-                count == blockLength_ && readable > blockLength_ && FastPaths() && !tangent;
+            const int64_t readable = narrow ? orbit.NarrowLength() - m : orbit.Length() + 1 - m;
+            const bool loop = count == blockLength_ && readable > blockLength_ && FastPaths() &&
+                              !tangent && !steps;
             cell32(code, TDeepCells::kStatus, int32_t{kDeepPass});
             cell32(code, TDeepCells::kPasses, passes);
             cell32(code, TDeepCells::kLoop, int32_t{loop});
@@ -271,7 +300,7 @@ TDeepFill::TOutcome TDeepFill::Sample(TSampler &sampler, const TOrbit &orbit, lo
             const uint8_t *reached = record;
             if (tangent) {
                 for (int64_t i = 0; i < count && status == kDeepPass; ++i) {
-                    follow(n + i);
+                    follow(m + i);
                     cell32(code, TDeepCells::kCount, int32_t{1});
                     quob_call_generated(code->Entry());
                     status = read32(code, TDeepCells::kStatus);
@@ -285,8 +314,9 @@ TDeepFill::TOutcome TDeepFill::Sample(TSampler &sampler, const TOrbit &orbit, lo
             }
             const uint16_t faults = Status() & kDeepFaultFlags;
             const int64_t at = (reached - first) / recordSize;
-            iterations += at - n;
-            n = at;
+            iterations += at - m;
+            n += at - m;
+            m = at;
             if (status == kDeepGlitch) {
                 iterate(at);
                 return glitched(at);
@@ -306,23 +336,25 @@ TDeepFill::TOutcome TDeepFill::Sample(TSampler &sampler, const TOrbit &orbit, lo
                 continue;
             }
         }
-        const bool lost = iterate(n);
-        if (count < blockLength_) {
+        const bool lost = iterate(m);
+        if (count < left) {
             // The orbit ended inside the pass. A sample that went along with an orbit whose next
             // values overflow overflows too; any other one needs another reference.
             if (orbit.End() == TOrbit::TEnd::kOverflow && !lost)
                 return {static_cast<uint32_t>(f.escapeColor)};
-            return glitched(n);
+            return glitched(m);
         }
-        if (lost) return glitched(n);
-        const long double m = std::fabs(full[0]) + std::fabs(full[1]);
-        if (m > f.maxModule) {
+        if (lost) return glitched(m);
+        const long double modulus = std::fabs(full[0]) + std::fabs(full[1]);
+        if (modulus > f.maxModule) {
             if (f.escapeTakesColor != 0) return {static_cast<uint32_t>(f.escapeColor)};
             break;
         }
-        if (std::fabs(m - previous) < f.differential) break;
-        previous = static_cast<float>(m);
+        if (std::fabs(modulus - previous) < f.differential) break;
+        previous = static_cast<float>(modulus);
         if (--passes == 0) break;
+        // At pass ends only: the sample's pass ends stay the orbit's records of whole passes.
+        if (steps && steps->Rebases()) Rebase(orbit, code, m);
     }
     TOrbitInputs inputs;
     inputs.iterations = static_cast<long double>(n);
@@ -331,12 +363,85 @@ TDeepFill::TOutcome TDeepFill::Sample(TSampler &sampler, const TOrbit &orbit, lo
     return {ColorOf(*sampler.color, full[0], full[1], inputs)};
 }
 
+int64_t TDeepFill::Skip(const TLinearSteps &steps, TCompiledFunction *code,
+                        TCompiledFunction *tangent, int64_t &m, int64_t most) const {
+    const std::vector<TNode> &nodes = form_.Nodes();
+    const int32_t params = form_.ParamCount();
+    auto diff = [&](int32_t p) {
+        return code->Cell(TDeepCells::kDiffs + static_cast<uint32_t>(kRealWidth * p));
+    };
+    long double u[kMaxParams];
+    long double others = 0;  // the norm of the differences besides the iterate's
+    for (int32_t p = 0; p < params; ++p) {
+        u[p] = nodes[p].fixed ? 0.0L : LoadCell(diff(p));
+        if (p >= 2) others = std::max(others, std::fabs(u[p]));
+    }
+    // The derivative of the parameters by the point, advanced by the same maps.
+    long double derivative[kMaxParams][2];
+    auto tangentCell = [&](int32_t p, int32_t part) {
+        return tangent->Cell(TTangentCells::Tangent(params, p, part));
+    };
+    if (tangent)
+        for (int32_t p = 0; p < params; ++p)
+            for (int32_t part = 0; part < 2; ++part)
+                derivative[p][part] = LoadCell(tangentCell(p, part));
+    int64_t by = 0;
+    for (;;) {
+        const long double r = std::max({std::fabs(u[0]), std::fabs(u[1]), others});
+        const int32_t level = steps.Longest(m, r, most - by);
+        if (level < 0) break;
+        const long double *map = steps.Map(level, m);
+        long double next[2] = {}, nextDerivative[2][2] = {};
+        for (int32_t row = 0; row < 2; ++row)
+            for (int32_t p = 0; p < params; ++p) {
+                const long double a = map[row * params + p];
+                next[row] += a * u[p];
+                if (tangent)
+                    for (int32_t part = 0; part < 2; ++part)
+                        nextDerivative[row][part] += a * derivative[p][part];
+            }
+        for (int32_t row = 0; row < 2; ++row) {
+            u[row] = next[row];
+            for (int32_t part = 0; part < 2; ++part)
+                derivative[row][part] = nextDerivative[row][part];
+        }
+        m += int64_t{1} << level;
+        by += int64_t{1} << level;
+    }
+    if (by > 0) {
+        for (int32_t row = 0; row < 2; ++row) {
+            StoreCell(diff(row), u[row]);
+            if (tangent)
+                for (int32_t part = 0; part < 2; ++part)
+                    StoreCell(tangentCell(row, part), derivative[row][part]);
+        }
+    }
+    return by;
+}
+
+void TDeepFill::Rebase(const TOrbit &orbit, TCompiledFunction *code, int64_t &m) const {
+    if (m == 0) return;
+    long double full[2], iterate = 0, difference = 0;
+    for (int32_t i = 0; i < 2; ++i) {
+        const long double d =
+            LoadCell(code->Cell(TDeepCells::kDiffs + static_cast<uint32_t>(kRealWidth * i)));
+        full[i] = orbit.Value(m, form_.IterateSlot(i)) + d;
+        iterate += std::fabs(full[i]);
+        difference += std::fabs(d);
+    }
+    if (iterate >= difference) return;
+    // The orbit starts at 0: from record 0 the iterate itself is the difference.
+    for (int32_t i = 0; i < 2; ++i)
+        StoreCell(code->Cell(TDeepCells::kDiffs + static_cast<uint32_t>(kRealWidth * i)), full[i]);
+    m = 0;
+}
+
 void TDeepFill::Work(TThreadTeam &team, TSampler &sampler, const TOrbit &orbit,
-                     const std::vector<int64_t> &samples) {
+                     const TLinearSteps *steps, const std::vector<int64_t> &samples) {
     const platform::TX87Control control(kPixelControlWord, platform::TX87Control::kControlWord);
     for (;;) {
         // Counted once a chunk: the counter is shared by every thread.
-        int64_t iterations = 0;
+        int64_t iterations = 0, skipped = 0;
         const auto begin = static_cast<std::size_t>(team.Take()) * kChunk;
         if (begin >= samples.size() || !team.Proceed()) break;
         const std::size_t end = std::min(begin + kChunk, samples.size());
@@ -344,15 +449,42 @@ void TDeepFill::Work(TThreadTeam &team, TSampler &sampler, const TOrbit &orbit,
             const int64_t s = samples[i];
             long double x, y;
             Point(s, x, y);
-            outcomes_[static_cast<std::size_t>(s)] = Sample(sampler, orbit, x, y, iterations);
+            outcomes_[static_cast<std::size_t>(s)] =
+                Sample(sampler, orbit, steps, x, y, iterations, skipped);
         }
         iterations_.fetch_add(iterations, std::memory_order_relaxed);
+        skipped_.fetch_add(skipped, std::memory_order_relaxed);
     }
 }
 
+const TLinearSteps *TDeepFill::StepsFor(const TOrbit &orbit) {
+    if (!approximate_) return nullptr;
+    for (const auto &[of, steps] : steps_)
+        if (of == &orbit) return steps.get();
+    const auto start = std::chrono::steady_clock::now();
+    // The largest difference of a sample's point from the orbit's, preview blocks included.
+    const long double step = maker_.Step();
+    const long double left = -static_cast<long double>(g_.width >> 1) - 1;
+    const long double right = left + g_.width + kPreviewBlock + 1;
+    const long double top = -static_cast<long double>(g_.height >> 1) - 1;
+    const long double bottom = top + g_.height + kPreviewBlock + 1;
+    const long double eMax =
+        step * std::max({std::fabs(left - orbit.X()), std::fabs(right - orbit.X()),
+                         std::fabs(top - orbit.Y()), std::fabs(bottom - orbit.Y())});
+    auto steps = std::make_unique<TLinearSteps>(
+        form_, orbit, maker_.CenterRe() + orbit.X() * step, maker_.CenterIm() - orbit.Y() * step,
+        eMax, static_cast<long double>(FillerState().maxModule), blockLength_);
+    tableSeconds_ +=
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    tableBytes_ = std::max(tableBytes_, steps->Bytes());
+    steps_.emplace_back(&orbit, std::move(steps));
+    return steps_.back().second.get();
+}
+
 bool TDeepFill::Run(const TOrbit &orbit, const std::vector<int64_t> &samples) {
+    const TLinearSteps *steps = StepsFor(orbit);
     TThreadTeam team(static_cast<int32_t>(samplers_.size()), [&](TThreadTeam &t, int32_t m) {
-        Work(t, *samplers_[static_cast<std::size_t>(m)], orbit, samples);
+        Work(t, *samplers_[static_cast<std::size_t>(m)], orbit, steps, samples);
     });
     {
         std::lock_guard lock(mutex_);
@@ -447,6 +579,15 @@ bool TDeepFill::Next(uint32_t *pixels) {
     if (references_.size() > keep)
         references_.erase(references_.begin(),
                           references_.end() - static_cast<std::ptrdiff_t>(keep));
+    // The tables of the orbits let go with them.
+    steps_.erase(std::remove_if(steps_.begin(), steps_.end(),
+                                [this](const auto &entry) {
+                                    if (entry.first == main_.get()) return false;
+                                    for (const auto &r : references_)
+                                        if (entry.first == r.get()) return false;
+                                    return true;
+                                }),
+                 steps_.end());
     nextTop_ = bottom;
     return true;
 }

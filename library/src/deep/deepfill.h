@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "compile/compiled.h"
+#include "deep/linear.h"
 #include "deep/perturb.h"
 #include "deep/reforbit.h"
 #include "fill/bandfill.h"
@@ -69,6 +70,15 @@ class TDeepFill final : public TBandProducer {
     int64_t Iterations() const { return iterations_.load(); }
     int32_t Threads() const { return static_cast<int32_t>(samplers_.size()); }
 
+    // Skips iterations by the linear approximation of the form (TLinearSteps), whose results
+    // differ from the iterations' within its tolerance; call before the first band. Where the form
+    // has none (TLinearSteps::Refusal) the picture is drawn without.
+    void Approximate(bool on);
+    // Iterations skipped, seconds spent building the tables of merged steps, the largest table.
+    int64_t Skipped() const { return skipped_.load(); }
+    double TableSeconds() const { return tableSeconds_; }
+    std::size_t TableBytes() const { return tableBytes_; }
+
   private:
     struct TSampler;
     struct TOutcome {
@@ -80,12 +90,22 @@ class TDeepFill final : public TBandProducer {
     // The point of sample s of the band's samples, in steps from the centre.
     void Point(int64_t s, long double &x, long double &y) const;
     // Adds the iterations it runs to `iterations`.
-    TOutcome Sample(TSampler &sampler, const TOrbit &orbit, long double x, long double y,
-                    int64_t &iterations) const;
+    // Adds the iterations it runs to `iterations`, those it skips also to `skipped`.
+    TOutcome Sample(TSampler &sampler, const TOrbit &orbit, const TLinearSteps *steps,
+                    long double x, long double y, int64_t &iterations, int64_t &skipped) const;
+    // Skips from record m by the steps' longest maps while they hold, at most `most` iterations
+    // in all, the difference in the code's cells and the derivative in the tangent's; the
+    // iterations skipped.
+    int64_t Skip(const TLinearSteps &steps, TCompiledFunction *code, TCompiledFunction *tangent,
+                 int64_t &m, int64_t most) const;
+    // Goes on from record 0 where the iterate has become smaller than the difference.
+    void Rebase(const TOrbit &orbit, TCompiledFunction *code, int64_t &m) const;
+    // The orbit's table of merged steps, built on first use; null without the approximation.
+    const TLinearSteps *StepsFor(const TOrbit &orbit);
     // Computes the samples with the orbit on every core, a thread team's members taking chunks
     // of them; false once stopped.
     bool Run(const TOrbit &orbit, const std::vector<int64_t> &samples);
-    void Work(TThreadTeam &team, TSampler &sampler, const TOrbit &orbit,
+    void Work(TThreadTeam &team, TSampler &sampler, const TOrbit &orbit, const TLinearSteps *steps,
               const std::vector<int64_t> &samples);
     // Null once stopped (never for the centre's orbit, made before anyone can stop the fill).
     std::unique_ptr<TOrbit> MakeOrbit(long double x, long double y);
@@ -101,6 +121,11 @@ class TDeepFill final : public TBandProducer {
     int64_t leftGlitched_ = 0;
     double orbitSeconds_ = 0;
     std::atomic<int64_t> iterations_{0};
+    bool approximate_ = false;
+    std::vector<std::pair<const TOrbit *, std::unique_ptr<TLinearSteps>>> steps_;
+    std::atomic<int64_t> skipped_{0};
+    double tableSeconds_ = 0;
+    std::size_t tableBytes_ = 0;
 
     // The band being made: its first lattice row, the samples of its rows (each lattice point
     // supersample^2 times) and what they gave.
