@@ -240,6 +240,15 @@ const Parameter kParameters[] = {
          return Need();
      },
      false},
+    // A switch that turns the approximation off; the chunk says whether the picture used it.
+    {"--no-approximation", "Approximation",
+     [](const PictureParams &p) { return std::string(p.approximation ? "yes" : "no"); },
+     [](PictureSettings &o, const std::string &t) {
+         if (t != "yes" && t != "no") return Need("yes or no");
+         o.approximation = t == "yes";
+         return Need();
+     },
+     false},
     {"--supersample", "Supersample",
      [](const PictureParams &p) { return std::to_string(p.supersample); },
      [](PictureSettings &o, const std::string &t) {
@@ -291,6 +300,10 @@ std::vector<std::string> PictureArguments(const PictureParams &picture) {
         const std::string text = parameter.text(picture);
         if (parameter.option == std::string_view("--deep")) {  // a switch: no value follows
             if (text == "yes") arguments.emplace_back(parameter.option);
+            continue;
+        }
+        if (parameter.option == std::string_view("--no-approximation")) {  // a switch likewise
+            if (text == "no") arguments.emplace_back(parameter.option);
             continue;
         }
         arguments.insert(arguments.end(), {parameter.option, text});

@@ -27,6 +27,9 @@ struct PictureParams {
     std::string scaleText = {};
     // Rendered by perturbation at any scale (the chunk "Deep").
     bool deep = false;
+    // Iterations skipped by the linear approximation where the picture is deep (the chunk
+    // "Approximation"): what a picture asks for, and what a picture drawn used.
+    bool approximation = true;
 };
 
 // A picture's parameters as taken from their texts, each text kept as it came.
@@ -53,6 +56,8 @@ struct PictureSettings {
     int32_t escapeTakesColor = 0;
     // "Deep" is "yes": render by perturbation at any scale.
     bool deepForced = false;
+    // "Approximation" is "yes": a deep picture skips iterations by the linear approximation.
+    bool approximation = true;
     // Every parameter's keyword with the text it was taken from, in the order of the chunks.
     std::vector<TextChunk> chunks;
 };

@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "deep/deepfill.h"
+#include "deep/linear.h"
 #include "fill/bandfill.h"
 #include "fill/filler.h"
 #include "fill/fills.h"
@@ -130,6 +131,7 @@ Outcome Render(const RenderOptions &o, const TDeep &deep, const sigset_t &interr
             auto made = std::make_unique<quob::TDeepFill>(
                 deep.formula, *deep.maker, BandMode(o.mode), o.supersample, BandRowsFor(o.width),
                 quob::FillThreads());
+            made->Approximate(o.approximation);
             deepFill = made.get();
             fill = std::move(made);
         } else {
@@ -179,6 +181,14 @@ Outcome Render(const RenderOptions &o, const TDeep &deep, const sigset_t &interr
         std::printf("deep: %ld bits, %d reference orbits (%.3f s), %lld samples left glitched\n",
                     deep.maker->Precision(), deepFill->References(), deepFill->OrbitSeconds(),
                     static_cast<long long>(deepFill->LeftGlitched()));
+    if (deepFill && o.approximation)
+        std::printf(
+            "linear approximation: %.1f%% of %lld iterations skipped; tables %.3f s, "
+            "%.1f MiB at most\n",
+            100.0 * static_cast<double>(deepFill->Skipped()) /
+                static_cast<double>(std::max<int64_t>(deepFill->Iterations(), 1)),
+            static_cast<long long>(deepFill->Iterations()), deepFill->TableSeconds(),
+            static_cast<double>(deepFill->TableBytes()) / (1 << 20));
     return {};
 }
 
@@ -201,7 +211,7 @@ int main(int argc, char **argv) {
     }
     if (parsed.status != 0) Fail(parsed.message + " (see quob-render --help)", parsed.status);
     if (!parsed.message.empty()) std::fprintf(stderr, "quob-render: %s\n", parsed.message.c_str());
-    const RenderOptions &o = parsed.options;
+    RenderOptions o = parsed.options;
 
     // Every thread made from here on inherits the mask: only Render's wait takes these signals.
     sigset_t interrupts;
@@ -234,6 +244,16 @@ int main(int argc, char **argv) {
             deep = {};
             std::fprintf(stderr, "quob-render: warning: %s; the picture will be made of blocks\n",
                          refusal.c_str());
+            RecordApproximation(o, false);
+        } else if (o.approximation) {
+            const std::string none = quob::TLinearSteps::Refusal(*deep.formula.form);
+            if (!none.empty()) {
+                std::fprintf(stderr,
+                             "quob-render: warning: no linear approximation: %s; every iteration "
+                             "is run\n",
+                             none.c_str());
+                RecordApproximation(o, false);
+            }
         }
     }
     // Why the colour formula's derivative inputs read 0: deep pictures take the filler's answer

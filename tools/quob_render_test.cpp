@@ -117,6 +117,13 @@ INSTANTIATE_TEST_SUITE_P(
                 "quob-render: warning: the colour formula's derivative inputs read 0: the fractal "
                 "formula's derivative is not followed: its \"tan\""},
         RunCase{{"--color", kJacobian}, 0, "", "derivative"},
+        // Deep with a formula whose skips could not carry all it feeds back: every iteration.
+        RunCase{{"--scale", "1e-300", "--center", "0,1", "--fractal",
+                 "tx ty x y = tx sqr ty sqr - x + ret"},
+                0,
+                "quob-render: warning: no linear approximation: the formula feeds back 1 value, "
+                "and skips carry the iterate's two alone; every iteration is run"},
+        RunCase{{"--scale", "1e-300", "--center", "0,1"}, 0, "", "approximation"},
         RunCase{
             {"-o", "/proc/no/such/folder/p.bmp"}, 1, "cannot write /proc/no/such/folder/p.bmp"}));
 

@@ -2,6 +2,7 @@
 // given by --from, entries of list files and the command line, and what they decide together.
 #include "render_options.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <utility>
@@ -46,6 +47,9 @@ const char *const kRenderUsage =
     "      --deep                   render by perturbation around reference orbits computed\n"
     "                               in arbitrary precision; by itself where the scale is too\n"
     "                               small for extended precision at the centre\n"
+    "      --no-approximation       draw a deep picture by iterating every sample, exactly;\n"
+    "                               by default iterations are skipped by a linear\n"
+    "                               approximation of the formula, within its tolerance\n"
     "      --supersample N          N x N samples per pixel, averaged, 1 to 8; above 1 with\n"
     "                               --mode plain only (1)\n"
     "  -h, --help                   show this help\n"
@@ -68,6 +72,13 @@ bool NeighboursCoincide(const RenderOptions &o) {
     const long double step = static_cast<double>(static_cast<long double>(o.scale) / o.height);
     const long double re = o.centerRe, im = o.centerIm;
     return re + step == re || re - step == re || im + step == im || im - step == im;
+}
+
+// True when the picture is rendered by perturbation: asked for, or where the doubles or
+// extended precision cannot draw it.
+bool IsDeep(const RenderOptions &o) {
+    return o.deepForced || NeighboursCoincide(o) ||
+           common::NeedsDeep({o.centerReText, o.centerImText, o.scaleText}, o.height);
 }
 
 // The options that an entry of a list file stands for (--fractal-from, --color-from,
@@ -130,8 +141,8 @@ ParsedOptions ParseRenderOptions(const std::vector<std::string> &args) {
             result.help = true;
             return result;
         }
-        if (option == "--deep") {  // a switch: no value follows
-            given.emplace_back(option, "yes");
+        if (option == "--deep" || option == "--no-approximation") {  // switches: no value
+            given.emplace_back(option, option == "--deep" ? "yes" : "no");
             continue;
         }
         const bool parameter = common::IsPictureOption(option);
@@ -160,6 +171,15 @@ ParsedOptions ParseRenderOptions(const std::vector<std::string> &args) {
         const int taken = common::TakePictureTexts(chunks, o, error);
         if (taken < 0) return fail(from + ": " + error);
         if (taken == 0) return fail(from + " holds no parameters of quob-render");
+        // A deep picture is drawn again as it was: one made before the approximation was made
+        // without it. A picture that was not deep used none and asks for the default.
+        const bool recorded =
+            std::any_of(chunks.begin(), chunks.end(),
+                        [](const common::TextChunk &c) { return c.first == "Approximation"; });
+        if (!IsDeep(o))
+            common::TakeOption(o, "--no-approximation", "yes");
+        else if (!recorded)
+            common::TakeOption(o, "--no-approximation", "no");
     }
     for (const auto &[option, value] : given) {
         const std::string refusal = common::TakeOption(o, option, value);
@@ -176,8 +196,7 @@ ParsedOptions ParseRenderOptions(const std::vector<std::string> &args) {
                     " pixels would exceed the 4 GiB that its header can describe; write PNG "
                     "instead (-o NAME.png)");
     const bool coincide = NeighboursCoincide(o);
-    o.deep = o.deepForced || coincide ||
-             common::NeedsDeep({o.centerReText, o.centerImText, o.scaleText}, o.height);
+    o.deep = IsDeep(o);
     if (o.deep && !o.deepForced)
         result.message = "at scale " + o.scaleText +
                          (coincide ? " the pixels beside the centre are the same point in extended "
@@ -185,8 +204,13 @@ ParsedOptions ParseRenderOptions(const std::vector<std::string> &args) {
                                    : " a double misses the centre's digits by more than a "
                                      "sixteenth of a pixel") +
                          ": rendering by perturbation (deep)";
-    o.texts = common::PictureTexts(o, "quob-render (Spiralis 3.0)");
+    RecordApproximation(o, o.approximation);
     return result;
+}
+
+void RecordApproximation(RenderOptions &o, bool asked) {
+    common::TakeOption(o, "--no-approximation", o.deep && asked ? "yes" : "no");
+    o.texts = common::PictureTexts(o, "quob-render (Spiralis 3.0)");
 }
 
 QUOB_FillerParams FillerParamsOf(const RenderOptions &o) {

@@ -32,6 +32,10 @@ struct ParsedOptions {
 // wherever --from stands; the command line's own options then override them.
 ParsedOptions ParseRenderOptions(const std::vector<std::string> &args);
 
+// Records whether the deep picture skips iterations by the linear approximation: the chunk
+// "Approximation" says "yes" where the picture is deep and asked for it.
+void RecordApproximation(RenderOptions &options, bool asked);
+
 // The filler's record for the options; its formula texts point into `options`.
 QUOB_FillerParams FillerParamsOf(const RenderOptions &options);
 

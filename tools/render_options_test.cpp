@@ -154,6 +154,35 @@ TEST(Options, ViewKeepsEveryDigitAsTyped) {
     EXPECT_NE(std::find(d.begin(), d.end(), common::TextChunk("Scale", "1e-1000")), d.end());
 }
 
+// The chunk "Approximation" says whether the picture skips iterations: only deep ones do, and
+// only where --no-approximation does not turn it off.
+TEST(Options, ApproximationWhereDeep) {
+    const std::vector<std::string> deep = {"--scale", "1e-300", "--center", "0,1"};
+    const struct {
+        std::vector<std::string> args;
+        bool approximation;
+    } cases[] = {
+        {{}, false},
+        {{"--no-approximation"}, false},
+        {deep, true},
+        {{"--deep"}, true},
+        {{"--deep", "--no-approximation"}, false},
+        {{"--no-approximation", "--scale", "1e-300", "--center", "0,1"}, false},
+    };
+    for (const auto &c : cases) {
+        std::vector<std::string> args = {"-o", "a.png"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const ParsedOptions parsed = ParseRenderOptions(args);
+        ASSERT_EQ(parsed.status, 0) << parsed.message;
+        EXPECT_EQ(parsed.options.approximation, c.approximation) << args.back();
+        const std::vector<common::TextChunk> &t = parsed.options.texts;
+        EXPECT_NE(std::find(t.begin(), t.end(),
+                            common::TextChunk("Approximation", c.approximation ? "yes" : "no")),
+                  t.end())
+            << args.back();
+    }
+}
+
 // --from: the file's parameters first, then the command line's; files that hold none refused.
 TEST(Options, FromTakesThePicturesParameters) {
     const std::filesystem::path folder = std::filesystem::temp_directory_path() /
@@ -181,6 +210,30 @@ TEST(Options, FromTakesThePicturesParameters) {
     EXPECT_EQ(again.options.height, 7);
     EXPECT_EQ(ParseRenderOptions({"-o", "c.png", "--from", from}).options.texts,
               made.options.texts);
+
+    // A deep picture is drawn again as it was drawn, one from before the approximation without
+    // it; one that was not deep asks for nothing.
+    const ParsedOptions deep = ParseRenderOptions({"-o", "a.png", "--deep", "--no-approximation"});
+    std::vector<common::TextChunk> older = deep.options.texts;
+    std::erase_if(older, [](const common::TextChunk &c) { return c.first == "Approximation"; });
+    const struct {
+        std::string file;
+        std::vector<std::string> args;
+        bool approximation;
+    } approximations[] = {
+        {png("exact.png", deep.options.texts), {}, false},
+        {png("older.png", older), {}, false},
+        {png("older.png", older), {"--scale", "1e-300"}, false},
+        {png("older.png", older), {"--deep", "--scale", "1e-300"}, false},
+        {from, {"--scale", "1e-300", "--center", "0,1"}, true},
+    };
+    for (const auto &a : approximations) {
+        std::vector<std::string> args = {"-o", "e.png", "--from", a.file};
+        args.insert(args.end(), a.args.begin(), a.args.end());
+        const ParsedOptions parsed = ParseRenderOptions(args);
+        ASSERT_EQ(parsed.status, 0) << parsed.message;
+        EXPECT_EQ(parsed.options.approximation, a.approximation) << a.file << " " << args.size();
+    }
 
     const std::string plain = png("plain.png", {{"Title", "a picture"}});
     const std::string bad = png("bad.png", {{"Scale", "-2"}});

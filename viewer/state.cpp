@@ -502,6 +502,7 @@ QString TViewerState::SavePicture(const QString &fileName, QSize size) const {
         quob::common::PictureParams drawn{Drawn(picture.size(), fractalText, colorText), scene.mode,
                                           scene.supersample};
         drawn.deep = scene.deepForced;
+        drawn.approximation = false;  // the viewer's deep pictures iterate every sample
         // The scene's texts read back as the doubles that it set: while that view is in force
         // they are its view, with every digit.
         if (!exact.re.empty()) {  // every digit of a view that has more than its doubles

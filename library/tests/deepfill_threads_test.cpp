@@ -11,6 +11,7 @@
 
 #include "compile/frontend.h"
 #include "deep/deepfill.h"
+#include "deep/linear.h"
 #include "fill/filler.h"
 #include "fill/ibuffer.h"
 #include "platform/platform.h"
@@ -368,6 +369,8 @@ INSTANTIATE_TEST_SUITE_P(
 struct FormCase {
     const char *fractal;
     const char *refused;  // in the message; nullptr: the form exists
+    // Why the form has no linear approximation, in the message; nullptr: it has one.
+    const char *unapproximated = nullptr;
 };
 
 void PrintTo(const FormCase &c, std::ostream *out) { *out << c.fractal; }
@@ -384,6 +387,11 @@ TEST_P(Forms, RefusedOrTaken) {
     if (!c.refused) {
         EXPECT_TRUE(taken) << refusal;
         EXPECT_NE(formula.extended, nullptr);
+        const std::string none = TLinearSteps::Refusal(*formula.form);
+        if (c.unapproximated)
+            EXPECT_NE(none.find(c.unapproximated), std::string::npos) << none;
+        else
+            EXPECT_EQ(none, "");
     } else {
         EXPECT_FALSE(taken);
         EXPECT_NE(refusal.find(c.refused), std::string::npos) << refusal;
@@ -407,7 +415,10 @@ INSTANTIATE_TEST_SUITE_P(
         FormCase{"tx ty x y = tx ty swap copy * neg del sqr ty tan + x + ret ty sincos - y + "
                  "ret",
                  nullptr},
-        FormCase{"tx ty x y = tx ty / ty tx / * x + ret ty sqrt tx neg 1 + / y + ret", nullptr}));
+        FormCase{"tx ty x y = tx ty / ty tx / * x + ret ty sqrt tx neg 1 + / y + ret", nullptr},
+        // One value fed back, or three: perturbed, but not by skips, which carry the iterate.
+        FormCase{"tx ty x y = tx sqr ty sqr - x + ret", nullptr, "feeds back 1 value, and skips"},
+        FormCase{"tx ty x y = tx sqr ty - x + ret ty ret 3 ret", nullptr, "feeds back 3 values"}));
 
 // ---- deep image buffers ---------------------------------------------------------------------
 

@@ -146,10 +146,10 @@ long double TStepDerivation::Derive(const TOrbit &orbit, int64_t k, long double 
         const int32_t slot = form_.Slot(TSlot::kRef, self);
         if (n.kind == TNode::kParam) {
             const TStart start = form_.Start(n.param);
-            v = slot >= 0                    ? orbit.Value(k, slot)
-                : start == TStart::kRe       ? pointRe_
-                : start == TStart::kIm       ? pointIm_
-                                             : 0.0L;
+            v = slot >= 0              ? orbit.Value(k, slot)
+                : start == TStart::kRe ? pointRe_
+                : start == TStart::kIm ? pointIm_
+                                       : 0.0L;
             if (!n.fixed) g[n.param] = 1;
         } else if (n.kind == TNode::kConst) {
             v = n.value;
@@ -298,7 +298,9 @@ long double Norm(const long double *m, int32_t from, int32_t to, int32_t stride)
 
 std::string TLinearSteps::Refusal(const TPerturbedForm &form) {
     if (form.FedBack() != 2)
-        return "the formula feeds back values besides the iterate, which skips cannot carry";
+        return "the formula feeds back " + std::to_string(form.FedBack()) +
+               (form.FedBack() == 1 ? " value" : " values") +
+               ", and skips carry the iterate's two alone";
     for (const TNode &n : form.Nodes())
         if (n.live && n.kind == TNode::kKeyword && !HasBound(n.keyword))
             return std::string("the linear approximation has no bound for \"") +
@@ -326,15 +328,17 @@ TLinearSteps::TLinearSteps(const TPerturbedForm &form, const TOrbit &orbit, long
         const long double z = std::fabs(orbit.Value(k, form.IterateSlot(0))) +
                               std::fabs(orbit.Value(k, form.IterateSlot(1)));
         const long double spread = 2 * entry[0];
-        passable[static_cast<std::size_t>(k)] =
-            safe && entry[0] >= 0 && (k % blockLength != 0 || z + spread <= maxModule) &&
-            z - spread >= orbit.Value(k, form.GlitchSlot());
+        passable[static_cast<std::size_t>(k)] = safe && entry[0] >= 0 &&
+                                                (k % blockLength != 0 || z + spread <= maxModule) &&
+                                                z - spread >= orbit.Value(k, form.GlitchSlot());
     };
     // Two halves into one step, the first half's radius and map in `first`.
     auto merge = [&](const long double *first, const long double *second, int64_t middle,
                      long double *out) {
         const int32_t n = columns_;
-        const auto at = [n](const long double *m, int32_t r, int32_t c) { return m[1 + r * n + c]; };
+        const auto at = [n](const long double *m, int32_t r, int32_t c) {
+            return m[1 + r * n + c];
+        };
         for (int32_t r = 0; r < 2; ++r)
             for (int32_t c = 0; c < n; ++c)
                 out[1 + r * n + c] = at(second, r, 0) * at(first, 0, c) +
@@ -359,7 +363,8 @@ TLinearSteps::TLinearSteps(const TPerturbedForm &form, const TOrbit &orbit, long
     for (int64_t i = 0; i < count_[1]; ++i) {
         single(2 * i, pair.data());
         single(2 * i + 1, pair.data() + stride);
-        merge(pair.data(), pair.data() + stride, 2 * i + 1, &maps_[static_cast<std::size_t>(i) * stride]);
+        merge(pair.data(), pair.data() + stride, 2 * i + 1,
+              &maps_[static_cast<std::size_t>(i) * stride]);
     }
     for (int64_t k = 2 * count_[1]; k < steps; ++k) single(k, pair.data());
     for (std::size_t level = 2; count_.back() >= 2; ++level) {

@@ -25,7 +25,7 @@ constexpr long double kLinearTolerance = 0x1p-26L;
 class TLinearSteps {
   public:
     // Why a form has no linear approximation: a keyword without a bound, or fed-back values
-    // besides the iterate; empty where it has one.
+    // other than the iterate's two; empty where it has one.
     static std::string Refusal(const TPerturbedForm &form);
 
     // The steps along the orbit, for samples whose differences of the other parameters are at
@@ -34,8 +34,7 @@ class TLinearSteps {
     // glitched or a value of the body fault, nor a pass end where it may escape. The form must
     // have an approximation. Throws std::bad_alloc.
     TLinearSteps(const TPerturbedForm &form, const TOrbit &orbit, long double pointRe,
-                 long double pointIm, long double eMax, long double maxModule,
-                 int32_t blockLength);
+                 long double pointIm, long double eMax, long double maxModule, int32_t blockLength);
 
     // The first parameter that is no part of the iterate, and the row length of a map.
     int32_t Columns() const { return columns_; }
