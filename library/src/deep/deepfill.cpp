@@ -248,7 +248,7 @@ TDeepFill::TOutcome TDeepFill::Sample(TSampler &sampler, const TOrbit &orbit,
     // refers to, n the iterations it ran: skips advance both, a rebase takes m back to 0. Without
     // it they are the same, and every pass starts at a pass end.
     float previous = 0;
-    int64_t n = 0, m = 0;
+    int64_t n = 0, m = 0, wait = 1;
     int32_t passes = f.iterationsLimit;
     for (;;) {
         const int64_t remaining = blockLength_ - n % blockLength_;
@@ -258,6 +258,7 @@ TDeepFill::TOutcome TDeepFill::Sample(TSampler &sampler, const TOrbit &orbit,
             const int64_t lastEnd = nextEnd + int64_t{passes - 1} * blockLength_;
             const int64_t by =
                 Skip(*steps, code, tangent, m, (f.differential != 0 ? nextEnd : lastEnd) - n);
+            wait = by > 0 ? 2 : std::min<int64_t>(2 * wait, blockLength_);
             if (by > 0) {
                 // Pass ends inside the skip are passed without their tests, which could not act.
                 const int64_t to = n + by;
@@ -270,7 +271,11 @@ TDeepFill::TOutcome TDeepFill::Sample(TSampler &sampler, const TOrbit &orbit,
             }
         }
         const int64_t left = atPassEnd ? 0 : blockLength_ - n % blockLength_;
-        const int64_t count = std::min<int64_t>(left, orbit.Length() - m);
+        // With the approximation a sample that cannot skip iterates to the next even record,
+        // where the steps of 2, 4, ... iterations start, and tries again; the more often it
+        // could not, the longer it iterates before it tries again.
+        const int64_t chunk = steps ? std::min<int64_t>(left, (m & 1) + wait) : left;
+        const int64_t count = std::min<int64_t>(chunk, orbit.Length() - m);
         if (count > 0) {
             TCompiledFunction *const want =
                 m + count <= orbit.NarrowLength() ? sampler.narrow.get() : sampler.code.get();
@@ -335,9 +340,10 @@ TDeepFill::TOutcome TDeepFill::Sample(TSampler &sampler, const TOrbit &orbit,
                 std::memcpy(&previous, code->Cell(TDeepCells::kPrevious), 4);
                 continue;
             }
+            if (count == chunk && chunk < left) continue;  // inside the pass: skip again
         }
         const bool lost = iterate(m);
-        if (count < left) {
+        if (count < chunk) {
             // The orbit ended inside the pass. A sample that went along with an orbit whose next
             // values overflow overflows too; any other one needs another reference.
             if (orbit.End() == TOrbit::TEnd::kOverflow && !lost)

@@ -20,6 +20,7 @@
 #include "deep/linear.h"
 
 #include <algorithm>
+#include <bit>
 #include <cfloat>
 #include <cmath>
 
@@ -383,9 +384,13 @@ TLinearSteps::TLinearSteps(const TPerturbedForm &form, const TOrbit &orbit, long
 }
 
 int32_t TLinearSteps::Longest(int64_t m, long double r, int64_t most) const {
-    for (auto level = static_cast<int32_t>(count_.size()) - 1; level >= 1; --level) {
-        const int64_t length = int64_t{1} << level;
-        if ((m & (length - 1)) != 0 || length > most) continue;
+    // Steps of 2^level iterations start at the multiples of 2^level, and none is longer than
+    // `most`: the first level to try is the smaller of the two bounds.
+    auto top = static_cast<int32_t>(count_.size()) - 1;
+    if (m != 0) top = std::min(top, std::countr_zero(static_cast<uint64_t>(m)));
+    if (most < 2) return -1;
+    top = std::min(top, static_cast<int32_t>(std::bit_width(static_cast<uint64_t>(most))) - 1);
+    for (int32_t level = top; level >= 1; --level) {
         const int64_t i = m >> level;
         if (i < count_[static_cast<std::size_t>(level)] && r <= Radius(level, i)) return level;
     }
