@@ -146,7 +146,8 @@ double Agreement(const std::vector<uint32_t> &a, const std::vector<uint32_t> &b)
     for (std::size_t i = 0; i < a.size(); ++i) {
         bool near = true;
         for (int shift = 0; shift < 24; shift += 8) {
-            const int d = static_cast<int>(a[i] >> shift & 0xFF) - static_cast<int>(b[i] >> shift & 0xFF);
+            const int d =
+                static_cast<int>(a[i] >> shift & 0xFF) - static_cast<int>(b[i] >> shift & 0xFF);
             near = near && std::abs(d) * 100 <= 6 * 255;
         }
         close += near;
@@ -170,9 +171,10 @@ int main(int argc, char **argv) {
             return 2;
         }
     }
-    std::printf("Deep pictures with the linear approximation against without, %d threads on %s;\n"
-                "medians of CPU seconds (wall seconds beside them):\n",
-                quob::FillThreads(), Processor().c_str());
+    std::printf(
+        "Deep pictures with the linear approximation against without, %d threads on %s;\n"
+        "medians of CPU seconds (wall seconds beside them):\n",
+        quob::FillThreads(), Processor().c_str());
     bool met = true;
     for (const Location &l : kLocations) {
         std::printf("\n%s\n", l.name);
@@ -199,14 +201,15 @@ int main(int argc, char **argv) {
             }
             const double ratio = Median(off.cpu) / Median(on.cpu);
             met = met && ratio >= kTarget;
-            std::printf("  %4d x %-4d without %8.2f s (%7.2f)  with %7.2f s (%6.2f)  %6.2fx "
-                        "(target at least %.0fx: %s)\n"
-                        "              %.1f%% of the iterations skipped; tables %.3f s, %.1f MiB; "
-                        "%d / %d references; %.2f%% of the pixels agree\n",
-                        size, size, Median(off.cpu), Median(off.wall), Median(on.cpu),
-                        Median(on.wall), ratio, kTarget, ratio >= kTarget ? "met" : "MISSED",
-                        100 * on.skipped, on.tableSeconds, on.tableMiB, off.references,
-                        on.references, 100 * Agreement(on.picture, off.picture));
+            std::printf(
+                "  %4d x %-4d without %8.2f s (%7.2f)  with %7.2f s (%6.2f)  %6.2fx "
+                "(target at least %.0fx: %s)\n"
+                "              %.1f%% of the iterations skipped; tables %.3f s, %.1f MiB; "
+                "%d / %d references; %.2f%% of the pixels agree\n",
+                size, size, Median(off.cpu), Median(off.wall), Median(on.cpu), Median(on.wall),
+                ratio, kTarget, ratio >= kTarget ? "met" : "MISSED", 100 * on.skipped,
+                on.tableSeconds, on.tableMiB, off.references, on.references,
+                100 * Agreement(on.picture, off.picture));
             std::fflush(stdout);
             QUOB_DeleteFiller(1);
         }

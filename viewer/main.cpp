@@ -65,6 +65,9 @@ TMainWin::TMainWin(TViewerState &state, QWidget *parent)
     LoadPng->setFileMode(QFileDialog::ExistingFile);
     LoadPng->setNameFilters({"PNG picture (*.png)", "All files (*)"});
     setAcceptDrops(true);
+    // Deep views skip iterations, within the approximation's tolerance, unless this is off.
+    connect(ui.Linearapproximation1, &QAction::toggled, this,
+            [this](bool on) { this->state.SetApproximation(on); });
     EnableDialogCommands();
 }
 

@@ -71,7 +71,8 @@ bool TQuobLibrary::Load(const std::vector<std::string> &folders, std::string &er
                           Bind(handle, bound.DeepBufferMessage, 1028, error) &&
                           Bind(handle, bound.DeepBufferDC, 1029, error) &&
                           Bind(handle, bound.DeepBufferFilled, 1030, error) &&
-                          Bind(handle, bound.DeepBufferStatus, 1031, error);
+                          Bind(handle, bound.DeepBufferStatus, 1031, error) &&
+                          Bind(handle, bound.DeepBufferApproximation, 1032, error);
     if (!complete) {
         Unload();
         return false;

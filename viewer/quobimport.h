@@ -34,13 +34,14 @@ struct TQuobImports {
     decltype(&::GetFunction) GetFunction = nullptr;                          // 520
     decltype(&::CreateRecursiveFunction) CreateRecursiveFunction = nullptr;  // 521
     // The deep image buffers, which draw the views below what extended precision resolves.
-    decltype(&::QUOB_CreateDeepBuffer) CreateDeepBuffer = nullptr;    // 1025
-    decltype(&::QUOB_DeleteDeepBuffer) DeleteDeepBuffer = nullptr;    // 1026
-    decltype(&::QUOB_DeepBufferView) DeepBufferView = nullptr;        // 1027
-    decltype(&::QUOB_DeepBufferMessage) DeepBufferMessage = nullptr;  // 1028
-    decltype(&::QUOB_DeepBufferDC) DeepBufferDC = nullptr;            // 1029
-    decltype(&::QUOB_DeepBufferFilled) DeepBufferFilled = nullptr;    // 1030
-    decltype(&::QUOB_DeepBufferStatus) DeepBufferStatus = nullptr;    // 1031
+    decltype(&::QUOB_CreateDeepBuffer) CreateDeepBuffer = nullptr;                // 1025
+    decltype(&::QUOB_DeleteDeepBuffer) DeleteDeepBuffer = nullptr;                // 1026
+    decltype(&::QUOB_DeepBufferView) DeepBufferView = nullptr;                    // 1027
+    decltype(&::QUOB_DeepBufferMessage) DeepBufferMessage = nullptr;              // 1028
+    decltype(&::QUOB_DeepBufferDC) DeepBufferDC = nullptr;                        // 1029
+    decltype(&::QUOB_DeepBufferFilled) DeepBufferFilled = nullptr;                // 1030
+    decltype(&::QUOB_DeepBufferStatus) DeepBufferStatus = nullptr;                // 1031
+    decltype(&::QUOB_DeepBufferApproximation) DeepBufferApproximation = nullptr;  // 1032
 };
 
 // The library, opened and bound for as long as the object lives: closing it runs the library's

@@ -121,10 +121,15 @@ bool TViewerState::StartDeepFill() {
         deepRefusal = "no deep buffer could be made";
     else if (!quob.DeepBufferView(deepHandle, view.re.c_str(), view.im.c_str(), view.scale.c_str()))
         deepRefusal = "the step between its pixels is beyond extended precision";
-    else if (quob.DeepBufferMessage(deepHandle, RedrawMessage))
-        return true;
-    else if (quob.DeepBufferStatus(deepHandle, &status))
-        deepRefusal = QString::fromUtf8(status.Note);
+    else {
+        quob.DeepBufferApproximation(deepHandle, approximation ? 1 : 0);
+        if (quob.DeepBufferMessage(deepHandle, RedrawMessage)) {
+            deepApproximated = quob.DeepBufferApproximation(deepHandle, -1) == 1;
+            return true;
+        }
+        if (quob.DeepBufferStatus(deepHandle, &status))
+            deepRefusal = QString::fromUtf8(status.Note);
+    }
     return false;
 }
 
@@ -224,6 +229,12 @@ bool TViewerState::ReferencePending() const {
     QUOB_DeepStatus status{};
     return deepDrawn && quob.DeepBufferStatus(deepHandle, &status) &&
            status.Phase == QUOB_DEEP_REFERENCE;
+}
+
+void TViewerState::SetApproximation(bool on) {
+    if (on == approximation) return;
+    approximation = on;
+    if (deepDrawn) Redraw({});
 }
 
 QString TViewerState::DepthNote() const {
@@ -473,6 +484,7 @@ QStringList TViewerState::PictureArguments(TFormula formula, const QByteArray &t
     const QUOB_FillerParams drawn =
         Drawn(size, fractal ? text : fractalText, fractal ? colorText : text);
     quob::common::PictureParams picture{drawn, quob::common::RenderMode::kSmoothed, 1};
+    picture.approximation = approximation;
     if (!exact.re.empty()) {  // a deep view's thumbnail at its own view, every digit
         picture.centerText = exact.re + "," + exact.im;
         picture.scaleText = exact.scale;
@@ -502,7 +514,7 @@ QString TViewerState::SavePicture(const QString &fileName, QSize size) const {
         quob::common::PictureParams drawn{Drawn(picture.size(), fractalText, colorText), scene.mode,
                                           scene.supersample};
         drawn.deep = scene.deepForced;
-        drawn.approximation = false;  // the viewer's deep pictures iterate every sample
+        drawn.approximation = deepDrawn && deepApproximated;
         // The scene's texts read back as the doubles that it set: while that view is in force
         // they are its view, with every digit.
         if (!exact.re.empty()) {  // every digit of a view that has more than its doubles

@@ -112,6 +112,10 @@ class TViewerState : public QObject {
     // the reference orbits and their bits, or why the picture is blocks; empty for a shallow
     // view.
     QString DepthNote() const;
+    // Whether deep views skip iterations by the linear approximation of the fractal formula
+    // (Options, Linear approximation; on at start): turning it on or off draws a deep view again.
+    bool Approximation() const { return approximation; }
+    void SetApproximation(bool on);
     // The circle of the hot spot becomes the view (its diameter the picture's height), recorded.
     void ZoomToSpot(const TViewSpot &spot);
     // Step through the history and apply the view found; false when there is none.
@@ -215,7 +219,9 @@ class TViewerState : public QObject {
     int32_t deepHandle = 0;
     QSize deepSize;
     bool deepDrawn = false;
-    QString deepRefusal;  // why the deep view in force is drawn in blocks
+    bool approximation = true;
+    bool deepApproximated = false;  // the deep view in force skips iterations
+    QString deepRefusal;            // why the deep view in force is drawn in blocks
     // The picture last copied, shown while the deep fill computes its reference.
     mutable QImage lastPicture;
 };

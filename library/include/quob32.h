@@ -237,6 +237,11 @@ QUOB_API int32_t QUOB_CALL QUOB_DeepBufferMessage(int32_t buffer, int32_t code);
 QUOB_API void *QUOB_CALL QUOB_DeepBufferDC(int32_t buffer);
 QUOB_API int32_t QUOB_CALL QUOB_DeepBufferFilled(int32_t buffer);
 QUOB_API int32_t QUOB_CALL QUOB_DeepBufferStatus(int32_t buffer, QUOB_DeepStatus *status);
+/* Whether the fills started from now on skip iterations by the linear approximation of the
+ * fractal formula, within its tolerance (on: 1, the default; 0: every iteration, the pictures
+ * exactly those of quob-render --no-approximation; -1 leaves it as it is). Returns 1 where the
+ * fill started last skips (the setting was on and the formula has an approximation), else 0. */
+QUOB_API int32_t QUOB_CALL QUOB_DeepBufferApproximation(int32_t buffer, int32_t on);
 
 /* ---- Ordinals: family number x 256 + member number --------------------------------------------
  */
@@ -260,12 +265,12 @@ static const QUOB_Ordinal QUOB_ORDINALS[QUOB_EXPORT_COUNT] = {
 
 /* The deep image buffers' family, a table of its own beside the 25 exports above: no symbol is
  * exported beyond the two tables. */
-#define QUOB_DEEP_EXPORT_COUNT 7
+#define QUOB_DEEP_EXPORT_COUNT 8
 static const QUOB_Ordinal QUOB_DEEP_ORDINALS[QUOB_DEEP_EXPORT_COUNT] = {
     {1025, "QUOB_CreateDeepBuffer"}, {1026, "QUOB_DeleteDeepBuffer"},
     {1027, "QUOB_DeepBufferView"},   {1028, "QUOB_DeepBufferMessage"},
     {1029, "QUOB_DeepBufferDC"},     {1030, "QUOB_DeepBufferFilled"},
-    {1031, "QUOB_DeepBufferStatus"},
+    {1031, "QUOB_DeepBufferStatus"}, {1032, "QUOB_DeepBufferApproximation"},
 };
 
 /* The host may define this (exported from the executable) to show the library's message boxes:

@@ -476,10 +476,22 @@ TEST_P(DeepBuffers, DrawWhatTheBandsDraw) {
         DeepView same = v;
         same.re = step.re;
         same.scale = scale;
-        EXPECT_EQ(picture, DeepPicture(same, false, 64, kViewOrbitQuantum))
+        EXPECT_EQ(QUOB_DeepBufferApproximation(buffer, -1), 1);
+        EXPECT_EQ(picture, DeepPicture(same, false, 64, kViewOrbitQuantum, true))
             << step.re << " " << scale;
         EXPECT_EQ(status.Bits, precision_);
     }
+    // Without the approximation, from the next fill on: every iteration, as the bands make it.
+    ASSERT_EQ(QUOB_DeepBufferApproximation(buffer, 0), 1);
+    ASSERT_EQ(QUOB_DeepBufferMessage(buffer, kRedraw), 1);
+    EXPECT_EQ(QUOB_DeepBufferApproximation(buffer, -1), 0);
+    DeepView same = v;
+    same.re = moved;
+    char scale[64];
+    std::snprintf(scale, sizeof scale, "%.20Lg", std::strtold(v.scale, nullptr) / 2);
+    same.scale = scale;
+    EXPECT_EQ(Finished(buffer, v.width, v.height), DeepPicture(same, false, 64, kViewOrbitQuantum));
+    EXPECT_EQ(skippedShare_, 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Views, DeepBuffers,

@@ -1,5 +1,5 @@
 // The built libquob32.so as a client sees it: exactly the 25 exports of the ordinal table and the
-// 7 of the deep buffers' table, and a
+// 8 of the deep buffers' table, and a
 // load that shows the banner, starts with code 0 and leaves the loader's floating-point
 // environment alone.
 #include <dlfcn.h>
@@ -41,7 +41,7 @@ const Export kDeepExports[] = {
     {4, 1, "QUOB_CreateDeepBuffer"}, {4, 2, "QUOB_DeleteDeepBuffer"},
     {4, 3, "QUOB_DeepBufferView"},   {4, 4, "QUOB_DeepBufferMessage"},
     {4, 5, "QUOB_DeepBufferDC"},     {4, 6, "QUOB_DeepBufferFilled"},
-    {4, 7, "QUOB_DeepBufferStatus"},
+    {4, 7, "QUOB_DeepBufferStatus"}, {4, 8, "QUOB_DeepBufferApproximation"},
 };
 
 TEST(Exports, OrdinalTableListsEachExportOnce) {
@@ -51,8 +51,8 @@ TEST(Exports, OrdinalTableListsEachExportOnce) {
         EXPECT_EQ(QUOB_ORDINALS[i].Ordinal, kExports[i].family * 256 + kExports[i].member);
         EXPECT_STREQ(QUOB_ORDINALS[i].Name, kExports[i].name);
     }
-    ASSERT_EQ(QUOB_DEEP_EXPORT_COUNT, 7);
-    ASSERT_EQ(std::size(kDeepExports), 7u);
+    ASSERT_EQ(QUOB_DEEP_EXPORT_COUNT, 8);
+    ASSERT_EQ(std::size(kDeepExports), 8u);
     for (size_t i = 0; i < std::size(kDeepExports); ++i) {
         EXPECT_EQ(QUOB_DEEP_ORDINALS[i].Ordinal,
                   kDeepExports[i].family * 256 + kDeepExports[i].member);

@@ -41,7 +41,7 @@ const std::pair<const char *, std::vector<MenuItem>> kMenu[] = {
                {"&Stop!", "Ctrl+Z", 1}, {"Zoom &in", "Ctrl+I", 1}, {"Zoom &out", "Ctrl+O", 1},
                {"", "", 1}, {"E&xact position", "F2", 0}}},
     {"&Options", {{"&Fractal", "F3", 0}, {"&Color adjustment", "F4", 0},
-                  {"&Precision vs Speed", "F5", 0}}},
+                  {"&Precision vs Speed", "F5", 0}, {"&Linear approximation", "", 1}}},
     {"&Help", {{"&About", "", 0}, {"&Help index", "F1", 0}}}};
 // clang-format on
 
@@ -473,8 +473,8 @@ TEST_F(DeepViews, DrawQuobRendersPictureAndZoomIntoTheHotSpot) {
     WaitFilled();
     EXPECT_NE(Display->Note().indexOf("scale 1e-200 · deep · "), -1)
         << Display->Note().toStdString();
-    EXPECT_EQ(std::tuple(Saved("Center"), Saved("Scale")),
-              std::tuple(std::string("0,1"), std::string("1e-200")));
+    EXPECT_EQ(std::tuple(Saved("Center"), Saved("Scale"), Saved("Approximation")),
+              std::tuple(std::string("0,1"), std::string("1e-200"), std::string("yes")));
     // The formula dialogs' thumbnails are drawn at the same view.
     const QStringList thumbnail =
         Viewer().PictureArguments(TFormula::Fractal, kDefaultFractal, {96, 72});
@@ -543,6 +543,31 @@ TEST_F(DeepViews, ZoomInUntilDeepAndBackAgain) {
     EXPECT_FALSE(Viewer().ViewHasTexts());
     EXPECT_EQ(View(), start);
     EXPECT_TRUE(Display->Note().isEmpty());
+}
+
+// Options, Linear approximation off: the deep view is drawn again iterating every sample, and its
+// PNG says so, so that quob-render draws it the same way; shallow views do not record it.
+TEST_F(DeepViews, WithoutTheApproximationEverySampleIterates) {
+    SKIP_WITHOUT_RENDERING();
+    Detailed();
+    Viewer().Navigate(quob::common::ExactView{"0", "1", "1e-200"});
+    WaitFilled();
+    auto *item = Child<QAction>(win.get(), "Linearapproximation1");
+    ASSERT_TRUE(item->isChecked());
+    item->trigger();
+    EXPECT_FALSE(Viewer().Approximation());
+    EXPECT_TRUE(Viewer().DrawnDeep());
+    WaitFilled();
+    EXPECT_EQ(Saved("Approximation"), "no");
+    ExpectQuobRendersIt("exact");
+    const QStringList thumbnail =
+        Viewer().PictureArguments(TFormula::Fractal, kDefaultFractal, {96, 72});
+    EXPECT_TRUE(thumbnail.contains("--no-approximation"));
+    item->trigger();
+    Viewer().Navigate(quob::common::ExactView{"0", "1", "1e-3"});
+    WaitFilled();
+    EXPECT_FALSE(Viewer().DrawnDeep());
+    EXPECT_EQ(Saved("Approximation"), "no");
 }
 
 // A formula without a perturbed form: the deep view is drawn in blocks, and the note says why.

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "deep/deepfill.h"
+#include "deep/linear.h"
 #include "errors.h"
 #include "fill/filler.h"
 #include "fill/fills.h"
@@ -95,6 +96,7 @@ class TDeepBuffer {
             if (centre_ && (centreRe_ != re_ || centreIm_ != im_ ||
                             centreBits_ != maker->Precision() || centreGeneration_ != f.generation))
                 centre_.reset();
+            approximating_ = approximate_ && TLinearSteps::Refusal(*formula->form).empty();
             formula_ = std::move(formula);
             maker_ = std::move(maker);
         } catch (const std::bad_alloc &) {
@@ -137,6 +139,14 @@ class TDeepBuffer {
         if (phase_ == QUOB_DEEP_FILLING) phase_ = QUOB_DEEP_STOPPED;
     }
 
+    // Whether the fills that start from now on skip iterations by the linear approximation
+    // (on: 1 or 0; -1 leaves it); whether the fill that started last does. The worker reads only
+    // the latter, set before it starts.
+    int32_t Approximation(int32_t on) {
+        if (on >= 0) approximate_ = on != 0;
+        return approximating_ ? 1 : 0;
+    }
+
     uint32_t *Bits() { return pixels_.data(); }
     bool Filled() const {
         std::lock_guard lock(mutex_);
@@ -166,6 +176,7 @@ class TDeepBuffer {
     bool Fill(TBandMode mode) {
         auto fill = std::make_unique<TDeepFill>(*formula_, *maker_, mode, 1, BandRowsFor(width_),
                                                 FillThreads(), centre_);
+        fill->Approximate(approximating_);
         {
             std::lock_guard lock(mutex_);
             if (abandon_.load()) return false;
@@ -245,6 +256,8 @@ class TDeepBuffer {
     std::atomic<bool> abandon_{false};
     mutable std::mutex mutex_;  // guards what follows and the fill's Stop
     TDeepFill *fill_ = nullptr;
+    bool approximate_ = true;
+    bool approximating_ = false;
     int32_t phase_ = QUOB_DEEP_IDLE;
     int32_t references_ = 0, referencesBefore_ = 0, rows_ = 0;
     double orbitSeconds_ = 0;
@@ -346,6 +359,11 @@ QUOB_API int32_t QUOB_CALL QUOB_DeepBufferStatus(int32_t buffer, QUOB_DeepStatus
     if (!b || !status) return 0;
     b->Status(*status);
     return 1;
+}
+
+QUOB_API int32_t QUOB_CALL QUOB_DeepBufferApproximation(int32_t buffer, int32_t on) {
+    quob::TDeepBuffer *b = quob::DeepBuffer(buffer);
+    return b ? b->Approximation(on) : 0;
 }
 
 }  // extern "C"

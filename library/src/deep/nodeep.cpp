@@ -24,4 +24,6 @@ QUOB_API int32_t QUOB_CALL QUOB_DeepBufferFilled(int32_t) { return 1; }
 
 QUOB_API int32_t QUOB_CALL QUOB_DeepBufferStatus(int32_t, QUOB_DeepStatus *) { return 0; }
 
+QUOB_API int32_t QUOB_CALL QUOB_DeepBufferApproximation(int32_t, int32_t) { return 0; }
+
 }  // extern "C"
