@@ -477,12 +477,18 @@ const TLinearSteps *TDeepFill::StepsFor(const TOrbit &orbit) {
     const long double eMax =
         step * std::max({std::fabs(left - orbit.X()), std::fabs(right - orbit.X()),
                          std::fabs(top - orbit.Y()), std::fabs(bottom - orbit.Y())});
-    auto steps = std::make_unique<TLinearSteps>(
-        form_, orbit, maker_.CenterRe() + orbit.X() * step, maker_.CenterIm() - orbit.Y() * step,
-        eMax, static_cast<long double>(FillerState().maxModule), blockLength_);
+    // An orbit whose table does not fit in memory is followed by every iteration.
+    std::unique_ptr<TLinearSteps> steps;
+    try {
+        steps = std::make_unique<TLinearSteps>(form_, orbit, maker_.CenterRe() + orbit.X() * step,
+                                               maker_.CenterIm() - orbit.Y() * step, eMax,
+                                               static_cast<long double>(FillerState().maxModule),
+                                               blockLength_);
+        tableBytes_ = std::max(tableBytes_, steps->Bytes());
+    } catch (const std::bad_alloc &) {
+    }
     tableSeconds_ +=
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    tableBytes_ = std::max(tableBytes_, steps->Bytes());
     steps_.emplace_back(&orbit, std::move(steps));
     return steps_.back().second.get();
 }

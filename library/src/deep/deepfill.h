@@ -100,7 +100,8 @@ class TDeepFill final : public TBandProducer {
                  int64_t &m, int64_t most) const;
     // Goes on from record 0 where the iterate has become smaller than the difference.
     void Rebase(const TOrbit &orbit, TCompiledFunction *code, int64_t &m) const;
-    // The orbit's table of merged steps, built on first use; null without the approximation.
+    // The orbit's table of merged steps, built on first use; null without the approximation or
+    // where the table does not fit in memory.
     const TLinearSteps *StepsFor(const TOrbit &orbit);
     // Computes the samples with the orbit on every core, a thread team's members taking chunks
     // of them; false once stopped.
