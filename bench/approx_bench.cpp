@@ -24,6 +24,7 @@
 #include "fill/filler.h"
 #include "fill/fills.h"
 #include "home_view.h"
+#include "pixel_agreement.h"
 #include "quob32.h"
 
 namespace {
@@ -140,21 +141,6 @@ void Fill(const quob::TDeepFormula &formula, const quob::TOrbitMaker &maker, boo
     runs.picture = std::move(picture);
 }
 
-// The share of pixels whose channels all differ by at most 6% of 255.
-double Agreement(const std::vector<uint32_t> &a, const std::vector<uint32_t> &b) {
-    std::size_t close = 0;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        bool near = true;
-        for (int shift = 0; shift < 24; shift += 8) {
-            const int d =
-                static_cast<int>(a[i] >> shift & 0xFF) - static_cast<int>(b[i] >> shift & 0xFF);
-            near = near && std::abs(d) * 100 <= 6 * 255;
-        }
-        close += near;
-    }
-    return static_cast<double>(close) / static_cast<double>(a.size());
-}
-
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -209,7 +195,7 @@ int main(int argc, char **argv) {
                 size, size, Median(off.cpu), Median(off.wall), Median(on.cpu), Median(on.wall),
                 ratio, kTarget, ratio >= kTarget ? "met" : "MISSED", 100 * on.skipped,
                 on.tableSeconds, on.tableMiB, off.references, on.references,
-                100 * Agreement(on.picture, off.picture));
+                100 * quob::common::ShareOfClosePixels(on.picture, off.picture));
             std::fflush(stdout);
             QUOB_DeleteFiller(1);
         }

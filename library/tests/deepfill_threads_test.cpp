@@ -14,6 +14,7 @@
 #include "deep/linear.h"
 #include "fill/filler.h"
 #include "fill/ibuffer.h"
+#include "pixel_agreement.h"
 #include "platform/platform.h"
 #include "render_support.h"
 
@@ -96,21 +97,6 @@ class Deep : public RenderTest {
         std::size_t same = 0;
         for (std::size_t i = 0; i < a.size(); ++i) same += a[i] == b[i];
         return static_cast<double>(same) / static_cast<double>(a.size());
-    }
-
-    // The share of pixels whose channels all differ by at most 6% of 255.
-    static double Closeness(const std::vector<uint32_t> &a, const std::vector<uint32_t> &b) {
-        std::size_t close = 0;
-        for (std::size_t i = 0; i < a.size(); ++i) {
-            bool near = true;
-            for (int shift = 0; shift < 24; shift += 8) {
-                const int d =
-                    static_cast<int>(a[i] >> shift & 0xFF) - static_cast<int>(b[i] >> shift & 0xFF);
-                near = near && std::abs(d) * 100 <= 6 * 255;
-            }
-            close += near;
-        }
-        return static_cast<double>(close) / static_cast<double>(a.size());
     }
 
     int32_t references_ = 0;
@@ -232,7 +218,8 @@ TEST_P(AgreesWithMpfr, OnNearlyEveryPixel) {
     EXPECT_GE(Agreement(deep, straight), 0.99) << references_ << " references";
     const std::vector<uint32_t> approximated = DeepPicture(v, false, 7, 1, true);
     EXPECT_GT(skippedShare_, 0.2);
-    EXPECT_GE(Closeness(approximated, straight), 0.99) << "with the linear approximation";
+    EXPECT_GE(quob::common::ShareOfClosePixels(approximated, straight), 0.99)
+        << "with the linear approximation";
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -338,7 +325,7 @@ TEST_P(Approximated, AgreesWithTheIterations) {
     const std::vector<uint32_t> approximated = DeepPicture(v, false, 7, 1, true);
     EXPECT_GT(skippedShare_, 0.2);
     EXPECT_GE(std::set<uint32_t>(iterated.begin(), iterated.end()).size(), 4u);
-    EXPECT_GE(Closeness(approximated, iterated), 0.99);
+    EXPECT_GE(quob::common::ShareOfClosePixels(approximated, iterated), 0.99);
 }
 
 INSTANTIATE_TEST_SUITE_P(
