@@ -20,7 +20,7 @@
 namespace quob {
 
 // The neglected terms' bound relative to the linear part.
-constexpr long double kLinearTolerance = 0x1p-26L;
+constexpr long double kLinearTolerance = 0x1p-30L;
 
 class TLinearSteps {
   public:
