@@ -79,6 +79,10 @@ INSTANTIATE_TEST_SUITE_P(
         Encoding{"mov_rp_based", E(mov_rp_m(ESI, Mem::Based(EDI, 0))), "8B7700", "488B7700"},
         Encoding{"add_rp_imm", E(add_rp_imm(ESI, 36)), "83C624", "4883C624"},
         Encoding{"dec_r", E(dec_r(EDX)), "4A", "FFCA"},
+        // ST(i) = ST(i) - ST(0) popping; ST(i) = ST(0) / ST(i); ST(0) = ST(0) * m32.
+        Encoding{"fsubp_st", E(fsub_st_st0(3, true)), "DEEB", ""},
+        Encoding{"fdivr_st", E(fdivr_st_st0(2, false)), "DCF2", ""},
+        Encoding{"fmul_m32", E(fmul_m32(kCellY)), "D80D04000000", "D80C2504000000"},
         // Jumps to labels: rel8 where the displacement fits, else rel32 (or rel32 on request).
         Encoding{"jump_back_short", Jumps(2, {{'L', 0}, {'D', 3}, {'n', 0}}), "00000075FB", ""},
         Encoding{"jump_back_near", Jumps(1, {{'L', 0}, {'D', 200}, {'j', 0}}),

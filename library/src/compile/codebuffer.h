@@ -24,6 +24,7 @@ class TCodeBuffer {
     // Records the position of a 32-bit field holding an offset into the function's block.
     int EmitRelocatable(uint32_t offset);
 
+    int32_t Capacity() const { return capacity_; }
     int32_t Length() const { return length_; }
     int32_t RelocationCount() const { return relocationCount_; }
     // The position in the code of the i-th recorded address field.

@@ -91,6 +91,13 @@ class TEmitter {
     void fld_m32(const Mem &m) { Op({0xD9}, 0, m); }
     void fld_m64(const Mem &m) { Op({0xDD}, 0, m); }
     void fstp_m32(const Mem &m) { Op({0xD9}, 3, m); }
+    // ST(0) = ST(0) op m32, the reversed ones m32 - ST(0), m32 / ST(0) (D8 /0, /1, /4 to /7).
+    void fadd_m32(const Mem &m) { Op({0xD8}, 0, m); }
+    void fmul_m32(const Mem &m) { Op({0xD8}, 1, m); }
+    void fsub_m32(const Mem &m) { Op({0xD8}, 4, m); }
+    void fsubr_m32(const Mem &m) { Op({0xD8}, 5, m); }
+    void fdiv_m32(const Mem &m) { Op({0xD8}, 6, m); }
+    void fdivr_m32(const Mem &m) { Op({0xD8}, 7, m); }
     void fld_st(int i) { Bytes({0xD9, uint8_t(0xC0 + i)}); }    // FLD ST(i)
     void fxch_st(int i) { Bytes({0xD9, uint8_t(0xC8 + i)}); }   // FXCH ST(i)
     void fstp_st(int i) { Bytes({0xDD, uint8_t(0xD8 + i)}); }   // FSTP ST(i)
@@ -110,6 +117,26 @@ class TEmitter {
     void fsub_st0_st(int i) { Bytes({0xD8, uint8_t(0xE0 + i)}); }  // ST(0) = ST(0) - ST(i)
     void fdiv_st0_st(int i) { Bytes({0xD8, uint8_t(0xF0 + i)}); }  // ST(0) = ST(0) / ST(i)
     void fsub_st1_st0() { Bytes({0xDC, 0xE9}); }                   // FSUB ST(1),ST(0)
+    // Register forms with ST(i) as destination, and their popping forms: ST(i) = ST(i) op ST(0);
+    // the reversed ones ST(i) = ST(0) - ST(i), ST(0) / ST(i).
+    void fadd_st_st0(int i, bool pop) {
+        Bytes({pop ? uint8_t(0xDE) : uint8_t(0xDC), uint8_t(0xC0 + i)});
+    }
+    void fmul_st_st0(int i, bool pop) {
+        Bytes({pop ? uint8_t(0xDE) : uint8_t(0xDC), uint8_t(0xC8 + i)});
+    }
+    void fsub_st_st0(int i, bool pop) {
+        Bytes({pop ? uint8_t(0xDE) : uint8_t(0xDC), uint8_t(0xE8 + i)});
+    }
+    void fsubr_st_st0(int i, bool pop) {
+        Bytes({pop ? uint8_t(0xDE) : uint8_t(0xDC), uint8_t(0xE0 + i)});
+    }
+    void fdiv_st_st0(int i, bool pop) {
+        Bytes({pop ? uint8_t(0xDE) : uint8_t(0xDC), uint8_t(0xF8 + i)});
+    }
+    void fdivr_st_st0(int i, bool pop) {
+        Bytes({pop ? uint8_t(0xDE) : uint8_t(0xDC), uint8_t(0xF0 + i)});
+    }
     // Compares ST(0) with ST(i) into ZF, PF and CF, and pops; unordered sets all three.
     void fucomip_st(int i) { Bytes({0xDF, uint8_t(0xE8 + i)}); }
     void fnstsw_ax() { Bytes({0xDF, 0xE0}); }
