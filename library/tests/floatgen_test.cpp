@@ -361,6 +361,9 @@ TEST(SampleLoop, MatchesPassesOfTheRecordsCode) {
 // overflow) and ordinary ones: the software evaluation gives every result of the compiled code
 // bit for bit, wherever it follows the body.
 TEST(Interpret, MatchesTheCompiledCodeBitForBit) {
+#ifdef QUOB_EMULATED_X87
+    GTEST_SKIP() << "the emulated x87 unit's results on special operands are not the processor's";
+#endif
     std::mt19937 rng(20261210);
     const std::vector<std::string> names = {"x", "y", "z"};
     int compared = 0, special = 0;
