@@ -25,7 +25,7 @@ int32_t FillerBlockLength(int32_t blockLength) {
 
 // How many times slower the iteration runs beside the tangent iteration that gives a colour
 // formula its derivative inputs, as render_bench measures it on the home view at block length 1.
-constexpr int kDerivativeSlowdown = 5;
+constexpr int kDerivativeSlowdown = 2;
 
 // The iterations after an iterate passes MaxModule M that a quadratic formula runs before it
 // overflows extended precision: n more take it to about M^(2^n), which stays below the largest

@@ -161,6 +161,81 @@ TEST(TangentRules, MatchFiniteDifferencesOnRandomFormulas) {
     EXPECT_GT(compared, 400);
 }
 
+// The filler's passes in the register-resident copy against the record's tangent code, on every
+// keyword's formula and on random formulas of every keyword, from points that escape, settle and
+// fault, at several block lengths: the same status, passes, iterate and derivatives, bit for bit.
+TEST(TangentCopy, RunsTheRecordsPassesBitForBit) {
+    std::vector<std::string> formulas = {kDefaultFractal};
+    for (const char *formula :
+         {"a b x y = a sqr b sqr - x + ret a b * 2 * y + ret",
+          "a b x y = a b / x + ret b a - y + ret", "a b x y = a abs neg x + ret b sqrt y + ret",
+          "a b x y = a sin b cos * x + ret a exp y + ret",
+          "a b x y = a 0.5 * 2px x + ret b a patan y + ret",
+          "a b x y = b a YxLog2X x + ret 1 b scale swap del y + ret",
+          "a b x y = a 5 swap \\ x + ret b int b log2 + y + ret", "a b x y = y ret x ret",
+          "a b x y = b ret a ret b ret", "a b x y c = a c * x + ret b b * y + ret c ret"})
+        formulas.push_back(formula);
+    std::mt19937 rng(20261210);
+    // Half of them polynomials, whose groups of iterations run between guards.
+    while (formulas.size() < 400)
+        formulas.push_back("a b x y = " + x87::RandomBody(rng, {"a", "b", "x", "y"},
+                                                          1 + int(rng() % 8), 40,
+                                                          formulas.size() % 2 == 0));
+    std::uniform_real_distribution<double> point(-2.5, 2.5);
+    int compared = 0, copies = 0;
+    for (const std::string &text : formulas) {
+        const auto body = ScanDefinition(("t " + text).c_str(), FunctionKind::Recursive, {});
+        for (const int32_t blockLength : {1, 3, 20}) {
+            std::string refusal;
+            const auto record =
+                CompileTangent(*body, blockLength, refusal, TTangentCall::kPasses, false);
+            const auto copy = CompileTangent(*body, blockLength, refusal, TTangentCall::kPasses);
+            if (!record) break;  // "tan" and "sincos"
+            ASSERT_NE(copy, nullptr);
+            copies += copy->Entry() != record->Entry();
+            for (int round = 0; round < 6; ++round) {
+                const ld re = point(rng), im = point(rng);
+                const int32_t passes = 1 + int(rng() % 30);
+                const float maxModule = round % 3 == 0 ? 1e30f : 4.0f;
+                const float differential = round % 2 ? 0.001f : 0.0f;
+                TTangentRun runs[2];
+                int32_t left[2], status[2];
+                for (int32_t k = 0; k < 2; ++k) {
+                    const TCompiledFunction &f = k ? *copy : *record;
+                    Start(f, *body, re, im);
+                    // Derivatives that overflow or are denormal raise flags of their own, which
+                    // must not fault the sample.
+                    for (int32_t i = 0; i < 4 && round >= 4; ++i) {
+                        uint8_t *const d =
+                            f.Cell(TTangentCells::Tangent(body->paramCount, i / 2, i % 2));
+                        StoreValue(d, LoadValue(d) * (round == 4 ? 0x1p16300L : 0x1p-16440L));
+                    }
+                    std::memcpy(f.Cell(TTangentCells::kPasses), &passes, 4);
+                    std::memcpy(f.Cell(TTangentCells::kMaxModule), &maxModule, 4);
+                    std::memcpy(f.Cell(TTangentCells::kDifferential), &differential, 4);
+                    runs[k] = Step(f, *body);
+                    std::memcpy(&left[k], f.Cell(TTangentCells::kPasses), 4);
+                    std::memcpy(&status[k], f.Cell(TTangentCells::kStatus), 4);
+                }
+                ASSERT_EQ(status[1], status[0])
+                    << text << ", block " << blockLength << " at " << re << ", " << im;
+                if (status[0] == kTangentFault) continue;
+                EXPECT_EQ(left[1], left[0]) << text;
+                for (int32_t i = 0; i < 2; ++i)
+                    EXPECT_EQ(x87::Bits(runs[1].iterate[i]), x87::Bits(runs[0].iterate[i]))
+                        << text << ", block " << blockLength << " at " << re << ", " << im;
+                for (int32_t i = 0; i < 4; ++i)
+                    EXPECT_EQ(x87::Bits(runs[1].jacobian[i]), x87::Bits(runs[0].jacobian[i]))
+                        << text << ", block " << blockLength << " at " << re << ", " << im
+                        << ": derivative " << i;
+                ++compared;
+            }
+        }
+    }
+    EXPECT_GT(copies, 600);
+    EXPECT_GT(compared, 2000);
+}
+
 // ---- through the filler ---------------------------------------------------------------------
 
 class OrbitInputs : public RenderTest {};

@@ -28,6 +28,7 @@
 #include "compile/codebuffer.h"
 #include "compile/emitter.h"
 #include "compile/keywords.h"
+#include "compile/tangentcopy.h"
 
 namespace quob {
 namespace {
@@ -239,8 +240,9 @@ void TTangentCompiler::Value(const TWord &w, std::vector<TEntry> &stack) {
             break;
     }
     if (w.index == kfScale) stack.push_back(s.b);
-    // The value's copy for the rules: from a register of its own where one is free.
-    if (stack.size() < 8) {
+    // The value's copy for the rules: from a register of its own where one is free (the stack
+    // holds the language's values and the value itself).
+    if (stack.size() + 1 < kFloatStack) {
         emit_.fld_st(0);
         emit_.fstp_m80(At(s.r.value));
     } else {
@@ -498,6 +500,7 @@ void TTangentCompiler::Rule(const TStep &s) {
             break;
         case kfRem:  // da - q db, q = (a - r) / b rounded
             if (db) {
+                if (da) emit_.fxch_st(1);
                 Load(s.a);
                 Load(s.r);
                 emit_.fsubp();
@@ -768,7 +771,8 @@ uint32_t TTangentCompiler::Compile(int32_t blockLength, TTangentCall call,
 }  // namespace
 
 std::unique_ptr<TCompiledFunction> CompileTangent(const TBody &body, int32_t blockLength,
-                                                  std::string &refusal, TTangentCall call) {
+                                                  std::string &refusal, TTangentCall call,
+                                                  bool executionCopy) {
     for (const TWord &w : body.words)
         if (w.kind == TWord::kKeyword && (w.index == kfTan || w.index == kfSinCos)) {
             refusal = std::string("its \"") + kFloatKeywords[w.index] +
@@ -778,14 +782,17 @@ std::unique_ptr<TCompiledFunction> CompileTangent(const TBody &body, int32_t blo
     TCodeBuffer code(kTangentCodeCapacity);
     std::map<uint32_t, long double> constants;
     std::map<uint32_t, float> singles;
-    const uint32_t cells =
-        TTangentCompiler(body, code).Compile(blockLength, call, constants, singles);
+    uint32_t cells = TTangentCompiler(body, code).Compile(blockLength, call, constants, singles);
     if (code.Overflowed()) {
         refusal = "its tangent iteration is too long";
         return nullptr;
     }
-    std::unique_ptr<TCompiledFunction> function =
-        TCompiledFunction::Place(FunctionKind::Real, cells, code, nullptr, nullptr);
+    // The filler's passes run the register-resident copy where one fits.
+    TCodeBuffer copy(kTangentCodeCapacity);
+    const bool copied = executionCopy && call == TTangentCall::kPasses &&
+                        CompileTangentCopy(body, blockLength, copy, cells, constants, singles);
+    std::unique_ptr<TCompiledFunction> function = TCompiledFunction::Place(
+        FunctionKind::Real, cells, code, copied ? &copy : nullptr, nullptr);
     if (!function) throw std::bad_alloc();
     for (const auto &[at, value] : constants) std::memcpy(function->Cell(at), &value, kW);
     for (const auto &[at, value] : singles) std::memcpy(function->Cell(at), &value, 4);

@@ -38,14 +38,19 @@ enum TTangentStatus : int32_t {
 
 // How a call runs: one pass of `blockLength` iterations; or the filler's passes, each followed
 // by its tests (fault, MaxModule on abs(re) + abs(im) of the iterate, Differential, the passes
-// left), as the pixel routine runs them.
+// left), as the pixel routine runs them. The filler's passes take the derivatives of the
+// parameters from 2 on that are not fed back as the filler starts them: the identity for "x" by
+// the real part and "y" by the imaginary part, 0 for the rest.
 enum class TTangentCall { kOnePass, kPasses };
 
 // Compiles the tangent iteration of a recursive body, `blockLength` iterations a pass; nullptr
 // with the reason for a body it does not follow ("tan" and "sincos", whose instructions leave an
-// operand beyond 2^63 as it is). Throws std::bad_alloc without memory.
+// operand beyond 2^63 as it is). The filler's passes run the register-resident execution copy
+// (tangentcopy.h) unless `executionCopy` is false or none fits. Throws std::bad_alloc without
+// memory.
 std::unique_ptr<TCompiledFunction> CompileTangent(const TBody &body, int32_t blockLength,
                                                   std::string &refusal,
-                                                  TTangentCall call = TTangentCall::kOnePass);
+                                                  TTangentCall call = TTangentCall::kOnePass,
+                                                  bool executionCopy = true);
 
 }  // namespace quob
