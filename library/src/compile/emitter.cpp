@@ -285,4 +285,29 @@ void TEmitter::Flush() {
     }
 }
 
+void TEmitter::exp_st0() {
+    fldl2e();
+    fmulp();  // t = x log2 e
+    fld_st(0);
+    frndint();       // n
+    fsub_st1_st0();  // f = t - n, below n
+    fld1();
+    fscale();    // 2^n
+    fstp_st(1);  // drop n
+    fxch_st(1);
+    f2xm1();  // 2^f - 1
+    fld1();
+    faddp();  // 2^f
+    fmulp();  // 2^f 2^n
+}
+
+void TEmitter::clear_flags_if_set(uint8_t flags) {
+    const TLabel clean = NewLabel();
+    fnstsw_ax();
+    test_al_imm8(flags);
+    jcc(Cond::E, clean);
+    fnclex();
+    Bind(clean);
+}
+
 }  // namespace quob

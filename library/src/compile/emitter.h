@@ -227,6 +227,13 @@ class TEmitter {
         Jump(static_cast<uint8_t>(cond), target, form);
     }
 
+    // ---- sequences ----------------------------------------------------------------------
+    // The language's "exp" of ST(0): t = ST(0) log2 e, n = round(t), 2^(t - n) 2^n, with two
+    // registers above ST(0) on the way.
+    void exp_st0();
+    // FNCLEX where one of `flags` is set (FNSTSW AX, TEST AL): FNCLEX waits for the whole unit.
+    void clear_flags_if_set(uint8_t flags);
+
     // ---- raw data (inline constants) ---------------------------------------------------
     void Data(const void *bytes, int count);
 

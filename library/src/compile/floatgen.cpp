@@ -189,19 +189,7 @@ void TFloatHardware::Keyword(int keyword) {
             break;
         case kfExp:
             Resolve();
-            emit_.fldl2e();
-            emit_.fmulp();  // t = x * log2 e
-            emit_.fld_st(0);
-            emit_.frndint();       // n
-            emit_.fsub_st1_st0();  // f = t - n, below n
-            emit_.fld1();
-            emit_.fscale();    // 2^n
-            emit_.fstp_st(1);  // drop n
-            emit_.fxch_st(1);
-            emit_.f2xm1();  // 2^f - 1
-            emit_.fld1();
-            emit_.faddp();  // 2^f
-            emit_.fmulp();  // 2^f * 2^n
+            emit_.exp_st0();
             break;
     }
     depth_ += k.pushes - k.pops;

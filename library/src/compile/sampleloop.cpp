@@ -134,14 +134,7 @@ void TFloatHardware::Guard(TLabel fail) {
     }
 }
 
-void TFloatHardware::ClearFaultFlags() {
-    const TLabel clean = emit_.NewLabel();
-    emit_.fnstsw_ax();
-    emit_.test_al_imm8(kFaultFlags);
-    emit_.jcc(Cond::E, clean);
-    emit_.fnclex();
-    emit_.Bind(clean);
-}
+void TFloatHardware::ClearFaultFlags() { emit_.clear_flags_if_set(kFaultFlags); }
 
 // Loads parameter p of the iterate as a pass leaves it, with `above` values pushed since the
 // pass ended: from its register, or for one the body does not read from its result cell (fed

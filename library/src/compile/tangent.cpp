@@ -222,19 +222,7 @@ void TTangentCompiler::Value(const TWord &w, std::vector<TEntry> &stack) {
             emit_.fincstp();
             break;
         case kfExp:
-            emit_.fldl2e();
-            emit_.fmulp();
-            emit_.fld_st(0);
-            emit_.frndint();
-            emit_.fsub_st1_st0();
-            emit_.fld1();
-            emit_.fscale();
-            emit_.fstp_st(1);
-            emit_.fxch_st(1);
-            emit_.f2xm1();
-            emit_.fld1();
-            emit_.faddp();
-            emit_.fmulp();
+            emit_.exp_st0();
             break;
         default:
             break;
@@ -651,46 +639,13 @@ void TTangentCompiler::Sweep(int32_t part) {
         if (l) emit_.fstp_st(0);
 }
 
-// After a pass, as the pixel routine tests it: the pass counted, the iterate's modulus
-// abs(re) + abs(im) against MaxModule and, as a float, against the last pass's (Differential);
-// on to `next` while passes are left. The tests' own flags never reach the next pass.
 void TTangentCompiler::PassTests(TLabel next, TLabel escaped, TLabel done) {
-    constexpr uint8_t kFaultFlags = 0x0F;
-    const TLabel clean = emit_.NewLabel(), settled = emit_.NewLabel();
-    const TLabel notEscaped = emit_.NewLabel();
-    emit_.sub_m_imm(At(TTangentCells::kPasses), 1);
-    emit_.fld_m80(At(TTangentCells::kParams));
-    emit_.fabs();
-    emit_.fld_m80(At(TTangentCells::kParams + kW));
-    emit_.fabs();
-    emit_.faddp();
-    emit_.fld_m32(At(TTangentCells::kMaxModule));
-    emit_.fld_st(1);
-    emit_.fucomip_st(1);  // m above MaxModule
-    emit_.fstp_st(0);
-    emit_.jcc(Cond::BE, notEscaped);
-    emit_.fstp_st(0);
-    emit_.jmp(escaped, JumpForm::Near);
-    emit_.Bind(notEscaped);
-    emit_.fld_m32(At(TTangentCells::kPrevious));
-    emit_.fsubr_st0_st(1);  // m - previous
-    emit_.fabs();
-    emit_.fld_m32(At(TTangentCells::kDifferential));
-    emit_.fucomip_st(1);  // Differential above abs(m - previous): settled
-    emit_.fstp_st(0);
-    emit_.jcc(Cond::A, settled);
-    emit_.fstp_m32(At(TTangentCells::kPrevious));  // m rounded to a float
-    emit_.fnstsw_ax();
-    emit_.test_al_imm8(kFaultFlags);
-    emit_.jcc(Cond::E, clean);
-    emit_.fnclex();
-    emit_.Bind(clean);
-    emit_.cmp_m_imm8(At(TTangentCells::kPasses), 0);
-    emit_.jcc(Cond::NE, next, JumpForm::Near);
-    emit_.jmp(done, JumpForm::Near);
-    emit_.Bind(settled);
-    emit_.fstp_st(0);
-    emit_.jmp(done, JumpForm::Near);
+    EmitTangentPassTests(
+        emit_,
+        [&](int32_t p, int32_t) {
+            emit_.fld_m80(At(TTangentCells::kParams + static_cast<uint32_t>(kW * p)));
+        },
+        next, escaped, done);
 }
 
 uint32_t TTangentCompiler::Compile(int32_t blockLength, TTangentCall call,
@@ -698,17 +653,12 @@ uint32_t TTangentCompiler::Compile(int32_t blockLength, TTangentCall call,
                                    std::map<uint32_t, float> &singles) {
     constexpr uint8_t kFaultFlags = 0x0F;
     const TLabel pass = emit_.NewLabel(), loop = emit_.NewLabel(), fault = emit_.NewLabel();
-    const TLabel clean = emit_.NewLabel(), escaped = emit_.NewLabel(), done = emit_.NewLabel();
+    const TLabel escaped = emit_.NewLabel(), done = emit_.NewLabel();
     emit_.mov_m_imm(At(TTangentCells::kStatus), kTangentDone);
     if (call == TTangentCall::kPasses) {
         // The flags of what ran before the sample are no faults of it.
-        const TLabel start = emit_.NewLabel();
         emit_.mov_m_imm(At(TTangentCells::kPrevious), 0);
-        emit_.fnstsw_ax();
-        emit_.test_al_imm8(kFaultFlags);
-        emit_.jcc(Cond::E, start);
-        emit_.fnclex();
-        emit_.Bind(start);
+        emit_.clear_flags_if_set(kFaultFlags);
     }
     emit_.Bind(pass);
     emit_.mov_r_imm(EDX, static_cast<uint32_t>(blockLength));
@@ -728,11 +678,7 @@ uint32_t TTangentCompiler::Compile(int32_t blockLength, TTangentCall call,
         for (const TStep &s : steps_) Tangent(s);
     }
     // The derivatives' own flags are no faults.
-    emit_.fnstsw_ax();
-    emit_.test_al_imm8(kFaultFlags);
-    emit_.jcc(Cond::E, clean);
-    emit_.fnclex();
-    emit_.Bind(clean);
+    emit_.clear_flags_if_set(kFaultFlags);
     // The fed-back results and their derivatives become the parameters of the next iteration.
     const int32_t fedBack = std::min(body_.paramCount, body_.results);
     for (int32_t k = 0; k < fedBack && !sweeps; ++k) {
@@ -769,6 +715,42 @@ uint32_t TTangentCompiler::Compile(int32_t blockLength, TTangentCall call,
 }
 
 }  // namespace
+
+void EmitTangentPassTests(TEmitter &emit, const std::function<void(int32_t, int32_t)> &iterate,
+                          TLabel next, TLabel escaped, TLabel done) {
+    constexpr uint8_t kFaultFlags = 0x0F;
+    const TLabel settled = emit.NewLabel(), notEscaped = emit.NewLabel();
+    const Mem passes = Mem::Cell(TTangentCells::kPasses);
+    emit.sub_m_imm(passes, 1);
+    iterate(0, 0);
+    emit.fabs();
+    iterate(1, 1);
+    emit.fabs();
+    emit.faddp();
+    emit.fld_m32(Mem::Cell(TTangentCells::kMaxModule));
+    emit.fld_st(1);
+    emit.fucomip_st(1);  // m above MaxModule
+    emit.fstp_st(0);
+    emit.jcc(Cond::BE, notEscaped);
+    emit.fstp_st(0);
+    emit.jmp(escaped, JumpForm::Near);
+    emit.Bind(notEscaped);
+    emit.fld_m32(Mem::Cell(TTangentCells::kPrevious));
+    emit.fsubr_st0_st(1);  // m - previous
+    emit.fabs();
+    emit.fld_m32(Mem::Cell(TTangentCells::kDifferential));
+    emit.fucomip_st(1);  // Differential above abs(m - previous): settled
+    emit.fstp_st(0);
+    emit.jcc(Cond::A, settled);
+    emit.fstp_m32(Mem::Cell(TTangentCells::kPrevious));  // m rounded to a float
+    emit.clear_flags_if_set(kFaultFlags);
+    emit.cmp_m_imm8(passes, 0);
+    emit.jcc(Cond::NE, next, JumpForm::Near);
+    emit.jmp(done, JumpForm::Near);
+    emit.Bind(settled);
+    emit.fstp_st(0);
+    emit.jmp(done, JumpForm::Near);
+}
 
 std::unique_ptr<TCompiledFunction> CompileTangent(const TBody &body, int32_t blockLength,
                                                   std::string &refusal, TTangentCall call,

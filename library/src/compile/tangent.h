@@ -6,10 +6,12 @@
 // iterate and every fault is the body's.
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
 #include "compile/compiled.h"
+#include "compile/emitter.h"
 #include "compile/frontend.h"
 
 namespace quob {
@@ -42,6 +44,15 @@ enum TTangentStatus : int32_t {
 // parameters from 2 on that are not fed back as the filler starts them: the identity for "x" by
 // the real part and "y" by the imaginary part, 0 for the rest.
 enum class TTangentCall { kOnePass, kPasses };
+
+// The filler's tests after a pass, for both forms of the tangent's code: the pass counted, the
+// iterate's modulus abs(re) + abs(im) against MaxModule and, as a float, against the last pass's
+// (Differential); on to `next` while passes are left, else to `done` (settled or at the limit)
+// or `escaped`, with the stack as before the tests. `iterate(p, above)` pushes parameter p of the
+// iterate with `above` values pushed since the pass ended. The tests' own flags never reach the
+// next pass.
+void EmitTangentPassTests(TEmitter &emit, const std::function<void(int32_t, int32_t)> &iterate,
+                          TLabel next, TLabel escaped, TLabel done);
 
 // Compiles the tangent iteration of a recursive body, `blockLength` iterations a pass; nullptr
 // with the reason for a body it does not follow ("tan" and "sincos", whose instructions leave an

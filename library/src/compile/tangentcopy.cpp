@@ -28,8 +28,8 @@
 
 #include "compile/bounds.h"
 #include "compile/emitter.h"
-#include "compile/sampleloop.h"
 #include "compile/keywords.h"
+#include "compile/sampleloop.h"
 #include "compile/tangent.h"
 
 namespace quob {
@@ -271,11 +271,11 @@ void TGraphBuilder::Word(TGraph &g, const TWord &w) {
     TStepOf s{w.index, pop(), {}, {}};
     if (k.pops == 2) s.b = pop();
     static const std::map<int, K> kinds = {
-        {kfAdd, K::Add},     {kfMul, K::Mul},         {kfSub, K::Sub},     {kfDiv, K::Div},
-        {kfRem, K::Rem},     {kfScale, K::Scale},     {kfPatan, K::Patan}, {kfYxLog2X, K::YxLog2X},
-        {kfNeg, K::Neg},     {kfAbs, K::Abs},         {kfSqrt, K::Sqrt},   {kfSqr, K::Sqr},
-        {kfSin, K::Sin},     {kfCos, K::Cos},         {kf2Px, K::F2xm1},   {kfInt, K::Int},
-        {kfLog2, K::Log2},   {kfExp, K::Exp}};
+        {kfAdd, K::Add},   {kfMul, K::Mul},     {kfSub, K::Sub},     {kfDiv, K::Div},
+        {kfRem, K::Rem},   {kfScale, K::Scale}, {kfPatan, K::Patan}, {kfYxLog2X, K::YxLog2X},
+        {kfNeg, K::Neg},   {kfAbs, K::Abs},     {kfSqrt, K::Sqrt},   {kfSqr, K::Sqr},
+        {kfSin, K::Sin},   {kfCos, K::Cos},     {kf2Px, K::F2xm1},   {kfInt, K::Int},
+        {kfLog2, K::Log2}, {kfExp, K::Exp}};
     s.r.value = g.Op(kinds.at(w.index), s.a.value, k.pops == 2 ? s.b.value : -1);
     // The scaled value's derivative is its operand's scaled: the exponent's steps.
     s.r.dependent = w.index == kfScale ? s.a.dependent : s.a.dependent || s.b.dependent;
@@ -300,7 +300,8 @@ int32_t TGraphBuilder::Rule(TGraph &g, const TStepOf &s, int32_t part) {
             const int32_t first = da >= 0 ? g.Op(K::Mul, da, b) : -1;
             const int32_t second = db >= 0 ? g.Op(K::Mul, db, a) : -1;
             return first >= 0 && second >= 0 ? g.Op(K::Add, first, second)
-                                             : first >= 0 ? first : second;
+                   : first >= 0              ? first
+                                             : second;
         }
         case kfSqr:
             return g.Op(K::Mul, g.Op(K::Double, a), da);
@@ -342,12 +343,12 @@ int32_t TGraphBuilder::Rule(TGraph &g, const TStepOf &s, int32_t part) {
             return g.Op(K::Div, top, g.Op(K::Add, g.Op(K::Sqr, a), g.Op(K::Sqr, b)));
         }
         case kfYxLog2X: {  // db log2(a) + b log2(e) da / a
-            const int32_t first =
-                db >= 0 ? g.Op(K::Mul, g.Op(K::YxLog2X, a, one_), db) : -1;
+            const int32_t first = db >= 0 ? g.Op(K::Mul, g.Op(K::YxLog2X, a, one_), db) : -1;
             const int32_t second =
                 da >= 0 ? g.Op(K::Div, g.Op(K::Mul, g.Op(K::Mul, da, b), log2e_), a) : -1;
             return first >= 0 && second >= 0 ? g.Op(K::Add, first, second)
-                                             : first >= 0 ? first : second;
+                   : first >= 0              ? first
+                                             : second;
         }
         default:  // "int", "log2": the value steps, its derivative is 0
             return zero_;
@@ -415,6 +416,7 @@ class TPlacer {
     void MakeRoom(int32_t n, std::initializer_list<int32_t> keep);
     void FreeDead();
     void TakeTop(int32_t id);
+    void PushCopy(int32_t id);
     void Place(int32_t id);
     void Arithmetic(const TNode &n, int32_t id);
     void FixedPair(const TNode &n, int32_t id);
@@ -443,11 +445,21 @@ constexpr double kLoad80 = 3, kStore80 = 6, kLoad32 = 1, kRegisterOp = 0.5, kOpe
 void TPlacer::Load(int32_t id) {
     const TNode &n = g_.nodes[static_cast<std::size_t>(id)];
     switch (n.kind) {
-        case K::Zero: emit_.fldz(); break;
-        case K::One: emit_.fld1(); break;
-        case K::Log2E: emit_.fldl2e(); break;
-        case K::Ln2: emit_.fldln2(); break;
-        case K::Cell32: emit_.fld_m32(Mem::Cell(n.cell)); break;
+        case K::Zero:
+            emit_.fldz();
+            break;
+        case K::One:
+            emit_.fld1();
+            break;
+        case K::Log2E:
+            emit_.fldl2e();
+            break;
+        case K::Ln2:
+            emit_.fldln2();
+            break;
+        case K::Cell32:
+            emit_.fld_m32(Mem::Cell(n.cell));
+            break;
         default:
             if (!inCell_[static_cast<std::size_t>(id)]) {
                 failed_ = true;
@@ -528,17 +540,22 @@ void TPlacer::FreeDead() {
 // Puts a register that the operation may overwrite, holding the value, on top: the value's own
 // where it dies here, else a copy. The room is made.
 void TPlacer::TakeTop(int32_t id) {
-    const int32_t i = Pos(id);
-    if (i < 0) {
-        Load(id);
-    } else if (Dies(id)) {
+    if (const int32_t i = Pos(id); i >= 0 && Dies(id))
         Fxch(i);
-    } else {
+    else
+        PushCopy(id);
+    if (!failed_) At(0) = kTemporary;
+}
+
+// Pushes a copy of the value: from its register, else loaded.
+void TPlacer::PushCopy(int32_t id) {
+    if (const int32_t i = Pos(id); i >= 0) {
         emit_.fld_st(i);
         st_.push_back(id);
         Count(kRegisterOp);
+    } else {
+        Load(id);
     }
-    if (!failed_) At(0) = kTemporary;
 }
 
 void TPlacer::Arithmetic(const TNode &n, int32_t id) {
@@ -547,13 +564,20 @@ void TPlacer::Arithmetic(const TNode &n, int32_t id) {
         MakeRoom(Pos(a) >= 0 && Dies(a) ? 0 : 1, {a});
         TakeTop(a);
         switch (n.kind) {
-            case K::Add: emit_.fadd_st0_st(0); break;
-            case K::Sub: emit_.fsub_st0_st(0); break;
-            case K::Mul: emit_.fmul_st0_st(0); break;
-            default: emit_.fdiv_st0_st(0); break;
+            case K::Add:
+                emit_.fadd_st0_st(0);
+                break;
+            case K::Sub:
+                emit_.fsub_st0_st(0);
+                break;
+            case K::Mul:
+                emit_.fmul_st0_st(0);
+                break;
+            default:
+                emit_.fdiv_st0_st(0);
+                break;
         }
-    } else if (const int32_t y = FromSingle(a) ? a : FromSingle(b) ? b : -1;
-               y >= 0 && Pos(y) < 0) {
+    } else if (const int32_t y = FromSingle(a) ? a : FromSingle(b) ? b : -1; y >= 0 && Pos(y) < 0) {
         // A single, 0 or 1 as the instruction's memory operand: converted exactly, as FLD would.
         const int32_t x = y == a ? b : a;
         MakeRoom(Pos(x) >= 0 && Dies(x) ? 0 : 1, {x});
@@ -561,10 +585,18 @@ void TPlacer::Arithmetic(const TNode &n, int32_t id) {
         if (failed_) return;
         const Mem m = Mem::Cell(g_.nodes[static_cast<std::size_t>(y)].cell);
         switch (n.kind) {
-            case K::Add: emit_.fadd_m32(m); break;
-            case K::Mul: emit_.fmul_m32(m); break;
-            case K::Sub: y == b ? emit_.fsub_m32(m) : emit_.fsubr_m32(m); break;
-            default: y == b ? emit_.fdiv_m32(m) : emit_.fdivr_m32(m); break;
+            case K::Add:
+                emit_.fadd_m32(m);
+                break;
+            case K::Mul:
+                emit_.fmul_m32(m);
+                break;
+            case K::Sub:
+                y == b ? emit_.fsub_m32(m) : emit_.fsubr_m32(m);
+                break;
+            default:
+                y == b ? emit_.fdiv_m32(m) : emit_.fdivr_m32(m);
+                break;
         }
         Count(kOperation + kLoad32 / 2);
     } else if (const int32_t ia = Pos(a), ib = Pos(b);
@@ -575,10 +607,18 @@ void TPlacer::Arithmetic(const TNode &n, int32_t id) {
         const int32_t i = topIsA ? ib : ia;
         const bool pop = Dies(topIsA ? a : b);
         switch (n.kind) {
-            case K::Add: emit_.fadd_st_st0(i, pop); break;
-            case K::Mul: emit_.fmul_st_st0(i, pop); break;
-            case K::Sub: topIsA ? emit_.fsubr_st_st0(i, pop) : emit_.fsub_st_st0(i, pop); break;
-            default: topIsA ? emit_.fdivr_st_st0(i, pop) : emit_.fdiv_st_st0(i, pop); break;
+            case K::Add:
+                emit_.fadd_st_st0(i, pop);
+                break;
+            case K::Mul:
+                emit_.fmul_st_st0(i, pop);
+                break;
+            case K::Sub:
+                topIsA ? emit_.fsubr_st_st0(i, pop) : emit_.fsub_st_st0(i, pop);
+                break;
+            default:
+                topIsA ? emit_.fdivr_st_st0(i, pop) : emit_.fdiv_st_st0(i, pop);
+                break;
         }
         At(i) = id;
         if (pop) st_.pop_back();
@@ -596,10 +636,18 @@ void TPlacer::Arithmetic(const TNode &n, int32_t id) {
         if (failed_) return;
         const int32_t iy = Pos(y);
         switch (n.kind) {
-            case K::Add: emit_.fadd_st0_st(iy); break;
-            case K::Mul: emit_.fmul_st0_st(iy); break;
-            case K::Sub: overA ? emit_.fsub_st0_st(iy) : emit_.fsubr_st0_st(iy); break;
-            default: overA ? emit_.fdiv_st0_st(iy) : emit_.fdivr_st0_st(iy); break;
+            case K::Add:
+                emit_.fadd_st0_st(iy);
+                break;
+            case K::Mul:
+                emit_.fmul_st0_st(iy);
+                break;
+            case K::Sub:
+                overA ? emit_.fsub_st0_st(iy) : emit_.fsubr_st0_st(iy);
+                break;
+            default:
+                overA ? emit_.fdiv_st0_st(iy) : emit_.fdivr_st0_st(iy);
+                break;
         }
     }
     Count(kOperation);
@@ -611,14 +659,7 @@ void TPlacer::FixedPair(const TNode &n, int32_t id) {
     const int32_t a = n.a, b = n.b;
     MakeRoom(2, {a, b});
     for (const int32_t v : {b, a}) {
-        const int32_t i = Pos(v);
-        if (i < 0) {
-            Load(v);
-        } else {
-            emit_.fld_st(i);
-            st_.push_back(v);
-            Count(kRegisterOp);
-        }
+        PushCopy(v);
         if (failed_) return;
         At(0) = kTemporary;
     }
@@ -631,8 +672,12 @@ void TPlacer::FixedPair(const TNode &n, int32_t id) {
             emit_.fscale();
             emit_.fstp_st(1);
             break;
-        case K::Patan: emit_.fpatan(); break;
-        default: emit_.fyl2x(); break;
+        case K::Patan:
+            emit_.fpatan();
+            break;
+        default:
+            emit_.fyl2x();
+            break;
     }
     st_.pop_back();
     Count(kOperation * 2);
@@ -692,34 +737,40 @@ void TPlacer::Place(int32_t id) {
             TakeTop(n.a);
             if (failed_) return;
             switch (n.kind) {
-                case K::Neg: emit_.fchs(); break;
-                case K::Abs: emit_.fabs(); break;
-                case K::Sqrt: emit_.fsqrt(); break;
-                case K::Sqr: emit_.fmul_st0_st(0); break;
-                case K::Double: emit_.fadd_st0_st(0); break;
-                case K::Sin: emit_.fsin(); break;
-                case K::Cos: emit_.fcos(); break;
-                case K::F2xm1: emit_.f2xm1(); break;
-                case K::Int: emit_.frndint(); break;
+                case K::Neg:
+                    emit_.fchs();
+                    break;
+                case K::Abs:
+                    emit_.fabs();
+                    break;
+                case K::Sqrt:
+                    emit_.fsqrt();
+                    break;
+                case K::Sqr:
+                    emit_.fmul_st0_st(0);
+                    break;
+                case K::Double:
+                    emit_.fadd_st0_st(0);
+                    break;
+                case K::Sin:
+                    emit_.fsin();
+                    break;
+                case K::Cos:
+                    emit_.fcos();
+                    break;
+                case K::F2xm1:
+                    emit_.f2xm1();
+                    break;
+                case K::Int:
+                    emit_.frndint();
+                    break;
                 case K::Log2:
                     emit_.fxtract();
                     emit_.ffree_st(0);
                     emit_.fincstp();
                     break;
                 default:  // "exp", as the record's code computes it
-                    emit_.fldl2e();
-                    emit_.fmulp();
-                    emit_.fld_st(0);
-                    emit_.frndint();
-                    emit_.fsub_st1_st0();
-                    emit_.fld1();
-                    emit_.fscale();
-                    emit_.fstp_st(1);
-                    emit_.fxch_st(1);
-                    emit_.f2xm1();
-                    emit_.fld1();
-                    emit_.faddp();
-                    emit_.fmulp();
+                    emit_.exp_st0();
                     break;
             }
             Count(kOperation * (n.kind == K::Exp ? 8 : 1));
@@ -761,13 +812,7 @@ void TPlacer::EndOfIteration() {
         } else {
             MakeRoom(1, {v});
             if (failed_) return;
-            if (Pos(v) >= 0) {
-                emit_.fld_st(Pos(v));
-                st_.push_back(v);
-                Count(kRegisterOp);
-            } else {
-                Load(v);
-            }
+            PushCopy(v);
         }
         if (failed_) return;
         emit_.fstp_m80(Mem::Cell(g_.cell[s]));
@@ -795,13 +840,7 @@ void TPlacer::EndOfIteration() {
             failed_ = true;
             return;
         }
-        if (Pos(v) >= 0) {
-            emit_.fld_st(Pos(v));
-            st_.push_back(v);
-            Count(kRegisterOp);
-        } else {
-            Load(v);
-        }
+        PushCopy(v);
         if (failed_) return;
     }
     // In order, bottom up: each place gets its value from one of those above it.
@@ -846,43 +885,14 @@ void TPlacer::PassTests(TLabel next, TLabel escaped, TLabel done) {
             }
         emit_.fld_m80(Mem::Cell(TTangentCells::kParams + static_cast<uint32_t>(kW * p)));
     };
-    const TLabel clean = emit_.NewLabel(), settled = emit_.NewLabel();
-    const TLabel notEscaped = emit_.NewLabel(), leaveEscaped = emit_.NewLabel();
+    const TLabel reload = emit_.NewLabel(), leaveEscaped = emit_.NewLabel();
     const TLabel leaveDone = emit_.NewLabel();
-    emit_.sub_m_imm(Mem::Cell(TTangentCells::kPasses), 1);
-    value(0, 0);
-    emit_.fabs();
-    value(1, 1);
-    emit_.fabs();
-    emit_.faddp();
-    emit_.fld_m32(Mem::Cell(TTangentCells::kMaxModule));
-    emit_.fld_st(1);
-    emit_.fucomip_st(1);  // m above MaxModule
-    emit_.fstp_st(0);
-    emit_.jcc(Cond::BE, notEscaped);
-    emit_.fstp_st(0);
-    emit_.jmp(leaveEscaped, JumpForm::Near);
-    emit_.Bind(notEscaped);
-    emit_.fld_m32(Mem::Cell(TTangentCells::kPrevious));
-    emit_.fsubr_st0_st(1);  // m - previous
-    emit_.fabs();
-    emit_.fld_m32(Mem::Cell(TTangentCells::kDifferential));
-    emit_.fucomip_st(1);  // Differential above abs(m - previous): settled
-    emit_.fstp_st(0);
-    emit_.jcc(Cond::A, settled);
-    emit_.fstp_m32(Mem::Cell(TTangentCells::kPrevious));  // m rounded to a float
-    emit_.fnstsw_ax();
-    emit_.test_al_imm8(kFaultFlags);
-    emit_.jcc(Cond::E, clean);
-    emit_.fnclex();
-    emit_.Bind(clean);
-    emit_.cmp_m_imm8(Mem::Cell(TTangentCells::kPasses), 0);
-    emit_.jcc(Cond::E, leaveDone, JumpForm::Near);
+    EmitTangentPassTests(emit_, value, reload, leaveEscaped, leaveDone);
+    emit_.Bind(reload);
     for (int32_t k = kept; k < h; ++k)
-        emit_.fld_m80(Mem::Cell(g_.cell[static_cast<std::size_t>(canonical_[static_cast<std::size_t>(k)])]));
+        emit_.fld_m80(
+            Mem::Cell(g_.cell[static_cast<std::size_t>(canonical_[static_cast<std::size_t>(k)])]));
     emit_.jmp(next, JumpForm::Near);
-    emit_.Bind(settled);
-    emit_.fstp_st(0);
     emit_.Bind(leaveDone);
     StoreHeld(0, kept);
     emit_.jmp(done, JumpForm::Near);
@@ -891,8 +901,7 @@ void TPlacer::PassTests(TLabel next, TLabel escaped, TLabel done) {
     emit_.jmp(escaped, JumpForm::Near);
 }
 
-TPlacer::TPlacer(const TGraph &g, const std::vector<bool> &held, TEmitter &emit,
-                 uint32_t &cellsEnd)
+TPlacer::TPlacer(const TGraph &g, const std::vector<bool> &held, TEmitter &emit, uint32_t &cellsEnd)
     : g_(g), held_(held), emit_(emit), cellsEnd_(cellsEnd) {
     for (std::size_t s = 0; s < held.size(); ++s)
         if (held[s]) canonical_.push_back(static_cast<int32_t>(s));
@@ -939,7 +948,8 @@ void TPlacer::Uses(const std::vector<int32_t> &order) {
 }
 
 void TPlacer::Enter() {
-    for (const int32_t s : canonical_) emit_.fld_m80(Mem::Cell(g_.cell[static_cast<std::size_t>(s)]));
+    for (const int32_t s : canonical_)
+        emit_.fld_m80(Mem::Cell(g_.cell[static_cast<std::size_t>(s)]));
 }
 
 void TPlacer::Iteration(bool careful) {
@@ -969,7 +979,8 @@ void TPlacer::Iteration(bool careful) {
         emit_.fnstsw_ax();
         emit_.test_al_imm8(kFaultFlags);
         auto found = faultExits_.find(Depth());
-        if (found == faultExits_.end()) found = faultExits_.emplace(Depth(), emit_.NewLabel()).first;
+        if (found == faultExits_.end())
+            found = faultExits_.emplace(Depth(), emit_.NewLabel()).first;
         emit_.jcc(Cond::NE, found->second, JumpForm::Near);
         Count(kOperation * 4);
     };
@@ -982,12 +993,7 @@ void TPlacer::Iteration(bool careful) {
     if (careful) {
         if (g_.bodyEnd == order.size()) faultTest();
         // The derivatives' own flags are no faults.
-        const TLabel clean = emit_.NewLabel();
-        emit_.fnstsw_ax();
-        emit_.test_al_imm8(kFaultFlags);
-        emit_.jcc(Cond::E, clean);
-        emit_.fnclex();
-        emit_.Bind(clean);
+        emit_.clear_flags_if_set(kFaultFlags);
         Count(kOperation * 4);
     }
     t_ = end;
@@ -1016,8 +1022,12 @@ class TPasses {
   public:
     TPasses(const TGraph &g, const TGraph &body, const std::vector<bool> &held, TEmitter &emit,
             uint32_t &cellsEnd, int32_t guard)
-        : g_(g), emit_(emit), main_(g, held, emit, cellsEnd), none_(held.size(), false),
-          body_(body, none_, emit, cellsEnd), guard_(guard) {}
+        : g_(g),
+          emit_(emit),
+          main_(g, held, emit, cellsEnd),
+          none_(held.size(), false),
+          body_(body, none_, emit, cellsEnd),
+          guard_(guard) {}
 
     // Emits them; false where the values do not fit the registers. `cost` is an iteration's, with
     // a group's and a pass's own work shared among their iterations.
@@ -1077,20 +1087,16 @@ bool TPasses::Compile(int32_t blockLength, const std::vector<uint32_t> &saved, u
     const TLabel careful = emit_.NewLabel(), tests = emit_.NewLabel();
     emit_.mov_m_imm(Mem::Cell(TTangentCells::kStatus), kTangentDone);
     // The flags of what ran before the sample are no faults of it.
-    const TLabel start = emit_.NewLabel();
     emit_.mov_m_imm(Mem::Cell(TTangentCells::kPrevious), 0);
-    emit_.fnstsw_ax();
-    emit_.test_al_imm8(kFaultFlags);
-    emit_.jcc(Cond::E, start);
-    emit_.fnclex();
-    emit_.Bind(start);
+    emit_.clear_flags_if_set(kFaultFlags);
     const bool guarded = guard_ >= 0;
     if (guarded) {
         // The parameters that never change: within the bound, or no group runs in this sample.
         const TLabel off = emit_.NewLabel(), on = emit_.NewLabel();
         const int32_t fedBack = g_.stateSlots / 3;
         for (std::size_t s = static_cast<std::size_t>(g_.stateSlots);
-             s < static_cast<std::size_t>(g_.stateSlots) + (g_.cell.size() - g_.stateSlots) / 3; ++s) {
+             s < static_cast<std::size_t>(g_.stateSlots) + (g_.cell.size() - g_.stateSlots) / 3;
+             ++s) {
             emit_.movzx_r_m16(EAX, Mem::Cell(g_.cell[s] + 8));
             emit_.and_eax_imm32(0x7FFF);
             emit_.cmp_r_imm(EAX, guard_ + kBias);
@@ -1206,7 +1212,8 @@ bool Emit(const TBody &body, bool sweep, const std::vector<bool> &held, int32_t 
     const uint32_t guardOff = cellsEnd;
     cellsEnd += 4;
     TEmitter emit(code, kHostTarget);
-    return TPasses(g, alone, held, emit, cellsEnd, guard).Compile(blockLength, saved, guardOff, cost) &&
+    return TPasses(g, alone, held, emit, cellsEnd, guard)
+               .Compile(blockLength, saved, guardOff, cost) &&
            !code.Overflowed();
 }
 
@@ -1236,20 +1243,23 @@ bool CompileTangentCopy(const TBody &body, int32_t blockLength, TCodeBuffer &cod
     std::vector<std::size_t> inOrder;
     for (std::size_t s = 0; s < slots; ++s) inOrder.push_back(s);
     for (std::vector<std::size_t> *list : {&valuesFirst, &inOrder})
-        list->erase(std::remove_if(list->begin(), list->end(),
-                                   [&](std::size_t s) {
-                                       const auto first = static_cast<std::size_t>(2 * fedBack + p);
-                                       if (s < first) return false;
-                                       const auto k = static_cast<int32_t>(fedBack + (s - first) / 2);
-                                       return StartTangent(body, k, static_cast<int32_t>((s - first) % 2)) >= 0;
-                                   }),
-                    list->end());
+        list->erase(
+            std::remove_if(list->begin(), list->end(),
+                           [&](std::size_t s) {
+                               const auto first = static_cast<std::size_t>(2 * fedBack + p);
+                               if (s < first) return false;
+                               const auto k = static_cast<int32_t>(fedBack + (s - first) / 2);
+                               return StartTangent(body, k,
+                                                   static_cast<int32_t>((s - first) % 2)) >= 0;
+                           }),
+            list->end());
     const std::size_t most = std::min<std::size_t>(slots, guard >= 0 ? kRegisters - 1 : kRegisters);
     for (const bool sweep : {false, true})
         for (int32_t first = 0; first < 2; ++first)
             for (std::size_t h = 0; h <= std::min(most, inOrder.size()); ++h) {
                 std::vector<bool> held(slots, false);
-                for (std::size_t i = 0; i < h; ++i) held[first ? valuesFirst[i] : inOrder[i]] = true;
+                for (std::size_t i = 0; i < h; ++i)
+                    held[first ? valuesFirst[i] : inOrder[i]] = true;
                 choices.push_back({sweep, held});
             }
     double best = HUGE_VAL;
